@@ -1,0 +1,6 @@
+# The reference host links only core libraries (never Qt): it proves the core stands alone.
+add_executable(lumivane-host
+  ${CMAKE_CURRENT_LIST_DIR}/main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HostCommand.cpp)
+lv_warnings(lumivane-host)
+set_property(GLOBAL APPEND PROPERTY LV_CORE_TARGETS lumivane-host)
