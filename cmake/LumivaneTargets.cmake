@@ -12,6 +12,7 @@ endfunction()
 function(lv_core_library name)
   add_library(${name} STATIC ${ARGN})
   lv_warnings(${name})
+  set_target_properties(${name} PROPERTIES AUTOMOC OFF)
   set_property(GLOBAL APPEND PROPERTY LV_CORE_TARGETS ${name})
 endfunction()
 

@@ -3,4 +3,6 @@ add_executable(lumivane-host
   ${CMAKE_CURRENT_LIST_DIR}/main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/HostCommand.cpp)
 lv_warnings(lumivane-host)
+set_target_properties(lumivane-host PROPERTIES AUTOMOC OFF)
+target_link_libraries(lumivane-host PRIVATE lv_controlfile)
 set_property(GLOBAL APPEND PROPERTY LV_CORE_TARGETS lumivane-host)
