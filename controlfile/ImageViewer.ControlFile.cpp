@@ -1,6 +1,7 @@
 #include "controlfile/ImageViewer.ControlFile.h"
 
 #include "controlfile/ImageViewer.LumivaneImageInformation.h"
+#include "controlfile/Trace.h"
 #include "controlfile/Utf8.h"
 
 #include <atomic>
@@ -58,6 +59,13 @@ TImageViewerCommand TMemoryMappedControlFile::ExchangeCommandState(TImageViewerC
     while (!slot.compare_exchange_weak(seen, replacement)) {
     }
     return static_cast<TImageViewerCommand>(seen);
+}
+
+void TMemoryMappedControlFile::SetViewState(TImageViewerState v) {
+    if (!CanRead())
+        return;
+    SetByte(lvcontrol::kViewState, v);
+    lvtrace::Line("view state " + ToString(v));
 }
 
 std::uint16_t TMemoryMappedControlFile::ConsoleInstanceId() const {

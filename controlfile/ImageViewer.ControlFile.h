@@ -71,7 +71,7 @@ public:
     std::uint8_t KeyIndex() const { return Byte(lvcontrol::kKeyIndex); }
     void SetKeyIndex(std::uint8_t v) { SetByte(lvcontrol::kKeyIndex, v); }
     TImageViewerState ViewState() const { return static_cast<TImageViewerState>(Byte(lvcontrol::kViewState)); }
-    void SetViewState(TImageViewerState v) { SetByte(lvcontrol::kViewState, v); }
+    void SetViewState(TImageViewerState v);
     TCaptureFileState CaptureFileState() const { return static_cast<TCaptureFileState>(Byte(lvcontrol::kCaptureFileState)); }
     void SetCaptureFileState(TCaptureFileState v) { SetByte(lvcontrol::kCaptureFileState, v); }
 

@@ -1,0 +1,29 @@
+#include "app/Orlenza.FormCommon.h"
+
+IOrlenzaForm* LumivaneViewerForm = nullptr;
+IOrlenzaForm* LvTerminalToolBarForm = nullptr;
+std::shared_ptr<ILvViewController> ViewController;
+std::shared_ptr<ILvToolbarController> ToolbarController;
+std::function<void()> InitializeViewController;
+std::string ControlFileId;
+
+namespace {
+std::vector<std::string>& Arguments() {
+    static std::vector<std::string> arguments;
+    return arguments;
+}
+} // namespace
+
+void SetProgramArguments(std::vector<std::string> AArguments) { Arguments() = std::move(AArguments); }
+
+std::string ParamStr(std::size_t AIndex) {
+    const auto& args = Arguments();
+    return AIndex < args.size() ? args[AIndex] : std::string();
+}
+
+void FinalizeFormCommon() {
+    ControlFileId.clear();
+    ViewController.reset();
+    ToolbarController.reset();
+    InitializeViewController = nullptr;
+}

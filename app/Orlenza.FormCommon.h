@@ -1,0 +1,72 @@
+// How the two windows and the two controllers reach each other: the controller
+// interfaces, the window interface the controllers call, and the program-wide references.
+// Nothing here depends on Qt; the Qt window base (TOrlenzaForm) is in Orlenza.Form.h.
+#pragma once
+
+#include "controlfile/ImageViewer.LumivaneImageInformation.Intf.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TMemoryMappedControlFile;
+class TLumivaneImage;
+class ILvToolbarController; // declared with the toolbar controller (toolbar/)
+
+// Callback taking the sender object, as timer and form events pass it.
+using TNotifyEvent = std::function<void(void* Sender)>;
+
+// What the controllers may ask of a window. TOrlenzaForm implements it on a Qt widget.
+class IOrlenzaForm {
+public:
+    virtual ~IOrlenzaForm() = default;
+    // The host's current search text, passed on every state tick.
+    virtual void SetSearchText(const std::string& ASearchText) = 0;
+    // Show the images for this search text.
+    virtual void NewImage(const std::string& ASearchText) = 0;
+    // Bring the window up (the host's show command).
+    virtual void ShowForm() = 0;
+    // Close the window; for the main window this ends the program.
+    virtual void CloseForm() = 0;
+};
+
+class ILvController {
+public:
+    virtual ~ILvController() = default;
+    virtual void CloseMainForm() = 0;
+    virtual IOrlenzaForm* ToolbarForm() const = 0;
+    virtual IOrlenzaForm* MainForm() const = 0;
+    virtual IOrlenzaForm* ViewerForm() const = 0;
+    virtual TMemoryMappedControlFile* ControlFile() const = 0;
+    // Takes ownership; destroys the previous object (which writes vsClosed) first.
+    virtual void SetControlFile(std::unique_ptr<TMemoryMappedControlFile> AControlFile) = 0;
+    virtual void ShowNewImage(const std::string& ASearchText) = 0;
+};
+
+class ILvViewController : public virtual ILvController {
+public:
+    virtual void SetOnCloseImageAndHide(TNotifyEvent AEvent) = 0;
+    virtual TNotifyEvent OnCloseImageAndHide() const = 0;
+    virtual TNotifyEvent StateEvent() = 0;
+    virtual void ChangeViewState(TImageViewerState AViewState) = 0;
+    virtual std::vector<TLumivaneImage> ImagesFor(const std::string& ASearchText) = 0;
+    virtual bool SearchTextIsValidForSearch(const std::string& ASearchText) = 0;
+};
+
+// Program-wide references; the only globals of the program.
+extern IOrlenzaForm* LumivaneViewerForm;
+extern IOrlenzaForm* LvTerminalToolBarForm;
+extern std::shared_ptr<ILvViewController> ViewController;
+extern std::shared_ptr<ILvToolbarController> ToolbarController;
+// Installed by the view controller's unit; the viewer window calls it while it is created.
+extern std::function<void()> InitializeViewController;
+extern std::string ControlFileId;
+
+// The command line as given (index 0 the program); missing arguments read as empty.
+void SetProgramArguments(std::vector<std::string> AArguments);
+std::string ParamStr(std::size_t AIndex);
+
+// Releases the references in the order program end needs (see app/main.cpp).
+void FinalizeFormCommon();
