@@ -1,0 +1,123 @@
+// lumivane-viewer: start-up and shutdown order of the program.
+//
+// Start: the toolbar controller exists before any window; the event loop then creates the
+// toolbar window (the main window) and the viewer window, whose creation opens the block;
+// then the toolbar is shown. Stop: only closing the toolbar window ends the program; after
+// the loop the block object is destroyed (writing vsClosed, the last value the program
+// writes) and the controllers are released.
+#include "app/CommandLine.h"
+#include "app/Orlenza.CustomController.h"
+#include "app/Orlenza.Form.h"
+#include "app/Orlenza.FormCommon.h"
+#include "toolbar/LvToolBarFrm.h"
+#include "toolbar/Orlenza.ToolBarController.h"
+#include "toolbar/ProcessWindowMonitor.h"
+#include "viewcontrol/Orlenza.ViewController.h"
+#include "viewer/OrlenzaFrm.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// Ends the event loop once the main window has really closed (a close request that the
+// window refuses leaves it visible and the program running).
+class MainWindowCloseWatcher : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Close) {
+            auto* window = static_cast<QWidget*>(watched);
+            QMetaObject::invokeMethod(
+                qApp, [window] { if (!window->isVisible()) QCoreApplication::quit(); },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
+
+// An error that escapes the viewer window's creation (an unreadable image information
+// record from the host) ends the program: say why, then leave with a failure status.
+void ReportStartupFailure(const std::exception_ptr& error) {
+    QString text;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        text = QString::fromUtf8(e.what());
+    } catch (...) {
+        text = QStringLiteral("Unknown error");
+    }
+    std::fprintf(stderr, "lumivane-viewer: cannot start: %s\n", text.toUtf8().constData());
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Lumivane Viewer"),
+                    QStringLiteral("Lumivane Viewer cannot start:\n%1").arg(text));
+    box.setObjectName(QStringLiteral("startupError"));
+    // Nobody may be at the screen when a host starts the viewer, so the box goes away by
+    // itself after a while (LUMIVANE_ERROR_TIMEOUT_MS, default 15 s).
+    const char* timeout = std::getenv("LUMIVANE_ERROR_TIMEOUT_MS");
+    QTimer::singleShot(timeout ? std::atoi(timeout) : 15000, &box, &QMessageBox::accept);
+    box.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    SetProgramArguments(std::vector<std::string>(argv, argv + argc));
+
+    // Unit initialisation: the view controller's initializer is installed and the toolbar
+    // controller exists before any window.
+    TOrlenzaViewController::InstallInitializer();
+    ToolbarController = std::make_shared<TLvToolbarController>();
+
+    // Finding and following the host's console window needs X11, also under Wayland.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const TCommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv, argv + argc));
+    StartupSearchText = commandLine.StartupSearchText;
+    StartMaximized = commandLine.StartMaximized;
+
+    std::unique_ptr<TLvTerminalToolBarForm> toolbar;
+    std::unique_ptr<TLumivaneViewerForm> viewer;
+    MainWindowCloseWatcher closeWatcher;
+    int status = 0;
+
+    // Windows are created once the event loop runs, toolbar first (it is the main window).
+    QTimer::singleShot(0, [&] {
+        toolbar = std::make_unique<TLvTerminalToolBarForm>();
+        toolbar->installEventFilter(&closeWatcher);
+        try {
+            viewer = std::make_unique<TLumivaneViewerForm>();
+        } catch (...) {
+            ReportStartupFailure(std::current_exception());
+            status = 1;
+            QCoreApplication::exit(status);
+            return;
+        }
+        toolbar->show();
+    });
+
+    const int loopStatus = app.exec();
+    if (status == 0)
+        status = loopStatus;
+
+    // Finalisation, in reverse order of initialisation.
+    InitializeViewController = nullptr;
+    TOrlenzaCustomerController::ReleaseSharedControlFile();
+    StartupSearchText.clear();
+    FinalizeFormCommon();
+    SetProcessWindowTextFormat("");
+
+    viewer.reset();
+    toolbar.reset();
+    return status;
+}

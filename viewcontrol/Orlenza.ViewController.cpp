@@ -1,0 +1,166 @@
+#include "viewcontrol/Orlenza.ViewController.h"
+
+#include "controlfile/Trace.h"
+#include "controlfile/Utf8.h"
+#include "images/Orlenza.ImageListController.h"
+#include "images/Orlenza.Types.h"
+
+using namespace std::chrono_literals;
+
+TOrlenzaViewController::TOrlenzaViewController(Clock AClock) : FClock(std::move(AClock)) {}
+
+std::chrono::steady_clock::time_point TOrlenzaViewController::Now() const {
+    return FClock ? FClock() : std::chrono::steady_clock::now();
+}
+
+void TOrlenzaViewController::SetControllerFileID(const std::string& AValue) {
+    FControllerFileID = AValue;
+    SetControlFile(nullptr);
+    if (AValue.empty())
+        return;
+    SetControlFile(std::make_unique<TMemoryMappedControlFile>(AValue));
+    FHeartBeatTimer = Now();
+    ControlFile()->SetViewerHeartBeat(FHeartBeatCounter);
+    FCommandHeartBeatCounter = ControlFile()->CommandHeartBeat();
+}
+
+std::string TOrlenzaViewController::SearchText() const {
+    TMemoryMappedControlFile* file = ControlFile();
+    return file ? file->SearchText() : std::string();
+}
+
+std::string TOrlenzaViewController::ImagePattern() const {
+    TMemoryMappedControlFile* file = ControlFile();
+    if (!file)
+        return {};
+    ILumivaneImageInformationPtr info = file->ImageInformation();
+    return info ? info->GetPattern() : std::string();
+}
+
+const std::vector<std::string>& TOrlenzaViewController::Sources() {
+    if (FSources.empty()) {
+        TMemoryMappedControlFile* file = ControlFile();
+        ILumivaneImageInformationPtr info = file ? file->ImageInformation() : nullptr;
+        if (info && !info->GetSource().empty()) {
+            FSources.push_back(info->GetSource());
+            for (const auto& source : info->GetAlternateSources())
+                FSources.push_back(source);
+        }
+    }
+    return FSources;
+}
+
+TNotifyEvent TOrlenzaViewController::StateEvent() {
+    return [this](void* Sender) { HandleStateTimer(Sender); };
+}
+
+void TOrlenzaViewController::HandleStateTimer(void* Sender) {
+    if (IOrlenzaForm* toolbar = ToolbarForm())
+        toolbar->SetSearchText(SearchText());
+    const TImageViewerCommand command = NewCommand();
+    switch (command) {
+    case vcOpen:
+        if (IOrlenzaForm* toolbar = ToolbarForm())
+            toolbar->SetSearchText(SearchText());
+        if (IOrlenzaForm* viewer = ViewerForm())
+            viewer->ShowForm();
+        break;
+    case vcClose:
+        CloseMainForm();
+        break;
+    case vcHide:
+        if (FOnCloseImageAndHide)
+            FOnCloseImageAndHide(Sender);
+        break;
+    default:
+        break;
+    }
+}
+
+TImageViewerCommand TOrlenzaViewController::NewCommand() {
+    TMemoryMappedControlFile* file = ControlFile();
+    if (!file)
+        return vcUnknown;
+    CheckControlFileHeartBeats();
+    // Taking the command and acknowledging it is one atomic step: a command the host
+    // stores between a separate read and write would otherwise be lost.
+    const TImageViewerCommand command = file->ExchangeCommandState(vcHandled);
+    if (command != vcUnknown && command != vcHandled)
+        lvtrace::Line("command taken " + ToString(command));
+    switch (command) {
+    case vcUnknown:
+    case vcHandled:
+        if (FViewerShouldClose) {
+            lvtrace::Line("host heartbeat stopped; closing");
+            return vcClose;
+        }
+        return command;
+    case vcTerminate:
+        CloseMainForm();
+        return command;
+    case vcConnected:
+        if (file->ViewState() == vsUnknown)
+            file->SetViewState(vsIdle);
+        return command;
+    default:
+        return command;
+    }
+}
+
+void TOrlenzaViewController::CheckControlFileHeartBeats() {
+    TMemoryMappedControlFile* file = ControlFile();
+    if (!file || !FHeartBeatTimer)
+        return;
+    const auto now = Now();
+    if (now - *FHeartBeatTimer < 200ms)
+        return;
+    FHeartBeatCounter = FHeartBeatCounter < 254 ? static_cast<std::uint8_t>(FHeartBeatCounter + 1) : 0;
+    file->SetViewerHeartBeat(FHeartBeatCounter);
+    FHeartBeatTimer = now;
+    const std::uint8_t hostBeat = file->CommandHeartBeat();
+    bool stopped = false;
+    ++FCommandTicks;
+    if (FCommandTicks * 200 >= 5000) {
+        stopped = hostBeat == FCommandHeartBeatCounter;
+        FCommandTicks = 0;
+    }
+    FCommandHeartBeatCounter = hostBeat;
+    FViewerShouldClose = stopped;
+}
+
+void TOrlenzaViewController::ChangeViewState(TImageViewerState AViewState) {
+    if (TMemoryMappedControlFile* file = ControlFile())
+        file->SetViewState(AViewState);
+}
+
+bool TOrlenzaViewController::SearchTextIsValidForSearch(const std::string& ASearchText) {
+    std::string pattern = ImagePattern();
+    while (!pattern.empty() && pattern.back() == '.')
+        pattern.pop_back();
+    return !pattern.empty() && lvutf8::Utf16Length(ASearchText) >= lvutf8::Utf16Length(pattern);
+}
+
+std::vector<TLumivaneImage> TOrlenzaViewController::ImagesFor(const std::string& ASearchText) {
+    std::vector<TLumivaneImage> images =
+        TImageListController::ImagesFor(Sources(), ASearchText, ImagePattern());
+    if (lvtrace::Enabled()) {
+        std::string line = "search '" + ASearchText + "' found " + std::to_string(images.size());
+        for (std::size_t i = 0; i < images.size(); ++i)
+            line += (i == 0 ? ": " : " | ") + images[i].FullFileName();
+        lvtrace::Line(line);
+    }
+    return images;
+}
+
+void TOrlenzaViewController::InstallInitializer() {
+    InitializeViewController = [] {
+        auto controller = std::make_shared<TOrlenzaViewController>();
+        if (!ParamStr(1).empty())
+            ControlFileId = ParamStr(1);
+        // Published before the block opens so a failed open still leaves a controller
+        // that degrades like one without a block.
+        ViewController = controller;
+        if (!ControlFileId.empty())
+            controller->SetControllerFileID(ControlFileId);
+    };
+}
