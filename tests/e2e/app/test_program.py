@@ -1,0 +1,226 @@
+"""The real lumivane-viewer binary against real control blocks, under the X server the
+test runner provides (Xvfb with openbox). The test plays the host."""
+import os
+import random
+import re
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from lvblock import (Block, wait_for, COMMAND, HOST_BEAT, VIEWER_BEAT, VIEW_STATE, VC)  # noqa: E402
+
+BIN = os.environ.get("LV_BIN_DIR", os.path.join(os.path.dirname(__file__), "../../../build/bin"))
+VIEWER = os.path.join(BIN, "lumivane-viewer")
+
+
+class Viewer:
+    """One viewer process with the trace on; its stderr lines are collected."""
+
+    def __init__(self, *args, env=None):
+        e = dict(os.environ, LUMIVANE_TRACE="1")
+        e.pop("QT_QPA_PLATFORM", None)
+        e.update(env or {})
+        self.proc = subprocess.Popen([VIEWER, *args], stderr=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                     env=e, text=True)
+        self.lines = []
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for line in self.proc.stderr:
+            self.lines.append(line.rstrip("\n"))
+
+    def trace(self, prefix="lumivane: "):
+        return [l[len(prefix):] for l in list(self.lines) if l.startswith(prefix)]
+
+    def wait_trace(self, text, timeout=10):
+        return wait_for(lambda: any(text in l for l in self.trace()), timeout)
+
+    def wait_exit(self, timeout=15):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self._reader.join(timeout=2)
+
+
+def visible_windows(name):
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                         capture_output=True, text=True).stdout
+    return out.split()
+
+
+def window_states(wid):
+    out = subprocess.run(["xprop", "-id", wid, "_NET_WM_STATE"], capture_output=True, text=True).stdout
+    return out
+
+
+class ProgramTest(unittest.TestCase):
+    counter = 0
+
+    def setUp(self):
+        ProgramTest.counter += 1
+        self.name = "lvtest-app-%d-%d" % (os.getpid(), ProgramTest.counter)
+        self.block = Block(self.name)
+        self.block.start_heartbeat()
+        self.viewers = []
+
+    def tearDown(self):
+        for v in self.viewers:
+            v.kill()
+        self.block.close()
+
+    def start(self, *args, **kw):
+        v = Viewer(self.name, *args, **kw)
+        self.viewers.append(v)
+        return v
+
+    def ready(self, v):
+        self.assertTrue(v.wait_trace("view state vsIdle"), v.lines)
+
+    def test_start_writes_opening_then_idle_and_beats(self):
+        v = self.start()
+        self.ready(v)
+        states = [l for l in v.trace() if l.startswith("view state")]
+        self.assertEqual(states[:2], ["view state vsOpening", "view state vsIdle"])
+        # The heartbeat starts at 1, steps by one per tick, at least 200 ms apart.
+        samples = []
+        end = time.monotonic() + 2.5
+        while time.monotonic() < end:
+            samples.append((time.monotonic(), self.block.byte(VIEWER_BEAT)))
+            time.sleep(0.01)
+        changes = [samples[0]] + [s for p, s in zip(samples, samples[1:]) if s[1] != p[1]]
+        values = [c[1] for c in changes]
+        self.assertGreaterEqual(len(values), 6, values)
+        self.assertTrue(all(b == a + 1 for a, b in zip(values, values[1:])), values)
+        gaps = [b[0] - a[0] for a, b in zip(changes[1:], changes[2:])]
+        self.assertGreater(min(gaps), 0.18, gaps)
+
+    def test_every_poll_acknowledges_and_commands_act(self):
+        v = self.start()
+        self.ready(v)
+        self.block.send(0)
+        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 2))
+        # vcConnected lifts only vsUnknown to vsIdle.
+        self.block.set_byte(VIEW_STATE, 4)
+        self.block.send("connected")
+        wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 2)
+        self.assertEqual(self.block.state, "vsOpen")
+        self.block.set_byte(VIEW_STATE, 0)
+        self.block.send("connected")
+        self.assertTrue(wait_for(lambda: self.block.state == "vsIdle", 2))
+        # A byte outside the commands is taken with no effect.
+        self.block.send(7)
+        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 2))
+        self.assertEqual(self.block.state, "vsIdle")
+        self.assertIsNone(v.proc.poll())
+
+    def test_open_shows_and_hide_hides_the_viewer_window(self):
+        v = self.start()
+        self.ready(v)
+        self.assertEqual(visible_windows("^Lumivane Viewer$"), [])
+        self.block.send("open")
+        self.assertTrue(wait_for(lambda: visible_windows("^Lumivane Viewer$"), 5))
+        self.block.send("hide")
+        self.assertTrue(wait_for(lambda: not visible_windows("^Lumivane Viewer$"), 5))
+        self.assertIsNone(v.proc.poll())
+
+    def test_close_and_terminate_end_with_closed_last(self):
+        for command in ("close", "terminate"):
+            with self.subTest(command):
+                v = self.start()
+                self.ready(v)
+                self.block.send(command)
+                self.assertEqual(v.wait_exit(), 0, v.lines)
+                v._reader.join(timeout=2)
+                states = [l for l in v.trace() if l.startswith("view state")]
+                self.assertEqual(states[-1], "view state vsClosed", v.lines)
+                self.assertEqual(self.block.state, "vsClosed")
+
+    def test_stopped_host_heartbeat_ends_the_viewer_about_7_5_s_later(self):
+        v = self.start()
+        self.ready(v)
+        time.sleep(1.0)
+        self.block.pause_heartbeat()
+        paused = time.monotonic()
+        self.assertEqual(v.wait_exit(20), 0, v.lines)
+        elapsed = time.monotonic() - paused
+        # The check runs on every 25th heartbeat: somewhere up to one period later.
+        self.assertGreater(elapsed, 0.2)
+        self.assertLess(elapsed, 9.5)
+        self.assertTrue(any("heartbeat stopped" in l for l in v.trace()), v.lines)
+        self.assertEqual(self.block.state, "vsClosed")
+
+    def test_name_without_block_ends_after_7_5_s_and_creates_none(self):
+        name = self.name + "-missing"
+        started = time.monotonic()
+        v = Viewer(name)
+        self.viewers.append(v)
+        self.assertEqual(v.wait_exit(20), 0, v.lines)
+        self.assertGreater(time.monotonic() - started, 6.5)
+        self.assertFalse(os.path.exists("/dev/shm/" + name))
+
+    def test_invalid_image_information_fails_cleanly(self):
+        self.block.set_string(97, "[1,2,3]")
+        v = self.start(env={"LUMIVANE_ERROR_TIMEOUT_MS": "200"})
+        code = v.wait_exit(20)
+        self.assertNotIn(code, (None, 0), v.lines)
+        self.assertEqual(self.block.state, "vsClosed")
+        self.assertTrue(any("not a valid Object" in l for l in v.lines), v.lines)
+
+    def test_command_line_maximises_only_as_the_table_says(self):
+        cases = [
+            (("ABC123",), True, False),
+            (("ABC123", "Screen", "max"), True, True),
+            (("ABC123", "screen", "MAX"), True, False),
+            (("ABC123", "fullscreen", "max"), True, True),
+            (("SCREEN", "max"), False, False),
+            ((), False, False),
+        ]
+        for args, shown, maximised in cases:
+            with self.subTest(args=args):
+                v = self.start(*args)
+                self.ready(v)
+                if shown:
+                    wins = wait_for(lambda: visible_windows("^Lumivane Viewer$"), 5)
+                    self.assertTrue(wins, v.lines)
+                    state_ok = wait_for(lambda: ("MAXIMIZED_VERT" in window_states(wins[0])) == maximised, 3)
+                    self.assertTrue(state_ok, window_states(wins[0]))
+                else:
+                    time.sleep(0.8)
+                    self.assertEqual(visible_windows("^Lumivane Viewer$"), [])
+                self.block.send("terminate")
+                self.assertEqual(v.wait_exit(), 0)
+
+    def test_command_storm_loses_nothing(self):
+        v = self.start()
+        self.ready(v)
+        rng = random.Random(20261210)
+        stored = []
+        end = time.monotonic() + 12
+        while time.monotonic() < end:
+            # Store a command only once the previous one was taken, at a random moment
+            # relative to the viewer's 300 ms poll. Bytes 7.. have no effect.
+            if not wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 2, 0.001):
+                self.fail("viewer stopped acknowledging")
+            time.sleep(rng.uniform(0, 0.35))
+            value = rng.randrange(7, 250)
+            self.block.send(value)
+            stored.append(value)
+        wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 2)
+        time.sleep(0.1)
+        taken = [int(m.group(1)) for l in v.trace() for m in [re.match(r"command taken \?(\d+)$", l)] if m]
+        self.assertEqual(taken, stored)
+        self.assertGreater(len(stored), 20)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
