@@ -1,0 +1,218 @@
+// Real top-level windows on the test's X server (Xvfb + openbox from the runner), made
+// with a connection of the test's own, so the console monitor sees them as it would see
+// the host's console windows. Header-only; the toolbar benchmarks use it too.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace lvtest {
+
+// Polls `condition` until it holds or `timeout` passes; true when it held.
+inline bool WaitFor(const std::function<bool()>& condition,
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+class XDesktop {
+public:
+    XDesktop() {
+        FConnection = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(FConnection))
+            return;
+        FScreen = xcb_setup_roots_iterator(xcb_get_setup(FConnection)).data;
+        FUtf8 = Atom("UTF8_STRING");
+        FNetWmName = Atom("_NET_WM_NAME");
+        FClientList = Atom("_NET_CLIENT_LIST");
+        FNetWmState = Atom("_NET_WM_STATE");
+        FChangeState = Atom("WM_CHANGE_STATE");
+        FFrameExtents = Atom("_NET_FRAME_EXTENTS");
+        FOk = true;
+    }
+    ~XDesktop() {
+        if (FConnection)
+            xcb_disconnect(FConnection);
+    }
+    XDesktop(const XDesktop&) = delete;
+    XDesktop& operator=(const XDesktop&) = delete;
+
+    bool Ok() const { return FOk; }
+    xcb_connection_t* Connection() const { return FConnection; }
+    xcb_window_t Root() const { return FScreen->root; }
+
+    xcb_atom_t Atom(const char* name) {
+        auto cookie =
+            xcb_intern_atom(FConnection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+        xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(FConnection, cookie, nullptr);
+        const xcb_atom_t atom = r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        std::free(r);
+        return atom;
+    }
+
+    // Creates and maps a top-level window titled `title` (in _NET_WM_NAME, and in
+    // WM_NAME unless `netNameOnly`), without waiting for the window manager.
+    xcb_window_t Open(const std::string& title, int x = 100, int y = 200, int width = 400,
+                      int height = 300) {
+        const xcb_window_t w = xcb_generate_id(FConnection);
+        const std::uint32_t values[] = {FScreen->black_pixel};
+        xcb_create_window(FConnection, XCB_COPY_FROM_PARENT, w, FScreen->root,
+                          static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                          static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, FScreen->root_visual, XCB_CW_BACK_PIXEL,
+                          values);
+        SetTitle(w, title);
+        // USPosition, so openbox puts the frame where asked.
+        std::uint32_t hints[18] = {};
+        hints[0] = 1u | 2u; // USPosition | USSize
+        hints[1] = static_cast<std::uint32_t>(x);
+        hints[2] = static_cast<std::uint32_t>(y);
+        hints[3] = static_cast<std::uint32_t>(width);
+        hints[4] = static_cast<std::uint32_t>(height);
+        xcb_change_property(FConnection, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NORMAL_HINTS,
+                            XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
+        xcb_map_window(FConnection, w);
+        xcb_flush(FConnection);
+        FOpened.push_back(w);
+        return w;
+    }
+
+    void SetTitle(xcb_window_t w, const std::string& title) {
+        const auto n = static_cast<std::uint32_t>(title.size());
+        xcb_change_property(FConnection, XCB_PROP_MODE_REPLACE, w, FNetWmName, FUtf8, 8, n,
+                            title.data());
+        xcb_change_property(FConnection, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME,
+                            XCB_ATOM_STRING, 8, n, title.data());
+        Sync();
+    }
+
+    void Close(xcb_window_t w) {
+        xcb_destroy_window(FConnection, w);
+        FOpened.erase(std::remove(FOpened.begin(), FOpened.end(), w), FOpened.end());
+        Sync();
+    }
+
+    void CloseAll() {
+        for (xcb_window_t w : FOpened)
+            xcb_destroy_window(FConnection, w);
+        FOpened.clear();
+        Sync();
+    }
+
+    // Asks the window manager to move the window's frame to (x, y).
+    void Move(xcb_window_t w, int x, int y) {
+        const std::uint32_t values[] = {static_cast<std::uint32_t>(x),
+                                        static_cast<std::uint32_t>(y)};
+        xcb_configure_window(FConnection, w, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+        Sync();
+    }
+
+    void Minimise(xcb_window_t w) {
+        SendToRoot(w, FChangeState, {3, 0, 0, 0, 0}); // IconicState
+    }
+
+    void Restore(xcb_window_t w) {
+        xcb_map_window(FConnection, w);
+        Sync();
+    }
+
+    void Maximise(xcb_window_t w, bool on) {
+        SendToRoot(w, FNetWmState,
+                   {on ? 1u : 0u, Atom("_NET_WM_STATE_MAXIMIZED_VERT"),
+                    Atom("_NET_WM_STATE_MAXIMIZED_HORZ"), 1, 0});
+    }
+
+    // Whether the window manager lists the window among its clients.
+    bool Managed(xcb_window_t w) {
+        auto list = ClientList();
+        return std::find(list.begin(), list.end(), w) != list.end();
+    }
+
+    // Waits until the window manager lists w. A window mapped while the window manager
+    // is still starting can be missed by it, so the window is mapped again now and then.
+    bool WaitManaged(xcb_window_t w,
+                     std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (WaitFor([&] { return Managed(w); }, std::chrono::milliseconds(500)))
+                return true;
+            xcb_unmap_window(FConnection, w);
+            xcb_map_window(FConnection, w);
+            Sync();
+        }
+        return false;
+    }
+
+    std::vector<xcb_window_t> ClientList() {
+        auto cookie =
+            xcb_get_property(FConnection, 0, Root(), FClientList, XCB_ATOM_WINDOW, 0, 1u << 16);
+        xcb_get_property_reply_t* r = xcb_get_property_reply(FConnection, cookie, nullptr);
+        std::vector<xcb_window_t> out;
+        if (r) {
+            auto* data = static_cast<xcb_window_t*>(xcb_get_property_value(r));
+            out.assign(data, data + xcb_get_property_value_length(r) / 4);
+        }
+        std::free(r);
+        return out;
+    }
+
+    // Left, right, top, bottom of the frame the window manager drew around w.
+    std::vector<std::uint32_t> FrameExtents(xcb_window_t w) {
+        auto cookie = xcb_get_property(FConnection, 0, w, FFrameExtents, XCB_ATOM_CARDINAL, 0, 4);
+        xcb_get_property_reply_t* r = xcb_get_property_reply(FConnection, cookie, nullptr);
+        std::vector<std::uint32_t> out(4, 0);
+        if (r && xcb_get_property_value_length(r) == 16) {
+            auto* v = static_cast<std::uint32_t*>(xcb_get_property_value(r));
+            out.assign(v, v + 4);
+        }
+        std::free(r);
+        return out;
+    }
+
+    // Waits until the server has handled everything sent so far.
+    void Sync() {
+        xcb_flush(FConnection);
+        std::free(
+            xcb_get_input_focus_reply(FConnection, xcb_get_input_focus(FConnection), nullptr));
+    }
+
+private:
+    void SendToRoot(xcb_window_t w, xcb_atom_t type, std::initializer_list<std::uint32_t> data) {
+        xcb_client_message_event_t ev{};
+        ev.response_type = XCB_CLIENT_MESSAGE;
+        ev.format = 32;
+        ev.window = w;
+        ev.type = type;
+        std::size_t i = 0;
+        for (auto v : data)
+            ev.data.data32[i++] = v;
+        xcb_send_event(FConnection, 0, Root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&ev));
+        Sync();
+    }
+
+    xcb_connection_t* FConnection = nullptr;
+    const xcb_screen_t* FScreen = nullptr;
+    bool FOk = false;
+    xcb_atom_t FUtf8 = 0, FNetWmName = 0, FClientList = 0, FNetWmState = 0, FChangeState = 0,
+               FFrameExtents = 0;
+    std::vector<xcb_window_t> FOpened;
+};
+
+} // namespace lvtest
