@@ -1,0 +1,15 @@
+# Image decoding for display and printing of one bitmap (Qt; libtiff and libjpeg-turbo
+# for decoding that reduces while it reads).
+if(NOT LV_BUILD_GUI)
+  return()
+endif()
+find_package(TIFF REQUIRED)
+find_package(JPEG REQUIRED)
+add_library(lv_imaging STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.h
+  ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.h)
+lv_warnings(lv_imaging)
+target_include_directories(lv_imaging PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(lv_imaging PUBLIC Qt6::Gui Qt6::PrintSupport PRIVATE TIFF::TIFF JPEG::JPEG)
