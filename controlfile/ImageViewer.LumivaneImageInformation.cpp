@@ -26,7 +26,8 @@ std::string FieldText(const json& value, const std::string& member) {
         return value.get<std::string>();
     if (value.is_number())
         return value.dump();
-    throw EConvertError("Member '" + member + "' is not a text: " + value.dump());
+    // The type, not the value: dumping a deeply nested value would recurse without bound.
+    throw EConvertError("Member '" + member + "' is not a text but " + value.type_name());
 }
 
 void Apply(TLumivaneInformation& info, const std::string& name, const json& value) {
@@ -88,7 +89,9 @@ std::shared_ptr<TLumivaneInformation> TLumivaneInformation::FromJSON(std::string
         case json::parse_event_t::value:
         case json::parse_event_t::object_end:
         case json::parse_event_t::array_end:
-            members.emplace_back(key, parsed);
+            // Moved, not copied: copying a deeply nested value recurses once per level and
+            // can overflow the stack; the parsed object itself is only checked for its type.
+            members.emplace_back(key, std::move(parsed));
             break;
         default:
             break;
