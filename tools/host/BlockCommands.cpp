@@ -61,7 +61,8 @@ int RunSend(const Args& args) {
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::fprintf(stderr, "lumivane-host send: %s not taken within %ld ms\n", Named(command).c_str(), waitMs);
+    std::fprintf(stderr, "lumivane-host send: %s not taken within %ld ms\n", Named(command).c_str(),
+                 waitMs);
     return 1;
 }
 
@@ -154,7 +155,9 @@ int RunDump(const Args& args) {
         std::printf("%s\n", j.dump().c_str());
         return 0;
     }
-    auto line = [](const char* field, const std::string& value) { std::printf("%s: %s\n", field, value.c_str()); };
+    auto line = [](const char* field, const std::string& value) {
+        std::printf("%s: %s\n", field, value.c_str());
+    };
     line("CommandState", Named(cmd));
     line("CommandHeartBeat", std::to_string(f.commandHeartBeat));
     line("ViewerHeartBeat", std::to_string(f.viewerHeartBeat));
@@ -172,9 +175,11 @@ int RunDump(const Args& args) {
     return 0;
 }
 
-HostCommandRegistrar sendRegistrar{{"send", "store a viewer command (open, close, hide, ...) in a live block", &RunSend}};
+HostCommandRegistrar sendRegistrar{
+    {"send", "store a viewer command (open, close, hide, ...) in a live block", &RunSend}};
 HostCommandRegistrar setRegistrar{{"set", "change host-written fields of a live block", &RunSet}};
-HostCommandRegistrar dumpRegistrar{{"dump", "print every field of a block decoded, once", &RunDump}};
+HostCommandRegistrar dumpRegistrar{
+    {"dump", "print every field of a block decoded, once", &RunDump}};
 
 } // namespace
 } // namespace lvhost

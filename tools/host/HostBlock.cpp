@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -40,12 +40,17 @@ bool HostBlock::Exists(const std::string& name) {
     return true;
 }
 
-std::uint8_t HostBlock::Byte(std::size_t offset) const { return data_[offset]; }
+std::uint8_t HostBlock::Byte(std::size_t offset) const {
+    return data_[offset];
+}
 
-void HostBlock::SetByte(std::size_t offset, std::uint8_t value) { data_[offset] = value; }
+void HostBlock::SetByte(std::size_t offset, std::uint8_t value) {
+    data_[offset] = value;
+}
 
 std::uint16_t HostBlock::ConsoleInstanceId() const {
-    return static_cast<std::uint16_t>(data_[kConsoleInstanceId] | (data_[kConsoleInstanceId + 1] << 8));
+    return static_cast<std::uint16_t>(data_[kConsoleInstanceId] |
+                                      (data_[kConsoleInstanceId + 1] << 8));
 }
 
 void HostBlock::SetConsoleInstanceId(std::uint16_t value) {
@@ -53,7 +58,9 @@ void HostBlock::SetConsoleInstanceId(std::uint16_t value) {
     data_[kConsoleInstanceId + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-std::string HostBlock::String(std::size_t offset) const { return ReadSlotString(data_, kBlockSize, offset); }
+std::string HostBlock::String(std::size_t offset) const {
+    return ReadSlotString(data_, kBlockSize, offset);
+}
 
 bool HostBlock::SetCutString(std::size_t offset, const std::string& value, std::size_t limit) {
     // Cut at a character boundary: the viewer would show half a character as garbage.
@@ -63,12 +70,15 @@ bool HostBlock::SetCutString(std::size_t offset, const std::string& value, std::
     return n < value.size();
 }
 
-bool HostBlock::SetSearchText(const std::string& text) { return SetCutString(kSearchText, text, kSearchTextLimit); }
+bool HostBlock::SetSearchText(const std::string& text) {
+    return SetCutString(kSearchText, text, kSearchTextLimit);
+}
 
 void HostBlock::SetImageInformation(const std::string& json) {
     if (json.size() > kImageInformationLimit)
         throw std::runtime_error("image information is " + std::to_string(json.size()) +
-                                 " bytes; its slot holds " + std::to_string(kImageInformationLimit));
+                                 " bytes; its slot holds " +
+                                 std::to_string(kImageInformationLimit));
     SetCutString(kImageInformation, json, kImageInformationLimit);
 }
 
@@ -88,9 +98,13 @@ std::uint8_t HostBlock::AdvanceHeartBeat() {
     return next;
 }
 
-void HostBlock::Clear() { std::memset(data_, 0, kBlockSize); }
+void HostBlock::Clear() {
+    std::memset(data_, 0, kBlockSize);
+}
 
-std::vector<std::uint8_t> HostBlock::Snapshot() const { return {data_, data_ + kBlockSize}; }
+std::vector<std::uint8_t> HostBlock::Snapshot() const {
+    return {data_, data_ + kBlockSize};
+}
 
 BlockFields Decode(const std::vector<std::uint8_t>& s) {
     BlockFields f;
@@ -108,7 +122,8 @@ BlockFields Decode(const std::vector<std::uint8_t>& s) {
     f.imageInformation = text(kImageInformation);
     f.captureFileState = byte(kCaptureFileState);
     f.captureFileName = text(kCaptureFileName);
-    f.consoleInstanceId = static_cast<std::uint16_t>(byte(kConsoleInstanceId) | (byte(kConsoleInstanceId + 1) << 8));
+    f.consoleInstanceId =
+        static_cast<std::uint16_t>(byte(kConsoleInstanceId) | (byte(kConsoleInstanceId + 1) << 8));
     f.callingWindowNameFormat = text(kCallingWindowNameFormat);
     f.passThroughPrinterName = text(kPassThroughPrinterName);
     f.connectionName = text(kConnectionName);
@@ -127,7 +142,8 @@ const char* const kHostFieldHelp =
     "  --key N                KeyIndex (offset 7, 0..255)\n"
     "  --heartbeat N          CommandHeartBeat (offset 4, 0..255)\n";
 
-bool TakeHostFieldOption(const std::vector<std::string>& args, std::size_t& i, HostFieldOptions& o) {
+bool TakeHostFieldOption(const std::vector<std::string>& args, std::size_t& i,
+                         HostFieldOptions& o) {
     if (auto v = OptionValue(args, i, "--search"))
         o.search = *v;
     else if (auto v2 = OptionValue(args, i, "--info"))
@@ -155,7 +171,8 @@ void ApplyHostFields(HostBlock& block, const HostFieldOptions& o) {
         try {
             TLumivaneInformation::FromJSON(*o.info);
         } catch (const EConvertError& e) {
-            std::fprintf(stderr, "warning: the viewer will refuse this image information: %s\n", e.what());
+            std::fprintf(stderr, "warning: the viewer will refuse this image information: %s\n",
+                         e.what());
         }
         block.SetImageInformation(*o.info);
     }
@@ -210,12 +227,14 @@ long ParseNumber(const std::string& text, long min, long max, const std::string&
 namespace {
 
 std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
 // Matches `text` against the names of values 0..count-1 (with or without their prefix).
-template <typename E> std::optional<E> ByName(const std::string& text, int count, const std::string& prefix) {
+template <typename E>
+std::optional<E> ByName(const std::string& text, int count, const std::string& prefix) {
     const std::string wanted = Lower(text);
     for (int v = 0; v < count; ++v) {
         const std::string full = Lower(ToString(static_cast<E>(v)));
@@ -236,8 +255,9 @@ TImageViewerCommand ParseCommand(const std::string& text) {
         return static_cast<TImageViewerCommand>(ParseNumber(text, 0, 255, "command"));
     if (auto v = ByName<TImageViewerCommand>(text, vcConnected + 1, "vc"))
         return *v;
-    throw std::runtime_error("unknown command '" + text +
-                             "' (open, close, hide, handled, terminate, connected, unknown or a number)");
+    throw std::runtime_error(
+        "unknown command '" + text +
+        "' (open, close, hide, handled, terminate, connected, unknown or a number)");
 }
 
 TCaptureFileState ParseCaptureState(const std::string& text) {

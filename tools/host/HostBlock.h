@@ -90,7 +90,8 @@ struct HostFieldOptions {
 };
 // Takes args[i] (and its value) when it is one of --search, --info, --console-id,
 // --title-format, --connection, --capture-state, --key, --heartbeat.
-bool TakeHostFieldOption(const std::vector<std::string>& args, std::size_t& i, HostFieldOptions& options);
+bool TakeHostFieldOption(const std::vector<std::string>& args, std::size_t& i,
+                         HostFieldOptions& options);
 // Writes the set fields; warns on stderr about values the viewer would cut or refuse.
 void ApplyHostFields(HostBlock& block, const HostFieldOptions& options);
 extern const char* const kHostFieldHelp;

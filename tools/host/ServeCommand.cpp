@@ -178,7 +178,9 @@ int RunServe(const Args& args) {
             }
         }
         // A signal cuts the sleep short, so stopping and pausing take effect at once.
-        struct timespec ts {intervalMs / 1000, (intervalMs % 1000) * 1000000L};
+        struct timespec ts {
+            intervalMs / 1000, (intervalMs % 1000) * 1000000L
+        };
         nanosleep(&ts, nullptr);
     }
     if (viewerPid > 0)
@@ -190,7 +192,8 @@ int RunServe(const Args& args) {
     return 0;
 }
 
-HostCommandRegistrar registrar{{"serve", "create a block, write its host fields and beat its heartbeat", &RunServe}};
+HostCommandRegistrar registrar{
+    {"serve", "create a block, write its host fields and beat its heartbeat", &RunServe}};
 
 } // namespace
 } // namespace lvhost

@@ -71,7 +71,8 @@ std::string TerminalLine(const BlockFields& f) {
 
 // The lines describing what changed from `a` to `b`, in the order the viewer writes a
 // terminal command: operands first, then the command (which repeats its operands).
-std::vector<std::string> Changes(const BlockFields& a, const BlockFields& b, const WatchOptions& o) {
+std::vector<std::string> Changes(const BlockFields& a, const BlockFields& b,
+                                 const WatchOptions& o) {
     std::vector<std::string> out;
     const bool termChanged = a.terminalCommandState != b.terminalCommandState;
     const auto term = static_cast<TTerminalCommand>(b.terminalCommandState);
@@ -89,7 +90,8 @@ std::vector<std::string> Changes(const BlockFields& a, const BlockFields& b, con
         out.push_back("capture file " + Quote(b.captureFileName));
     if (a.captureFileState != b.captureFileState && !(termChanged && term == tcCapture))
         out.push_back("capture state " + Named(static_cast<TCaptureFileState>(b.captureFileState)));
-    if (a.passThroughPrinterName != b.passThroughPrinterName && !(termChanged && term == tcChangePrinterName))
+    if (a.passThroughPrinterName != b.passThroughPrinterName &&
+        !(termChanged && term == tcChangePrinterName))
         out.push_back("printer " + Quote(b.passThroughPrinterName));
     if (a.keyIndex != b.keyIndex && !(termChanged && term == tcChangeKeySet))
         out.push_back("key index " + std::to_string(b.keyIndex));
@@ -113,8 +115,9 @@ std::vector<std::string> Changes(const BlockFields& a, const BlockFields& b, con
 }
 
 std::string StateLine(const std::string& name, const BlockFields& f) {
-    return "watching " + name + ": view state " + Named(static_cast<TImageViewerState>(f.viewState)) +
-           ", viewer heartbeat " + std::to_string(f.viewerHeartBeat) + ", command " +
+    return "watching " + name + ": view state " +
+           Named(static_cast<TImageViewerState>(f.viewState)) + ", viewer heartbeat " +
+           std::to_string(f.viewerHeartBeat) + ", command " +
            Named(static_cast<TImageViewerCommand>(f.commandState)) + ", " + TerminalLine(f) +
            ", capture state " + Named(static_cast<TCaptureFileState>(f.captureFileState)) +
            ", key index " + std::to_string(f.keyIndex);
@@ -152,7 +155,8 @@ int RunWatch(const Args& args) {
                 o.seconds = -1;
             }
             if (!(o.seconds > 0))
-                throw std::runtime_error("--for needs a positive number of seconds, not '" + *s + "'");
+                throw std::runtime_error("--for needs a positive number of seconds, not '" + *s +
+                                         "'");
         } else if (args[i] == "--no-viewer-heartbeat")
             o.viewerHeartBeat = false;
         else if (args[i] == "--host-heartbeat")
@@ -205,7 +209,8 @@ int RunWatch(const Args& args) {
     }
 }
 
-HostCommandRegistrar registrar{{"watch", "print one line per change the viewer makes to a live block", &RunWatch}};
+HostCommandRegistrar registrar{
+    {"watch", "print one line per change the viewer makes to a live block", &RunWatch}};
 
 } // namespace
 } // namespace lvhost

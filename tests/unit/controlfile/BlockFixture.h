@@ -29,7 +29,9 @@ protected:
         lvplatform::RemoveSharedMemory(name_);
     }
 
-    void Put(std::size_t offset, const std::string& bytes) { std::memcpy(data_ + offset, bytes.data(), bytes.size()); }
+    void Put(std::size_t offset, const std::string& bytes) {
+        std::memcpy(data_ + offset, bytes.data(), bytes.size());
+    }
     void PutText(std::size_t offset, const std::string& text) {
         Put(offset, text);
         data_[offset + text.size()] = 0;

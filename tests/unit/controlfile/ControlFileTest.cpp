@@ -25,18 +25,22 @@ struct ByteField {
 
 const std::vector<ByteField>& ByteFields() {
     static const std::vector<ByteField> fields = {
-        {"CommandState", 0, [](CF& c, std::uint8_t v) { c.SetCommandState(TImageViewerCommand(v)); },
+        {"CommandState", 0,
+         [](CF& c, std::uint8_t v) { c.SetCommandState(TImageViewerCommand(v)); },
          [](const CF& c) { return std::uint8_t(c.CommandState()); }},
         {"CommandHeartBeat", 4, [](CF& c, std::uint8_t v) { c.SetCommandHeartBeat(v); },
          [](const CF& c) { return c.CommandHeartBeat(); }},
         {"ViewerHeartBeat", 5, [](CF& c, std::uint8_t v) { c.SetViewerHeartBeat(v); },
          [](const CF& c) { return c.ViewerHeartBeat(); }},
-        {"TerminalCommandState", 6, [](CF& c, std::uint8_t v) { c.SetTerminalCommandState(TTerminalCommand(v)); },
+        {"TerminalCommandState", 6,
+         [](CF& c, std::uint8_t v) { c.SetTerminalCommandState(TTerminalCommand(v)); },
          [](const CF& c) { return std::uint8_t(c.TerminalCommandState()); }},
-        {"KeyIndex", 7, [](CF& c, std::uint8_t v) { c.SetKeyIndex(v); }, [](const CF& c) { return c.KeyIndex(); }},
+        {"KeyIndex", 7, [](CF& c, std::uint8_t v) { c.SetKeyIndex(v); },
+         [](const CF& c) { return c.KeyIndex(); }},
         {"ViewState", 16, [](CF& c, std::uint8_t v) { c.SetViewState(TImageViewerState(v)); },
          [](const CF& c) { return std::uint8_t(c.ViewState()); }},
-        {"CaptureFileState", 2146, [](CF& c, std::uint8_t v) { c.SetCaptureFileState(TCaptureFileState(v)); },
+        {"CaptureFileState", 2146,
+         [](CF& c, std::uint8_t v) { c.SetCaptureFileState(TCaptureFileState(v)); },
          [](const CF& c) { return std::uint8_t(c.CaptureFileState()); }},
     };
     return fields;
@@ -54,9 +58,11 @@ const std::vector<StringField>& StringFields() {
         {"SearchText", 32, nullptr, [](const CF& c) { return c.SearchText(); }},
         {"CaptureFileName", 2147, [](CF& c, const std::string& v) { c.SetCaptureFileName(v); },
          [](const CF& c) { return c.CaptureFileName(); }},
-        {"CallingWindowNameFormat", 2407, [](CF& c, const std::string& v) { c.SetCallingWindowNameFormat(v); },
+        {"CallingWindowNameFormat", 2407,
+         [](CF& c, const std::string& v) { c.SetCallingWindowNameFormat(v); },
          [](const CF& c) { return c.CallingWindowNameFormat(); }},
-        {"PassThroughPrinterName", 2664, [](CF& c, const std::string& v) { c.SetPassThroughPrinterName(v); },
+        {"PassThroughPrinterName", 2664,
+         [](CF& c, const std::string& v) { c.SetPassThroughPrinterName(v); },
          [](const CF& c) { return c.PassThroughPrinterName(); }},
         {"ConnectionName", 2921, nullptr, [](const CF& c) { return c.ConnectionName(); }},
     };
@@ -106,7 +112,8 @@ TEST_F(ControlFileTest, StringFieldsSitAtTheirOffsets) {
         f.set(cf, "written");
         auto after = Snapshot();
         EXPECT_EQ(Bytes(f.offset, 8), std::string("written\0", 8));
-        std::copy(before.begin() + long(f.offset), before.begin() + long(f.offset) + 8, after.begin() + long(f.offset));
+        std::copy(before.begin() + long(f.offset), before.begin() + long(f.offset) + 8,
+                  after.begin() + long(f.offset));
         EXPECT_EQ(after, before) << "bytes outside the written text changed";
     }
 }
@@ -128,9 +135,9 @@ TEST_F(ControlFileTest, ConsoleInstanceIdIsLittleEndianAndTwoBytesWide) {
 // The 256-byte limit of the viewer-written string slots: up to 256 bytes whole, longer
 // cut to 255 bytes, and never in the middle of a character.
 TEST_F(ControlFileTest, StringWritesKeepTheByteLimitAndCharacterBoundaries) {
-    const std::string e2 = "\xC3\xA9";           // é, 2 bytes
-    const std::string e3 = "\xE2\x82\xAC";       // €, 3 bytes
-    const std::string e4 = "\xF0\x9F\x93\x84";   // 📄, 4 bytes
+    const std::string e2 = "\xC3\xA9";         // é, 2 bytes
+    const std::string e3 = "\xE2\x82\xAC";     // €, 3 bytes
+    const std::string e4 = "\xF0\x9F\x93\x84"; // 📄, 4 bytes
     struct Row {
         const char* fault;
         std::string value;
@@ -139,9 +146,12 @@ TEST_F(ControlFileTest, StringWritesKeepTheByteLimitAndCharacterBoundaries) {
         {"256 bytes must be stored whole", std::string(256, 'a'), 256},
         {"257 bytes are cut to 255, not 256", std::string(257, 'a'), 255},
         {"long text is cut to 255", std::string(1000, 'a'), 255},
-        {"a 2-byte character across byte 255 is dropped whole", std::string(254, 'a') + e2 + "b", 254},
-        {"a 3-byte character across byte 255 is dropped whole", std::string(253, 'a') + e3 + "b", 253},
-        {"a 4-byte character across byte 255 is dropped whole", std::string(252, 'a') + e4 + "b", 252},
+        {"a 2-byte character across byte 255 is dropped whole", std::string(254, 'a') + e2 + "b",
+         254},
+        {"a 3-byte character across byte 255 is dropped whole", std::string(253, 'a') + e3 + "b",
+         253},
+        {"a 4-byte character across byte 255 is dropped whole", std::string(252, 'a') + e4 + "b",
+         252},
         {"a character ending at byte 255 is kept", std::string(253, 'a') + e2 + "bb", 255},
         {"256 bytes ending in a multi-byte character stay whole", std::string(254, 'a') + e2, 256},
         {"the limit counts bytes, not characters", Repeat(e2, 129), 254},
@@ -194,7 +204,8 @@ TEST_F(ControlFileTest, MalformedUtf8ReadsAsReplacementCharacters) {
         {"UTF-16 surrogate", "\xED\xA0\x80", fffd + fffd + fffd},
         {"above U+10FFFF", "\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},
         {"bytes never used in UTF-8", "\xFE\xFF", fffd + fffd},
-        {"valid text passes unchanged", "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x93\x84", "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x93\x84"},
+        {"valid text passes unchanged", "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x93\x84",
+         "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x93\x84"},
     };
     CF cf(name_);
     for (const auto& row : rows) {
@@ -235,7 +246,8 @@ TEST_F(ControlFileTest, ImageInformationIsLoadedOnceAtOpening) {
     ASSERT_TRUE(info);
     EXPECT_EQ(info->GetSource(), "/first/");
     PutText(97, R"({"Source":"/second/"})");
-    EXPECT_EQ(cf.ImageInformation()->GetSource(), "/first/") << "a cached record must not be reloaded";
+    EXPECT_EQ(cf.ImageInformation()->GetSource(), "/first/")
+        << "a cached record must not be reloaded";
     // Setting replaces the cache and leaves the block alone.
     auto mine = std::make_shared<TLumivaneInformation>();
     mine->SetSource("/mine/");
@@ -277,7 +289,8 @@ TEST_F(ControlFileTest, ExchangeCommandStateLosesNoCommandStoredMeanwhile) {
     const TImageViewerCommand cycle[] = {vcOpen, vcHide, vcConnected};
     std::atomic<bool> hostDone{false};
     std::thread host([&] {
-        auto other = lvplatform::OpenSharedMemory(name_, kBlockSize); // its own mapping, like the host's
+        auto other =
+            lvplatform::OpenSharedMemory(name_, kBlockSize); // its own mapping, like the host's
         std::atomic_ref<std::uint8_t> slot(other->Data()[0]);
         for (int i = 0; i < kCommands; ++i) {
             while (slot.load() != vcHandled)
@@ -341,7 +354,8 @@ TEST(ControlFileUnopened, InertWhenMissingOrSmallerThanTheLayout) {
         }
         if (row.size > 0) {
             for (std::size_t i = 0; i < row.size; ++i)
-                ASSERT_EQ(small->Data()[i], 0x11) << "byte " << i << " of the small block was written";
+                ASSERT_EQ(small->Data()[i], 0x11)
+                    << "byte " << i << " of the small block was written";
             small.reset();
             lvplatform::RemoveSharedMemory(row.name);
         } else if (!row.name.empty()) {

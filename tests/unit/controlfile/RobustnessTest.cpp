@@ -24,15 +24,18 @@ const char* const kSeeds[] = {
     R"({"Source":"\u00e9\ud83d\udcc4\\\"","Pattern":"\u0000"})",
 };
 
-const char* const kTokens[] = {"{", "}", "[", "]", "\"", ":", ",", "null", "true", "1e999",
-                               "-0", "\\u", "\\ud800", "\"Source\"", "\"AlternateSources\"",
-                               "\xC3", "\xFF", "\xF0\x9F", " ", "\n", "\x01"};
+const char* const kTokens[] = {"{",    "}",    "[",        "]",          "\"",
+                               ":",    ",",    "null",     "true",       "1e999",
+                               "-0",   "\\u",  "\\ud800",  "\"Source\"", "\"AlternateSources\"",
+                               "\xC3", "\xFF", "\xF0\x9F", " ",          "\n",
+                               "\x01"};
 
 std::string Mutate(std::string s, std::mt19937& rng) {
     std::uniform_int_distribution<int> op(0, 4);
     const int edits = std::uniform_int_distribution<int>(1, 6)(rng);
     for (int e = 0; e < edits; ++e) {
-        const std::size_t pos = s.empty() ? 0 : std::uniform_int_distribution<std::size_t>(0, s.size())(rng);
+        const std::size_t pos =
+            s.empty() ? 0 : std::uniform_int_distribution<std::size_t>(0, s.size())(rng);
         switch (op(rng)) {
         case 0: // flip a byte
             if (pos < s.size())
@@ -47,7 +50,8 @@ std::string Mutate(std::string s, std::mt19937& rng) {
             break;
         case 3: // duplicate a run
             if (pos < s.size())
-                s.insert(pos, s.substr(pos, std::uniform_int_distribution<std::size_t>(1, 16)(rng)));
+                s.insert(pos,
+                         s.substr(pos, std::uniform_int_distribution<std::size_t>(1, 16)(rng)));
             break;
         default: // random byte
             s.insert(s.begin() + static_cast<long>(pos), static_cast<char>(rng()));
@@ -79,7 +83,8 @@ void CheckFromJson(const std::string& text) {
             ASSERT_TRUE(IsValidUtf8(a)) << text;
     } catch (const EConvertError&) {
     } catch (const std::exception& e) {
-        FAIL() << "unexpected " << typeid(e).name() << ": " << e.what() << " for " << ::testing::PrintToString(text);
+        FAIL() << "unexpected " << typeid(e).name() << ": " << e.what() << " for "
+               << ::testing::PrintToString(text);
     }
 }
 
@@ -90,7 +95,8 @@ TEST(FromJsonRobustness, SurvivesRandomAndMutatedText) {
     const auto end = Clock::now() + kTimeLimit;
     int runs = 0;
     for (; runs < 200000 && Clock::now() < end; ++runs) {
-        const std::string text = runs % 4 == 0 ? RandomBytes(rng, 200) : Mutate(kSeeds[rng() % std::size(kSeeds)], rng);
+        const std::string text =
+            runs % 4 == 0 ? RandomBytes(rng, 200) : Mutate(kSeeds[rng() % std::size(kSeeds)], rng);
         CheckFromJson(text);
         if (HasFatalFailure())
             return;
@@ -102,8 +108,11 @@ TEST(FromJsonRobustness, SurvivesDeepNestingAndLongTexts) {
     const std::size_t depth = 100000;
     CheckFromJson(std::string(depth, '['));
     CheckFromJson(std::string(depth, '[') + std::string(depth, ']'));
-    CheckFromJson("{\"x\":" + std::string(depth, '[') + std::string(depth, ']') + ",\"Source\":\"/a/\"}");
-    EXPECT_THROW(TLumivaneInformation::FromJSON("{\"AlternateSources\":[" + std::string(depth, '[') + std::string(depth, ']') + "]}"),
+    CheckFromJson("{\"x\":" + std::string(depth, '[') + std::string(depth, ']') +
+                  ",\"Source\":\"/a/\"}");
+    EXPECT_THROW(TLumivaneInformation::FromJSON("{\"AlternateSources\":[" +
+                                                std::string(depth, '[') + std::string(depth, ']') +
+                                                "]}"),
                  EConvertError);
     std::string objects;
     for (std::size_t i = 0; i < depth; ++i)
