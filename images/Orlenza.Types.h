@@ -1,0 +1,119 @@
+// The image record, the reasons a container file may be unreadable, and the folder
+// search that turns a search text into the image files that belong to it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A programming error caught by an assertion; the message names the unit and line.
+class EAssertionFailed : public std::logic_error {
+public:
+    using std::logic_error::logic_error;
+};
+
+enum TLumivaneCantOpenReason : std::uint8_t {
+    corNone = 0,    // no problem was met
+    corLocked = 1,  // the file stayed locked by another process through all attempts
+    corSecured = 2, // access to the file was refused
+    corUnknown = 3, // reading failed for any other reason
+};
+
+// The only list of supported extensions in the system.
+inline constexpr const char* SupportedImageExtensions = "*.tif;*.png;*.jpg;*.lva";
+
+// One image file found by a search; a plain value.
+class TLumivaneImage {
+public:
+    std::string Source;      // the folder that was listed, ending with a path delimiter
+    std::string Name;        // the file's name with its extension
+    std::int32_t PageCount = 0;
+    double TimeStamp = 0;    // local last-write time as a day count since 1899-12-30
+    std::string Path;        // Source combined with Name
+    std::string Alias;       // a container file's whole content as UTF-8 text
+
+    // Resets the record to the empty image.
+    void New();
+    // An empty record stands for "no image" everywhere.
+    bool IsEmpty() const { return Path.empty(); }
+    // The part of Name before its first "~"; empty when Name holds no "~".
+    std::string DisplayName() const;
+    // Source combined with Name (a delimiter added only when Source lacks one; a rooted
+    // Name wins).
+    std::string FullFileName() const;
+    // TimeStamp formatted with the user's month and day names. Format letters as the
+    // host's tools write them: d dd ddd dddd, m mm mmm mmmm (minutes after h), yy yyyy,
+    // h hh, n nn, s ss, z zzz, am/pm, a/p, text in quotes kept as it is.
+    std::string FormattedTimeStamp(const std::string& AFormat) const;
+
+    TLumivaneCantOpenReason CantOpenReason() const { return FCantOpenReason; }
+    void SetCantOpenReason(TLumivaneCantOpenReason AValue) { FCantOpenReason = AValue; }
+
+private:
+    TLumivaneCantOpenReason FCantOpenReason = corNone;
+};
+
+// An ordered list of image records. The list returned by a search belongs to its caller.
+class TLumivaneImageList {
+public:
+    virtual ~TLumivaneImageList() = default;
+
+    int Count() const { return static_cast<int>(FItems.size()); }
+    int Add(const TLumivaneImage& AItem);
+    void Clear() { FItems.clear(); }
+    const TLumivaneImage& operator[](int AIndex) const { return FItems.at(static_cast<std::size_t>(AIndex)); }
+    const std::vector<TLumivaneImage>& Items() const { return FItems; }
+
+private:
+    std::vector<TLumivaneImage> FItems;
+};
+
+// The search over the source folders' sub-folders.
+class TLumivaneImageListFolder : public TLumivaneImageList {
+public:
+    // For each source in order: its directory part combined with the sub-folder name the
+    // pattern picks from ASearchString is searched for names beginning with
+    // ASearchString. Records come grouped by source, then in listing order; nothing is
+    // de-duplicated. ASources must not be null ("Sources not defined"). Throws
+    // std::invalid_argument for an unsafe search text or sub-folder name (a path
+    // delimiter, a NUL character, "." or ".."), a NUL in a source, a path too long, or
+    // an invalid mask; nothing is returned then.
+    static std::unique_ptr<TLumivaneImageListFolder> GetList(const std::vector<std::string>* ASources,
+                                                             const std::string& ASearchString,
+                                                             const std::string& APattern,
+                                                             const std::string& ASupportedExtensions);
+
+    // Appends the files of AFolderPath whose names begin with ASearchFilter (a mask) and
+    // whose extension is one of ASupportedExtensions; returns Count afterwards, or 0 when
+    // the folder does not exist.
+    int SearchForFiles(const std::string& AFolderPath, const std::string& ASearchFilter, bool AReset,
+                       const std::string& ASupportedExtensions);
+};
+
+// The characters of ASearchText at the positions where APattern holds "*" (positions
+// counted in UTF-16 code units); empty when APattern is longer than ASearchText.
+std::string FolderNameFromPattern(const std::string& APattern, const std::string& ASearchText);
+
+// A file time (100-ns ticks since 1601-01-01 UTC) as a local day count; 0 when the
+// conversion fails.
+double FileTimeToLocalDateTime(std::int64_t AFileTime);
+
+// How ReadAliasText waits between tries; tests may pass their own.
+struct TAliasReadPauses {
+    std::function<void(int AMilliseconds)> Sleep;      // empty: the real sleep
+    std::function<int(int AMaxMilliseconds)> Random; // a whole number from 1 to the max; empty: random
+};
+
+// Reads a container file whole under an exclusive open, retrying while another process
+// holds it (four tries, pauses of up to 100, 200 and 300 ms). Failures never escape:
+// AReason says what went wrong and AText stays empty.
+void ReadAliasText(const std::string& AFileName, TLumivaneCantOpenReason& AReason, std::string& AText,
+                   const TAliasReadPauses& APauses = {});
+
+// True when the failure message holds the system's text for a file locked by another
+// process / for refused access (plain, case-sensitive substring tests).
+bool IsLockedError(const std::string& AMessage);
+bool IsSecuredError(const std::string& AMessage);

@@ -1,0 +1,248 @@
+#include "platform/FileMask.h"
+
+#include <stdexcept>
+
+namespace lvplatform {
+
+namespace {
+
+constexpr char32_t EscapedByteBase = 0xDC00;
+
+char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// One code point from text at i; advances i. Malformed input yields U+DC00 + byte.
+char32_t NextCodePoint(std::string_view text, std::size_t& i) {
+    const auto b0 = static_cast<unsigned char>(text[i]);
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
+    std::size_t len = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        len = 2, cp = b0 & 0x1F, min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        len = 3, cp = b0 & 0x0F, min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        len = 4, cp = b0 & 0x07, min = 0x10000;
+    }
+    if (len == 0 || i + len > text.size()) {
+        ++i;
+        return EscapedByteBase + b0;
+    }
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        if ((b & 0xC0) != 0x80) {
+            ++i;
+            return EscapedByteBase + b0;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return EscapedByteBase + b0;
+    }
+    i += len;
+    return cp;
+}
+
+} // namespace
+
+std::u32string DecodeUtf8(std::string_view text) {
+    std::u32string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();)
+        out.push_back(NextCodePoint(text, i));
+    return out;
+}
+
+std::string EncodeUtf8(std::u32string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t c : text) {
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            // An escaped byte goes back out as that byte; a lone surrogate has no UTF-8 form.
+            if (c >= EscapedByteBase + 0x80 && c <= EscapedByteBase + 0xFF)
+                out.push_back(static_cast<char>(c - EscapedByteBase));
+            else
+                out += "\xEF\xBF\xBD";
+        } else if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::u16string ToUtf16(std::u32string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (char32_t c : text) {
+        if (c < 0x10000) {
+            out.push_back(static_cast<char16_t>(c));
+        } else {
+            const char32_t v = c - 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
+        }
+    }
+    return out;
+}
+
+std::u16string ListingSortKey(std::string_view name) {
+    std::u32string cps = DecodeUtf8(name);
+    for (char32_t& c : cps)
+        c = UpperCase(c);
+    return ToUtf16(cps);
+}
+
+bool TFileMask::TItem::Accepts(char32_t upper) const {
+    bool inSet = false;
+    for (const auto& [lo, hi] : Ranges) {
+        if (upper >= lo && upper <= hi) {
+            inSet = true;
+            break;
+        }
+    }
+    return inSet != Negated;
+}
+
+TFileMask::TFileMask(std::string_view mask) : FText(mask) {
+    if (mask.empty())
+        throw std::invalid_argument("Invalid mask: the mask is empty");
+    const std::u32string cps = DecodeUtf8(mask);
+    for (std::size_t i = 0; i < cps.size(); ++i) {
+        TItem item;
+        const char32_t c = cps[i];
+        if (c == U'*') {
+            item.Kind = TItem::ikAnyRun;
+            if (!FItems.empty() && FItems.back().Kind == TItem::ikAnyRun)
+                continue; // "**" means the same as "*"
+        } else if (c == U'?') {
+            item.Kind = TItem::ikAnyOne;
+        } else if (c == U'[') {
+            item.Kind = TItem::ikSet;
+            std::size_t j = i + 1;
+            if (j < cps.size() && cps[j] == U'!') {
+                item.Negated = true;
+                ++j;
+            }
+            while (j < cps.size() && cps[j] != U']') {
+                char32_t lo = cps[j];
+                char32_t hi = lo;
+                if (j + 2 < cps.size() && cps[j + 1] == U'-' && cps[j + 2] != U']') {
+                    hi = cps[j + 2];
+                    j += 2;
+                }
+                lo = UpperCase(lo);
+                hi = UpperCase(hi);
+                if (lo > hi)
+                    std::swap(lo, hi);
+                item.Ranges.emplace_back(lo, hi);
+                ++j;
+            }
+            if (j >= cps.size())
+                throw std::invalid_argument("Invalid mask '" + FText + "': a set is not closed by ']'");
+            if (item.Ranges.empty())
+                throw std::invalid_argument("Invalid mask '" + FText + "': a set is empty");
+            i = j;
+        } else {
+            item.Char = UpperCase(c);
+        }
+        FItems.push_back(std::move(item));
+    }
+    for (const TItem& item : FItems) {
+        if (item.Kind != TItem::ikLiteral)
+            break;
+        FPrefix.push_back(item.Char);
+    }
+    FPrefixIsAscii = true;
+    for (char32_t c : FPrefix) {
+        if (c >= 0x80) {
+            FPrefixIsAscii = false;
+            break;
+        }
+        FAsciiPrefix.push_back(static_cast<char>(c));
+    }
+    if (!FPrefixIsAscii)
+        FAsciiPrefix.clear();
+}
+
+bool TFileMask::MatchesPrefix(std::string_view name) const {
+    if (FPrefixIsAscii) {
+        const std::size_t n = FAsciiPrefix.size();
+        if (name.size() < n)
+            return false; // each prefix character needs at least one byte of the name
+        for (std::size_t i = 0; i < n; ++i) {
+            const char c = name[i];
+            if (static_cast<unsigned char>(c) >= 0x80)
+                return SlowPrefix(name); // e.g. U+017F upper-cases to ASCII 'S'
+            if (AsciiUpper(c) != FAsciiPrefix[i])
+                return false;
+        }
+        return true;
+    }
+    return SlowPrefix(name);
+}
+
+bool TFileMask::SlowPrefix(std::string_view name) const {
+    std::size_t i = 0;
+    for (char32_t want : FPrefix) {
+        if (i >= name.size())
+            return false;
+        if (UpperCase(NextCodePoint(name, i)) != want)
+            return false;
+    }
+    return true;
+}
+
+bool TFileMask::Matches(std::string_view name) const {
+    std::u32string text = DecodeUtf8(name);
+    for (char32_t& c : text)
+        c = UpperCase(c);
+    // Iterative wildcard match: remember the last "*" and retry from one character later.
+    std::size_t t = 0;
+    std::size_t m = 0;
+    std::size_t starItem = std::string::npos;
+    std::size_t starText = 0;
+    while (t < text.size()) {
+        if (m < FItems.size()) {
+            const TItem& item = FItems[m];
+            if (item.Kind == TItem::ikAnyRun) {
+                starItem = m++;
+                starText = t;
+                continue;
+            }
+            const bool ok = item.Kind == TItem::ikAnyOne || (item.Kind == TItem::ikLiteral && item.Char == text[t]) ||
+                            (item.Kind == TItem::ikSet && item.Accepts(text[t]));
+            if (ok) {
+                ++m;
+                ++t;
+                continue;
+            }
+        }
+        if (starItem == std::string::npos)
+            return false;
+        m = starItem + 1;
+        t = ++starText;
+    }
+    while (m < FItems.size() && FItems[m].Kind == TItem::ikAnyRun)
+        ++m;
+    return m == FItems.size();
+}
+
+} // namespace lvplatform
