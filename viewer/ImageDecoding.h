@@ -3,7 +3,8 @@
 // caller needs. Scanned archives hold pages far larger than the screen (a 600 dpi colour
 // A3 page is about 7000 x 9900 pixels, ~280 MB as a full 32-bit frame), so decoding
 // reduces while it reads wherever the format allows it:
-//   - JPEG: libjpeg-turbo's DCT scaling (1/8 .. 8/8), then a small smooth reduction;
+//   - JPEG: libjpeg-turbo's DCT scaling, at the smallest scale M/8 whose output covers
+//     the target (so up to 1/8 of the full size larger than the target on each side);
 //   - TIFF: libtiff row by row into a box filter (bilevel pages go straight from 1 bit
 //     to 8-bit grey), so a full frame is never held;
 //   - anything else (PNG, ...): Qt's image readers, decoded whole and then reduced.
@@ -22,8 +23,10 @@
 #include <functional>
 
 struct TDecodedImage {
-    // The pixels, never larger than the size asked for (aspect kept). Format_Grayscale8
-    // for grey and bilevel sources, Format_RGB32 or Format_ARGB32 otherwise.
+    // The pixels, aspect kept: no larger than the size asked for, except JPEG, which comes
+    // at the DCT scale that first covers it (see above). Paint it scaled to the bounds.
+    // Format_Grayscale8 for grey and bilevel sources, Format_RGB32 or Format_ARGB32
+    // otherwise.
     QImage image;
     // The file's own pixel size. Geometry that depends on "the bitmap's own size" (the fit
     // rules of the viewer) must use this, not image.size().
@@ -39,9 +42,11 @@ QSize DecodeSizeWithin(QSize AFull, QSize ABox);
 // Reads only the header: the file's own pixel size. Throws like DecodeForDisplay.
 QSize ReadImageSize(const QString& APath);
 
-// Decodes APath reduced to fit within ATargetSize (see DecodeSizeWithin). The viewer
-// passes the size the image is drawn at at its widest zoom, in device pixels; to show more
-// detail later, call again with a larger target. An empty ATargetSize decodes at full size.
+// Decodes APath reduced to fit within ATargetSize (see DecodeSizeWithin; JPEG may come up
+// to one DCT step larger). ATargetSize is the size the image is drawn at, in device pixels:
+// for the first paint the fitted size (fast), and when the zoom asks for more detail, call
+// again with the larger size (at most 4x the fit). An empty ATargetSize decodes at full
+// size.
 TDecodedImage DecodeForDisplay(const QString& APath, QSize ATargetSize);
 
 // As above, with the target computed from the file's own size once the header is read

@@ -1,0 +1,372 @@
+// Decoding for display against floors measured in the same run:
+//  (a) a 300 dpi A4 bilevel G4 page: floor = libtiff scanline decode + a box filter from
+//      1 bit straight to 8-bit grey at the target size;
+//  (b) a 24-megapixel JPEG: floor = libjpeg-turbo's decode at the smallest DCT scale
+//      (M/8) whose output covers the target size.
+// Targets: the viewer's designed image area of 600 x 496 at zoom 0, and the widest zoom
+// (4x the fit: 2400 x 1984). Qt's plain paths are timed for reference.
+// Usage: bench_imaging [benchmark flags]              timings and ratios
+//        bench_imaging --make DIR                     write the test files into DIR
+//        bench_imaging --peak FILE W H                decode for W x H, print peak memory
+#include "viewer/ImageDecoding.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QCoreApplication>
+#include <QImageReader>
+#include <QTemporaryDir>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+#include <tiffio.h>
+
+namespace {
+
+QString GDir;
+QString G4File() { return GDir + "/a4-300dpi-g4.tif"; }
+QString JpegFile() { return GDir + "/photo-24mp.jpg"; }
+const QSize FitBox(600, 496);
+const QSize Zoom4Box(2400, 1984);
+
+// ---- Test files -----------------------------------------------------------------------
+
+// A text-like page: lines of words made of glyph-sized strokes, ~8% ink.
+void MakeG4Page(const QString& APath) {
+    const int w = 2480;
+    const int h = 3508;
+    TIFF* tif = TIFFOpen(APath.toLocal8Bit().constData(), "w");
+    if (!tif) {
+        throw std::runtime_error("cannot write the G4 page");
+    }
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, h);
+    std::vector<uint8_t> row(static_cast<size_t>((w + 7) / 8));
+    uint32_t seed = 12345;
+    auto rnd = [&seed](int n) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % static_cast<uint32_t>(n));
+    };
+    // Word layout per text line (same pattern seeds per line, varied by line).
+    std::vector<std::pair<int, int>> words;
+    for (int y = 0; y < h; ++y) {
+        std::fill(row.begin(), row.end(), 0);
+        const int lineTop = (y - 300) / 50 * 50 + 300;
+        const int inLine = y - lineTop;
+        if (y >= 300 && y < h - 300 && inLine < 30) {
+            if (inLine == 0) {
+                words.clear();
+                for (int x = 250; x < w - 250;) {
+                    const int len = 40 + rnd(160);
+                    words.emplace_back(x, std::min(x + len, w - 250));
+                    x += len + 25 + rnd(20);
+                }
+            }
+            for (const auto& [x0, x1] : words) {
+                for (int x = x0; x < x1; ++x) {
+                    const int cx = (x - x0) % 14;
+                    // Vertical stems, plus bars at the top, middle and foot of the glyphs.
+                    const bool stem = cx < 4;
+                    const bool bar = (inLine < 4 || (inLine >= 13 && inLine < 16) ||
+                                      inLine >= 26) && cx < 10 && ((x - x0) / 14 + y / 50) % 3;
+                    if (stem || bar) {
+                        row[static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80u >> (x % 8));
+                    }
+                }
+            }
+        }
+        TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0);
+    }
+    TIFFClose(tif);
+}
+
+// A 6000 x 4000 photo-like picture: smooth shapes with fine texture, quality 90.
+void MakeJpeg(const QString& APath) {
+    const int w = 6000;
+    const int h = 4000;
+    FILE* f = std::fopen(APath.toLocal8Bit().constData(), "wb");
+    if (!f) {
+        throw std::runtime_error("cannot write the JPEG");
+    }
+    jpeg_compress_struct info{};
+    jpeg_error_mgr err{};
+    info.err = jpeg_std_error(&err);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, f);
+    info.image_width = w;
+    info.image_height = h;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+    uint32_t seed = 99;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = static_cast<int>((seed >> 24) % 24) - 12;
+            for (int c = 0; c < 3; ++c) {
+                const double v = 128 + 70 * std::sin(x / (97.0 + 13 * c)) *
+                                           std::cos(y / (71.0 + 17 * c)) +
+                                 30 * std::sin((x + y) / 9.0 + c);
+                row[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)] =
+                    static_cast<uint8_t>(std::clamp(static_cast<int>(v) + noise, 0, 255));
+            }
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::fclose(f);
+}
+
+// ---- Floors ---------------------------------------------------------------------------
+
+// libtiff scanlines + box filter, 1 bit -> 8-bit grey, nothing else.
+std::vector<uint8_t> G4Floor(QSize ABox) {
+    TIFF* tif = TIFFOpen(G4File().toLocal8Bit().constData(), "r");
+    uint32_t w = 0;
+    uint32_t h = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    const QSize out = DecodeSizeWithin(QSize(int(w), int(h)), ABox);
+    const auto ow = static_cast<uint32_t>(out.width());
+    const auto oh = static_cast<uint32_t>(out.height());
+    std::vector<uint32_t> xbin(w);
+    std::vector<uint32_t> colw(ow, 0);
+    for (uint32_t x = 0; x < w; ++x) {
+        xbin[x] = static_cast<uint32_t>(uint64_t{x} * ow / w);
+        ++colw[xbin[x]];
+    }
+    std::vector<uint32_t> rowh(oh, 0);
+    for (uint32_t y = 0; y < h; ++y) {
+        ++rowh[uint64_t{y} * oh / h];
+    }
+    std::vector<uint8_t> line(static_cast<size_t>(TIFFScanlineSize(tif)));
+    std::vector<uint32_t> counts(ow, 0);
+    std::vector<uint8_t> grey(static_cast<size_t>(ow) * oh);
+    uint32_t oy = 0;
+    auto flush = [&] {
+        for (uint32_t ox = 0; ox < ow; ++ox) {
+            const uint64_t area = uint64_t{colw[ox]} * rowh[oy];
+            grey[size_t{oy} * ow + ox] =
+                static_cast<uint8_t>(255 - (uint64_t{counts[ox]} * 255 + area / 2) / area);
+            counts[ox] = 0;
+        }
+    };
+    for (uint32_t y = 0; y < h; ++y) {
+        TIFFReadScanline(tif, line.data(), y, 0);
+        const auto ny = static_cast<uint32_t>(uint64_t{y} * oh / h);
+        if (ny != oy) {
+            flush();
+            oy = ny;
+        }
+        for (uint32_t bx = 0; bx < line.size(); ++bx) {
+            const uint8_t b = line[bx];
+            if (b == 0) {
+                continue;
+            }
+            for (uint32_t bit = 0; bit < 8; ++bit) {
+                if (b & (0x80u >> bit) && bx * 8 + bit < w) {
+                    ++counts[xbin[bx * 8 + bit]];
+                }
+            }
+        }
+    }
+    flush();
+    TIFFClose(tif);
+    return grey;
+}
+
+unsigned DctScaleFor(unsigned AW, unsigned AH, QSize AOut) {
+    for (unsigned m = 1; m <= 8; ++m) {
+        if ((AW * m + 7) / 8 >= unsigned(AOut.width()) && (AH * m + 7) / 8 >= unsigned(AOut.height())) {
+            return m;
+        }
+    }
+    return 8;
+}
+
+// libjpeg-turbo at the DCT scale that first covers the target, nothing else.
+std::vector<uint8_t> JpegFloor(QSize ABox) {
+    FILE* f = std::fopen(JpegFile().toLocal8Bit().constData(), "rb");
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr err{};
+    info.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&info);
+    jpeg_stdio_src(&info, f);
+    jpeg_read_header(&info, TRUE);
+    const QSize out = DecodeSizeWithin(QSize(int(info.image_width), int(info.image_height)), ABox);
+    info.scale_num = DctScaleFor(info.image_width, info.image_height, out);
+    info.scale_denom = 8;
+    info.out_color_space = JCS_EXT_BGRX;
+    jpeg_start_decompress(&info);
+    std::vector<uint8_t> pixels(size_t{info.output_width} * info.output_height * 4);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW rows[1] = {&pixels[size_t{info.output_scanline} * info.output_width * 4]};
+        jpeg_read_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    std::fclose(f);
+    return pixels;
+}
+
+// ---- Benchmarks -----------------------------------------------------------------------
+
+QSize BoxArg(const benchmark::State& AState) { return AState.range(0) ? Zoom4Box : FitBox; }
+const char* BoxName(int64_t AArg) { return AArg ? "zoom4" : "fit"; }
+
+void G4_Floor(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(G4Floor(BoxArg(state)));
+    }
+}
+void G4_DecodeForDisplay(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(DecodeForDisplay(G4File(), BoxArg(state)));
+    }
+}
+// Qt's plain path: decode to 1 bit, convert, smooth scale.
+void G4_QtPlain(benchmark::State& state) {
+    for (auto _ : state) {
+        QImage image(G4File());
+        image = image.convertToFormat(QImage::Format_Grayscale8)
+                    .scaled(BoxArg(state), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        benchmark::DoNotOptimize(image);
+    }
+}
+void Jpeg_Floor(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(JpegFloor(BoxArg(state)));
+    }
+}
+void Jpeg_DecodeForDisplay(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(DecodeForDisplay(JpegFile(), BoxArg(state)));
+    }
+}
+void Jpeg_QtScaledSize(benchmark::State& state) {
+    for (auto _ : state) {
+        QImageReader reader(JpegFile());
+        reader.setScaledSize(DecodeSizeWithin(reader.size(), BoxArg(state)));
+        benchmark::DoNotOptimize(reader.read());
+    }
+}
+
+void Register() {
+    const auto unit = benchmark::kMillisecond;
+    for (int64_t box : {0, 1}) {
+        const std::string suffix = std::string("/") + BoxName(box);
+        benchmark::RegisterBenchmark(("G4_Floor" + suffix).c_str(), G4_Floor)->Arg(box)->Unit(unit);
+        benchmark::RegisterBenchmark(("G4_DecodeForDisplay" + suffix).c_str(), G4_DecodeForDisplay)
+            ->Arg(box)->Unit(unit);
+        benchmark::RegisterBenchmark(("G4_QtPlain" + suffix).c_str(), G4_QtPlain)->Arg(box)->Unit(unit);
+        benchmark::RegisterBenchmark(("Jpeg_Floor" + suffix).c_str(), Jpeg_Floor)->Arg(box)->Unit(unit);
+        benchmark::RegisterBenchmark(("Jpeg_DecodeForDisplay" + suffix).c_str(), Jpeg_DecodeForDisplay)
+            ->Arg(box)->Unit(unit);
+        benchmark::RegisterBenchmark(("Jpeg_QtScaledSize" + suffix).c_str(), Jpeg_QtScaledSize)
+            ->Arg(box)->Unit(unit);
+    }
+}
+
+// Collects the median of each benchmark to print ratios against the floors.
+class TRatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                std::string name = run.run_name.str();
+                Medians[name.substr(0, name.find("/", name.find('/') + 1))] =
+                    run.GetAdjustedRealTime();
+            } else if (run.run_type == Run::RT_Iteration && run.repetitions <= 1) {
+                Medians[run.run_name.str()] = run.GetAdjustedRealTime();
+            }
+        }
+    }
+    std::map<std::string, double> Medians;
+};
+
+long PeakRssKb() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            long kb = 0;
+            status >> kb;
+            return kb;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc >= 3 && std::strcmp(argv[1], "--make") == 0) {
+        GDir = QString::fromLocal8Bit(argv[2]);
+        MakeG4Page(G4File());
+        MakeJpeg(JpegFile());
+        return 0;
+    }
+    if (argc >= 5 && std::strcmp(argv[1], "--peak") == 0) {
+        const long before = PeakRssKb();
+        const QSize box(std::atoi(argv[3]), std::atoi(argv[4]));
+        const TDecodedImage decoded = DecodeForDisplay(QString::fromLocal8Bit(argv[2]), box);
+        const long after = PeakRssKb();
+        std::printf("%s for %dx%d: %dx%d image, peak RSS grew by %.1f MiB (whole process %.1f MiB)\n",
+                    argv[2], box.width(), box.height(), decoded.image.width(),
+                    decoded.image.height(), static_cast<double>(after - before) / 1024.0,
+                    static_cast<double>(after) / 1024.0);
+        return 0;
+    }
+
+    QTemporaryDir dir;
+    GDir = dir.path();
+    MakeG4Page(G4File());
+    MakeJpeg(JpegFile());
+
+    Register();
+    benchmark::Initialize(&argc, argv);
+    TRatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    std::printf("\nRatios (median real time against the floor of the same run):\n");
+    for (const char* box : {"fit", "zoom4"}) {
+        for (const auto& [subject, floor, goal] :
+             {std::tuple{"G4_DecodeForDisplay", "G4_Floor", 1.5},
+              std::tuple{"G4_QtPlain", "G4_Floor", 1.5},
+              std::tuple{"Jpeg_DecodeForDisplay", "Jpeg_Floor", 1.2},
+              std::tuple{"Jpeg_QtScaledSize", "Jpeg_Floor", 1.2}}) {
+            const std::string s = std::string(subject) + "/" + box;
+            const std::string f = std::string(floor) + "/" + box;
+            if (reporter.Medians.count(s) && reporter.Medians.count(f)) {
+                std::printf("  %-28s %7.2f ms / %-16s %7.2f ms = %.2fx (goal <= %.1fx)\n",
+                            s.c_str(), reporter.Medians[s], f.c_str(), reporter.Medians[f],
+                            reporter.Medians[s] / reporter.Medians[f], goal);
+            }
+        }
+    }
+    return 0;
+}

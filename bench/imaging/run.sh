@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Imaging benchmarks: decode timings with their ratios to the floors of the same run, then
+# the peak memory of showing the 24-megapixel JPEG (each decode in its own process, the
+# growth of the peak resident size around it). Usage: bench/imaging/run.sh [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+bin=${1:-build}/bin/bench_imaging
+export QT_QPA_PLATFORM=offscreen
+"$bin" --benchmark_min_time=0.3 --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_color=false
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+"$bin" --make "$dir"
+echo
+echo "Peak memory (one full 6000 x 4000 frame at 4 bytes a pixel is 96 MB = 91.6 MiB):"
+"$bin" --peak "$dir/photo-24mp.jpg" 600 496
+"$bin" --peak "$dir/photo-24mp.jpg" 2400 1984
+"$bin" --peak "$dir/photo-24mp.jpg" 0 0
+"$bin" --peak "$dir/a4-300dpi-g4.tif" 600 496
