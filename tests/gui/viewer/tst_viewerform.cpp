@@ -1,0 +1,538 @@
+// The viewer window against a real control block and real image folders: searching,
+// navigation, the identifier box, the host's hide and show, closing, the list's width,
+// the image geometry on the real widgets, printing to a PDF, and screenshots.
+#include "app/CommandLine.h"
+#include "app/Orlenza.CustomController.h"
+#include "app/Orlenza.FormCommon.h"
+#include "controlfile/ImageViewer.ControlFile.h"
+#include "images/Orlenza.Types.h"
+#include "platform/SharedMemory.h"
+#include "viewcontrol/Orlenza.ViewController.h"
+#include "viewer/OrlenzaFrm.h"
+#include "viewer/ViewerWidgets.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImageWriter>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Forwards to the real view controller and remembers the view states in the order they
+// were written, since the block itself only holds the last one.
+class StateRecorder : public ILvViewController {
+public:
+    explicit StateRecorder(std::shared_ptr<ILvViewController> AReal) : Real(std::move(AReal)) {}
+    void CloseMainForm() override { Real->CloseMainForm(); }
+    IOrlenzaForm* ToolbarForm() const override { return Real->ToolbarForm(); }
+    IOrlenzaForm* MainForm() const override { return Real->MainForm(); }
+    IOrlenzaForm* ViewerForm() const override { return Real->ViewerForm(); }
+    TMemoryMappedControlFile* ControlFile() const override { return Real->ControlFile(); }
+    void SetControlFile(std::unique_ptr<TMemoryMappedControlFile> f) override { Real->SetControlFile(std::move(f)); }
+    void ShowNewImage(const std::string& t) override { Real->ShowNewImage(t); }
+    void SetOnCloseImageAndHide(TNotifyEvent e) override { Real->SetOnCloseImageAndHide(std::move(e)); }
+    TNotifyEvent OnCloseImageAndHide() const override { return Real->OnCloseImageAndHide(); }
+    TNotifyEvent StateEvent() override { return Real->StateEvent(); }
+    void ChangeViewState(TImageViewerState s) override {
+        States.push_back(s);
+        Real->ChangeViewState(s);
+    }
+    std::vector<TLumivaneImage> ImagesFor(const std::string& t) override { return Real->ImagesFor(t); }
+    bool SearchTextIsValidForSearch(const std::string& t) override { return Real->SearchTextIsValidForSearch(t); }
+
+    std::shared_ptr<ILvViewController> Real;
+    std::vector<TImageViewerState> States;
+};
+
+// A block as the host creates it, with the image information naming one source folder.
+struct HostBlock {
+    HostBlock(const QString& ASource, const char* APattern)
+        : Name("lvtest-viewer-" + std::to_string(getpid()) + "-" + std::to_string(Counter++)),
+          View(lvplatform::CreateSharedMemory(Name, lvcontrol::kBlockSize)) {
+        const std::string json = "{\"Source\":\"" + ASource.toStdString() + "\",\"Pattern\":\"" + APattern + "\"}";
+        std::memcpy(View->Data() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
+    }
+    ~HostBlock() { lvplatform::RemoveSharedMemory(Name); }
+    std::uint8_t& At(std::size_t AOffset) const { return View->Data()[AOffset]; }
+    TImageViewerState ViewState() const { return static_cast<TImageViewerState>(At(lvcontrol::kViewState)); }
+    static inline int Counter = 0;
+    std::string Name;
+    std::unique_ptr<lvplatform::ISharedMemoryView> View;
+};
+
+// A scanned-looking page: white paper, a heading bar and lines of text in a colour that
+// tells the files apart.
+QImage DocumentPage(QSize ASize, QColor AInk, const QString& ACaption) {
+    QImage page(ASize, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter p(&page);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int margin = ASize.width() / 12;
+    p.fillRect(QRect(margin, margin, ASize.width() - 2 * margin, ASize.height() / 14), AInk);
+    QFont f;
+    f.setPixelSize(std::max(8, ASize.height() / 45));
+    p.setFont(f);
+    p.setPen(Qt::black);
+    p.drawText(QRect(margin, margin + ASize.height() / 12, ASize.width() - 2 * margin, f.pixelSize() * 2),
+               Qt::AlignLeft, ACaption);
+    int y = margin + ASize.height() / 6;
+    int line = 0;
+    while (y < ASize.height() - margin) {
+        const int len = (ASize.width() - 2 * margin) * (line % 5 == 4 ? 55 : 95) / 100;
+        p.fillRect(QRect(margin, y, len, std::max(2, f.pixelSize() / 2)), QColor(40, 40, 40));
+        y += f.pixelSize() * 3 / 2;
+        ++line;
+    }
+    return page;
+}
+
+QColor CentreColour(const QImage& AImage) {
+    return AImage.pixelColor(AImage.width() / 2, AImage.height() / 2);
+}
+
+} // namespace
+
+class TestViewerForm : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir FRoot{QDir::tempPath() + "/lv-XXXXXX"};
+    QString FScans; // the source folder
+    std::unique_ptr<HostBlock> FBlock;
+    std::shared_ptr<StateRecorder> FRecorder;
+    std::unique_ptr<TLumivaneViewerForm> FForm;
+
+    QString Folder(const QString& ASub) {
+        const QString path = FScans + ASub;
+        QDir().mkpath(path);
+        return path + "/";
+    }
+    void Save(const QImage& AImage, const QString& APath) { QVERIFY2(AImage.save(APath), qPrintable(APath)); }
+
+    template <class T> T* Child(const char* AName) {
+        T* w = FForm->findChild<T*>(QString::fromLatin1(AName));
+        if (!w)
+            qFatal("no child %s", AName);
+        return w;
+    }
+    TImageControl* Image() { return Child<TImageControl>("Image"); }
+    QComboBox* List() { return Child<QComboBox>("cbxImageList"); }
+    QString Title() { return Child<QLabel>("lblCurrentImageName")->text(); }
+    TTrackBar* Zoom() { return Child<TTrackBar>("tbZoom"); }
+    TRotaryDial* Dial() { return Child<TRotaryDial>("arcdImageRotation"); }
+
+    void CreateForm() {
+        SetProgramArguments({"lumivane-viewer", FBlock->Name});
+        TOrlenzaViewController::InstallInitializer();
+        const auto realInit = InitializeViewController;
+        InitializeViewController = [this, realInit] {
+            realInit();
+            FRecorder = std::make_shared<StateRecorder>(ViewController);
+            ViewController = FRecorder;
+        };
+        FForm = std::make_unique<TLumivaneViewerForm>();
+        // The designed client size, whatever the offscreen desktop gives the default.
+        FForm->resize(600, 568);
+    }
+    std::vector<TImageViewerState> TakeStates() {
+        auto states = FRecorder->States;
+        FRecorder->States.clear();
+        return states;
+    }
+    void Screenshot(const QString& AName) {
+        QDir().mkpath(LV_TEST_OUTPUT_DIR);
+        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
+        const QString file = QStringLiteral(LV_TEST_OUTPUT_DIR "/%1@%2x.png").arg(AName, scale);
+        QVERIFY(FForm->grab().save(file));
+        qInfo("screenshot: %s", qPrintable(file));
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(FRoot.isValid());
+        FScans = FRoot.path() + "/scans/";
+        // Three pages of 12345678 in three formats, distinct ink colours.
+        const QString f = Folder("1234");
+        Save(DocumentPage({1000, 1414}, QColor(200, 30, 30), "12345678 page 1"), f + "12345678~1.png");
+        Save(DocumentPage({1000, 1414}, QColor(30, 160, 30), "12345678 page 2"), f + "12345678~2.jpg");
+        Save(DocumentPage({1000, 1414}, QColor(30, 30, 200), "12345678 page 3"), f + "12345678~3.tif");
+        // Not part of the result: another identifier and an unsupported extension.
+        Save(DocumentPage({100, 141}, Qt::black, "x"), f + "12345679~1.png");
+        Save(DocumentPage({100, 141}, Qt::black, "x"), f + "12345678~4.tiff");
+        // Geometry pictures, one per identifier.
+        Save(QImage(1000, 2000, QImage::Format_RGB32), Folder("2000") + "20000001~a.png");
+        Save(QImage(2000, 1000, QImage::Format_RGB32), Folder("2000") + "20000002~a.png");
+        Save(QImage(300, 200, QImage::Format_RGB32), Folder("2000") + "20000003~a.png");
+        // A file that cannot be decoded, first in its search.
+        QFile bad(Folder("3000") + "30000001~1.tif");
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("II*\0this is not a tiff", 22);
+        bad.close();
+        Save(DocumentPage({500, 707}, Qt::darkCyan, "30000001 page 2"), Folder("3000") + "30000001~2.png");
+        // A long name and a short one for the list's width.
+        Save(QImage(10, 10, QImage::Format_RGB32), Folder("4000") + "40000001~" + QString(90, 'w') + ".png");
+        Save(QImage(10, 10, QImage::Format_RGB32), Folder("4000") + "40000002~1.png");
+    }
+
+    void init() {
+        FBlock = std::make_unique<HostBlock>(FScans, "****....");
+        StartupSearchText.clear();
+        StartMaximized = false;
+        CreateForm();
+    }
+
+    void cleanup() {
+        FForm.reset();
+        TOrlenzaCustomerController::ReleaseSharedControlFile();
+        ViewController.reset();
+        FRecorder.reset();
+        FBlock.reset();
+    }
+
+    void creationWritesIdleAndShowsStartState() {
+        QCOMPARE(FForm->objectName(), QStringLiteral("LumivaneViewerForm"));
+        QCOMPARE(FForm->windowTitle(), QStringLiteral("Lumivane Viewer"));
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsIdle});
+        QCOMPARE(FBlock->ViewState(), vsIdle);
+        QVERIFY(!FForm->isVisible());
+        QCOMPARE(Title(), QStringLiteral("..."));
+        QVERIFY(Child<TActivityIndicator>("AniIndicator1")->IsRunning());
+        QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
+        QCOMPARE(LumivaneViewerForm, static_cast<IOrlenzaForm*>(FForm.get()));
+    }
+
+    void threeImagesFoundShowTheFirst() {
+        TakeStates();
+        FForm->NewImage("12345678");
+        QVERIFY(FForm->isVisible());
+        QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
+        QCOMPARE(FBlock->ViewState(), vsOpen);
+        QCOMPARE(List()->count(), 3);
+        const QString dir = FScans + "1234/";
+        QCOMPARE(List()->itemText(0), dir + "12345678~1.png");
+        QCOMPARE(List()->itemText(1), dir + "12345678~2.jpg");
+        QCOMPARE(List()->itemText(2), dir + "12345678~3.tif");
+        QCOMPARE(FForm->ImageId(), 1);
+        QCOMPARE(FForm->Count(), 3);
+        QVERIFY(!Image()->IsBitmapEmpty());
+        QCOMPARE(Image()->FullSize(), QSize(1000, 1414));
+        QVERIFY2(Title().startsWith("12345678 "), qPrintable(Title()));
+        QVERIFY2(Title().endsWith(" \r\n1 of 3"), qPrintable(Title()));
+        QVERIFY(Child<QPushButton>("BtnPrint")->isEnabled());
+        QVERIFY(!Child<TActivityIndicator>("AniIndicator1")->IsRunning());
+        QCOMPARE(Child<QLineEdit>("edImageId")->text(), QStringLiteral("12345678"));
+    }
+
+    void navigationStopsAtTheEnds() {
+        FForm->NewImage("12345678");
+        auto* back = Child<QToolButton>("btnBack");
+        auto* next = Child<QToolButton>("btnNext");
+        const QColor first = CentreColour(Image()->Bitmap());
+        TakeStates();
+        back->click(); // on the first: nothing
+        QCOMPARE(FForm->ImageId(), 1);
+        QVERIFY(TakeStates().empty());
+        next->click();
+        QCOMPARE(FForm->ImageId(), 2);
+        QVERIFY(Title().endsWith("\r\n2 of 3"));
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
+        next->click();
+        QCOMPARE(FForm->ImageId(), 3);
+        TakeStates();
+        const qint64 shown = Image()->Bitmap().cacheKey();
+        next->click(); // on the last: nothing
+        QCOMPARE(FForm->ImageId(), 3);
+        QCOMPARE(Image()->Bitmap().cacheKey(), shown);
+        QVERIFY(TakeStates().empty());
+        back->click();
+        back->click();
+        QCOMPARE(FForm->ImageId(), 1);
+        QCOMPARE(CentreColour(Image()->Bitmap()), first);
+    }
+
+    void pickingTheSecondItemShowsIt() {
+        FForm->NewImage("12345678");
+        const QImage firstShown = Image()->Bitmap();
+        TakeStates();
+        List()->setCurrentIndex(1); // as the user's pick raises the change event
+        QCOMPARE(FForm->ImageId(), 2);
+        QVERIFY2(Title().endsWith("\r\n2 of 3"), qPrintable(Title()));
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
+        // The second page has green ink in its heading bar.
+        const QImage shown = Image()->Bitmap();
+        QVERIFY(shown != firstShown);
+        const QColor bar = shown.pixelColor(shown.width() / 2, shown.height() * 12 / 100);
+        QVERIFY2(bar.green() > 120 && bar.red() < 90, qPrintable(bar.name()));
+        QCOMPARE(FForm->SelectedImage().Name, std::string("12345678~2.jpg"));
+    }
+
+    void searchWithoutResultLeavesEverythingEmpty() {
+        FForm->NewImage("12345678");
+        TakeStates();
+        FForm->NewImage("99999999");
+        QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
+        QCOMPARE(List()->count(), 0);
+        QCOMPARE(FForm->ImageId(), 0);
+        QVERIFY(Image()->IsBitmapEmpty());
+        QCOMPARE(Title(), QString());
+        QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
+        QVERIFY(FForm->SelectedImage().IsEmpty());
+        // Next with nothing found does nothing.
+        Child<QToolButton>("btnNext")->click();
+        QVERIFY(TakeStates().empty());
+        QCOMPARE(FForm->ImageId(), 0);
+    }
+
+    void tooShortIdentifierDisablesFormAndEnter() {
+        auto* box = Child<QLineEdit>("edImageId");
+        auto* form = Child<QPushButton>("btnForm");
+        TakeStates();
+        // The pattern "****...." needs four characters (its trailing dots do not count).
+        QTest::keyClicks(box, "123");
+        QVERIFY(!form->isEnabled());
+        QTest::keyClick(box, Qt::Key_Return);
+        QVERIFY(TakeStates().empty());
+        QVERIFY(!FForm->isVisible());
+        QCOMPARE(List()->count(), 0);
+        // One more character makes it long enough; Enter then searches.
+        QTest::keyClicks(box, "45678");
+        QVERIFY(form->isEnabled());
+        QTest::keyClick(box, Qt::Key_Enter);
+        QCOMPARE(List()->count(), 3);
+        QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
+    }
+
+    void hostHideEmptiesBitmapKeepsListAndOpenShowsAgain() {
+        FForm->NewImage("12345678");
+        FForm->activateWindow();
+        FBlock->At(lvcontrol::kCommandState) = vcHide;
+        QTRY_VERIFY_WITH_TIMEOUT(!FForm->isVisible(), 3000);
+        QCOMPARE(FBlock->At(lvcontrol::kCommandState), std::uint8_t(vcHandled));
+        QVERIFY(Image()->IsBitmapEmpty());
+        QCOMPARE(List()->count(), 3);
+        QCOMPARE(FForm->ImageId(), 1);
+        QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
+        // Without a start-up search text the window comes back with an empty image.
+        FBlock->At(lvcontrol::kCommandState) = vcOpen;
+        QTRY_VERIFY_WITH_TIMEOUT(FForm->isVisible(), 3000);
+        QVERIFY(Image()->IsBitmapEmpty());
+        QCOMPARE(List()->count(), 3);
+    }
+
+    void userCloseWritesUnknownAndHides() {
+        FForm->NewImage("12345678");
+        TakeStates();
+        QVERIFY(FForm->close());
+        QVERIFY(!FForm->isVisible());
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsUnknown});
+        QCOMPARE(FBlock->ViewState(), vsUnknown);
+        FBlock->At(lvcontrol::kCommandState) = vcOpen;
+        QTRY_VERIFY_WITH_TIMEOUT(FForm->isVisible(), 3000);
+    }
+
+    void startupSearchTextIsSearchedOnActivation() {
+        StartupSearchText = "12345678";
+        FForm->ShowForm();
+        QTRY_COMPARE_WITH_TIMEOUT(List()->count(), 3, 3000);
+        QCOMPARE(FForm->ImageId(), 1);
+        QVERIFY(!(FForm->windowState() & Qt::WindowMaximized));
+    }
+
+    void longPathWidensListOnceAndNeverNarrows() {
+        FForm->show();
+        QCOMPARE(List()->width(), 44);
+        FForm->NewImage("40000001");
+        QCOMPARE(List()->count(), 1);
+        const int widened = List()->width();
+        const QFontMetricsF metrics(List()->font());
+        const qreal need = 44 + metrics.horizontalAdvance("W") + metrics.horizontalAdvance(List()->itemText(0));
+        QVERIFY2(widened >= need && widened < need + 1, qPrintable(QString::number(widened)));
+        FForm->NewImage("40000002");
+        QCOMPARE(List()->count(), 1);
+        QCOMPARE(List()->width(), widened);
+        FForm->NewImage("99999999"); // nothing found: width unchanged
+        QCOMPARE(List()->width(), widened);
+        // The window keeps its size: a wide list is clipped, not imposed.
+        QCOMPARE(FForm->width(), 600);
+    }
+
+    void loadErrorShowsErrorFillAndKeepsState() {
+        TakeStates();
+        FForm->NewImage("30000001");
+        QCOMPARE(List()->count(), 2);
+        QCOMPARE(FForm->ImageId(), 1);
+        // No vsOpen for an image that could not be shown; the title keeps its text.
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsIdle});
+        QCOMPARE(Title(), QStringLiteral("..."));
+        QVERIFY(!Image()->IsBitmapEmpty());
+        QCOMPARE(CentreColour(Image()->Bitmap()), QColor(0xBC, 0x8F, 0x8F));
+        QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
+        // The window goes on working: the next image shows.
+        Child<QToolButton>("btnNext")->click();
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
+        QVERIFY(Title().endsWith("\r\n2 of 2"));
+        QVERIFY(CentreColour(Image()->Bitmap()) != QColor(0xBC, 0x8F, 0x8F));
+        QVERIFY(Child<QPushButton>("BtnPrint")->isEnabled());
+    }
+
+    void geometryOnTheRealWidget() {
+        auto* fit = Child<TToggleSwitch>("swFitToWidth");
+        FForm->NewImage("20000001"); // 1000 x 2000
+        QCOMPARE(Child<QTabWidget>("tabImage")->height(), 496);
+        QCOMPARE(FForm->width(), 600);
+        QCOMPARE(Image()->Bounds().size(), QSizeF(1000, 496));
+        QCOMPARE(Image()->DrawnSize(), QSizeF(248, 496));
+        // Centred in its page.
+        QCOMPARE(Image()->Bounds().center(), QPointF(300, 248));
+
+        fit->setChecked(true); // takes effect with the next image shown
+        QCOMPARE(Image()->Bounds().size(), QSizeF(1000, 496));
+        FForm->NewImage("20000001");
+        QCOMPARE(Image()->Bounds().size(), QSizeF(600, 2000));
+        QCOMPARE(Image()->DrawnSize(), QSizeF(600, 1200));
+
+        FForm->NewImage("20000002"); // 2000 x 1000, whatever the switch
+        QCOMPARE(Image()->Bounds().size(), QSizeF(600, 1000));
+        QCOMPARE(Image()->DrawnSize(), QSizeF(600, 300));
+        fit->setChecked(false);
+        FForm->NewImage("20000002");
+        QCOMPARE(Image()->DrawnSize(), QSizeF(600, 300));
+        FForm->NewImage("20000003"); // 300 x 200: never enlarged at zoom 0
+        QCOMPARE(Image()->Bounds().size(), QSizeF(600, 200));
+        QCOMPARE(Image()->DrawnSize(), QSizeF(300, 200));
+
+        // Zoom: 0.5 gives 2.5 times the base, 1 gives 4 times.
+        Zoom()->SetValue(0.5);
+        QCOMPARE(Image()->Bounds().size(), QSizeF(1500, 500));
+        Zoom()->SetValue(1);
+        QCOMPARE(Image()->Bounds().size(), QSizeF(2400, 800));
+
+        // The wheel: one notch back at 0.05 stops at 0, over the image or the page.
+        Zoom()->SetValue(0.05);
+        const QPointF centre = Image()->rect().center();
+        QWheelEvent back(centre, Image()->mapToGlobal(centre), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                         Qt::NoScrollPhase, false);
+        QApplication::sendEvent(Image(), &back);
+        QCOMPARE(Zoom()->Value(), 0.0);
+        QCOMPARE(Image()->Bounds().size(), QSizeF(600, 200));
+        QWheelEvent up(QPointF(5, 5), FForm->mapToGlobal(QPoint(5, 5)), {}, {0, 120}, Qt::NoButton,
+                       Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(Child<QWidget>("tabForImage"), &up);
+        QCOMPARE(Zoom()->Value(), 0.12); // once, not once per widget under the pointer
+        Zoom()->SetValue(0);
+
+        // Four clicks turn the image round to 0; a double click sets 0.
+        const int expected[] = {90, 180, -90, 0};
+        for (int angle : expected) {
+            QTest::mouseClick(Image(), Qt::LeftButton, {}, Image()->rect().center(), 600);
+            QCOMPARE(Dial()->Angle(), angle);
+            QCOMPARE(Image()->RotationAngle(), double(angle));
+        }
+        QTest::mouseClick(Child<QWidget>("tabForImage"), Qt::LeftButton, {}, QPoint(3, 60), 600);
+        QCOMPARE(Dial()->Angle(), 90);
+        QTest::mouseDClick(Image(), Qt::LeftButton, {}, Image()->rect().center(), 600);
+        QCOMPARE(Dial()->Angle(), 0);
+        QCOMPARE(Image()->RotationAngle(), 0.0);
+        // Turning the dial turns the image (the binding), kept in -180 < v <= 180.
+        Dial()->SetAngle(270);
+        QCOMPARE(Dial()->Angle(), -90);
+        QCOMPARE(Image()->RotationAngle(), -90.0);
+        Dial()->SetAngle(0);
+
+        // Panning: right button only, and only steps of more than 5 units.
+        // Points are where the pointer is on the page; the image reports them in its own
+        // coordinates, which shift as it moves.
+        auto send = [this](QEvent::Type AType, QPointF APage, Qt::MouseButton AButton, Qt::MouseButtons AButtons) {
+            const QPointF local = APage - Image()->Bounds().topLeft();
+            QMouseEvent e(AType, local, Image()->mapToGlobal(local), AButton, AButtons, Qt::NoModifier);
+            QApplication::sendEvent(Image(), &e);
+        };
+        const QPointF start = Image()->Bounds().topLeft();
+        const QPointF p = start + QPointF(100, 100);
+        send(QEvent::MouseButtonPress, p, Qt::RightButton, Qt::RightButton);
+        QCOMPARE(Image()->cursor().shape(), Qt::PointingHandCursor);
+        send(QEvent::MouseMove, p + QPointF(3, 0), Qt::NoButton, Qt::RightButton);
+        QCOMPARE(Image()->Bounds().topLeft(), start);
+        send(QEvent::MouseMove, p + QPointF(20, 0), Qt::NoButton, Qt::RightButton);
+        QCOMPARE(Image()->Bounds().topLeft(), start + QPointF(20, 0));
+        // The image follows the pointer: the next 20 units take it 20 further.
+        send(QEvent::MouseMove, p + QPointF(20, 0), Qt::NoButton, Qt::RightButton);
+        send(QEvent::MouseMove, p + QPointF(20, 20), Qt::NoButton, Qt::RightButton);
+        QCOMPARE(Image()->Bounds().topLeft(), start + QPointF(20, 20));
+        send(QEvent::MouseButtonRelease, p, Qt::RightButton, Qt::NoButton);
+        QCOMPARE(Image()->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(Dial()->Angle(), 0); // a right click is not a click that turns
+        const QPointF panned = Image()->Bounds().topLeft();
+        send(QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseMove, p + QPointF(40, 40), Qt::NoButton, Qt::LeftButton);
+        send(QEvent::MouseMove, p + QPointF(80, 0), Qt::NoButton, Qt::LeftButton);
+        QCOMPARE(Image()->Bounds().topLeft(), panned);
+        send(QEvent::MouseButtonRelease, p + QPointF(80, 0), Qt::LeftButton, Qt::NoButton);
+        // A zoom step centres the image again.
+        Zoom()->SetValue(0.2);
+        QCOMPARE(Image()->Bounds().center(), QPointF(300, 248));
+    }
+
+    void printingGoesToThePrinterWithTheImageName() {
+        FForm->NewImage("12345678");
+        Child<QToolButton>("btnNext")->click();
+        const QString pdf = QStringLiteral(LV_TEST_OUTPUT_DIR "/print.pdf");
+        QDir().mkpath(LV_TEST_OUTPUT_DIR);
+        QFile::remove(pdf);
+        int asked = 0;
+        FForm->SetPrintSetup([&](QPrinter& APrinter, QWidget*) {
+            ++asked;
+            APrinter.setOutputFormat(QPrinter::PdfFormat);
+            APrinter.setOutputFileName(pdf);
+            return true;
+        });
+        Child<QPushButton>("BtnPrint")->click();
+        QCOMPARE(asked, 1);
+        QVERIFY(QFileInfo(pdf).size() > 1000);
+        QProcess info;
+        info.start("pdfinfo", {pdf});
+        QVERIFY(info.waitForFinished(10000));
+        const QString out = QString::fromUtf8(info.readAllStandardOutput());
+        QVERIFY2(out.contains(QRegularExpression("Title:\\s+12345678~2\\.jpg")), qPrintable(out));
+        QVERIFY2(out.contains(QRegularExpression("Pages:\\s+1\\b")), qPrintable(out));
+
+        // A cancelled dialog prints nothing; with nothing shown the button is off.
+        QFile::remove(pdf);
+        FForm->SetPrintSetup([&](QPrinter&, QWidget*) { ++asked; return false; });
+        Child<QPushButton>("BtnPrint")->click();
+        QCOMPARE(asked, 2);
+        QVERIFY(!QFile::exists(pdf));
+        FForm->NewImage("99999999");
+        QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
+    }
+
+    void screenshots() {
+        FForm->NewImage("12345678");
+        QTest::qWait(0);
+        Screenshot("viewer-document");
+        FForm->NewImage("30000001");
+        Screenshot("viewer-load-error");
+        FForm->NewImage("99999999");
+        Screenshot("viewer-no-result");
+    }
+};
+
+QTEST_MAIN(TestViewerForm)
+#include "tst_viewerform.moc"

@@ -1,0 +1,198 @@
+// TLumivaneViewerForm: the viewer window. It shows the images found for an identifier one
+// at a time: the identifier box with its "Form" button, the list of every file found, a
+// title with name, date and position, back and next over the image, and at the bottom
+// fit-to-width, zoom, rotation and printing. It reports its view state to the host through
+// the view controller, obeys the host's hide request, and owns the 300 ms state timer that
+// drives the view controller.
+#pragma once
+
+#include "app/Orlenza.Form.h"
+#include "controlfile/ImageViewer.LumivaneImageInformation.Intf.h"
+#include "images/Orlenza.Types.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPrinter;
+class QPushButton;
+class QPropertyAnimation;
+class QSequentialAnimationGroup;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+class QVariantAnimation;
+class TActivityIndicator;
+class TAlignLayout;
+class TCircleShape;
+class TImageControl;
+class TImagePage;
+class TRotaryDial;
+class TToggleSwitch;
+class TTrackBar;
+
+// Set from the command line before the window is created (see app/CommandLine.h).
+extern std::string StartupSearchText;
+extern bool StartMaximized;
+
+class TLumivaneViewerForm : public TOrlenzaForm {
+    Q_OBJECT
+public:
+    explicit TLumivaneViewerForm(QWidget* parent = nullptr);
+    ~TLumivaneViewerForm() override;
+
+    // TOrlenzaForm
+    void SetSearchText(const std::string& ASearchText) override;
+    void NewImage(const std::string& ASearchText) override;
+
+    // Installed as the view controller's OnCloseImageAndHide (the host's hide request).
+    void CloseImageAndHide(void* Sender);
+
+    // 1-based number of the selected list item; 0 when nothing is selected.
+    int ImageId() const;
+    int Count() const { return static_cast<int>(FImages.size()); }
+    // The selected entry, or an empty record when nothing is selected.
+    TLumivaneImage SelectedImage() const;
+
+    // How the Print button asks for a printer: shows the print dialog on APrinter and
+    // returns whether the user confirmed. Tests replace the modal dialog with a function
+    // that points the printer at a PDF file.
+    using TPrintSetup = std::function<bool(QPrinter& APrinter, QWidget* AParent)>;
+    void SetPrintSetup(TPrintSetup ASetup) { FPrintSetup = std::move(ASetup); }
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateComponents();
+    void FormCreate();
+
+    // Handlers; each is a boundary where errors are reported.
+    void FormActivate();
+    void cbxImageListChange();
+    void btnFormClick();
+    void edImageIdKeyUp(int AKey);
+    void btnBackClick();
+    void btnNextClick();
+    void tabImageMouseEnter();
+    void fanmPageTurnerHiderFinish();
+    void BtnPrintClick();
+    void tbZoomChange();
+    void ImageMouseWheel(int AWheelDelta);
+    void tabImageClick();
+    void tabImageDblClick();
+    void ImageClick();
+    void ImageDblClick();
+    void ImageMouseDown(Qt::MouseButton AButton, QPointF APosition);
+    void ImageMouseMove(QPointF APosition);
+    void ImageMouseUp();
+    void tabImageResize();
+    void ttImageStateTimer();
+
+    // Behaviour
+    void EnsureShown();
+    void ClearImage();
+    void LoadImageList(const std::string& ASearchText);
+    void SelectImage(int AImageId);
+    void ShowSelectedImage();
+    void LoadImageFile(const std::string& AFileName);
+    void ShowNoImage();
+    void ShowLoadError();
+    void SetBusy(bool ABusy);
+    void UpdateTitle();
+    void UpdatePrintEnabled();
+
+    // Geometry
+    void FitImage(bool AFitToWidth);
+    void ApplyZoom();
+    void RotateQuarterTurn();
+    void SetRotation(int AAngle);
+    // Puts the image control's bounds, of the given size, in the centre of its page.
+    void CenterImage(QSizeF ASize);
+    // Decodes more detail once the zoom shows the picture larger than the pixels held.
+    void EnsureDetail();
+
+    // Placement. RestorePlacement is the last step of creation and SavePlacement runs on
+    // every close request while visible; both are where the view controller's LoadState
+    // and SaveState are called with the three hooks below.
+    void RestorePlacement();
+    void SavePlacement();
+    void SetDefaultPlacement();
+    void CollectCustomProperties(double& AZoom, bool& AFitToWidth) const;
+    void ApplyCustomProperties(double AZoom, bool AFitToWidth);
+
+    // Components, named as their objectNames.
+    TAlignLayout* FFormLayout = nullptr;
+    QWidget* TopToolBar = nullptr;
+    QLabel* lblCurrentImageName = nullptr;
+    QComboBox* cbxImageList = nullptr;
+    QWidget* loInputControls = nullptr;
+    QPushButton* btnForm = nullptr;
+    QLineEdit* edImageId = nullptr;
+    QWidget* BottomToolBar = nullptr;
+    QWidget* loControls = nullptr;
+    QWidget* rectController = nullptr;
+    TTrackBar* tbZoom = nullptr;
+    TRotaryDial* arcdImageRotation = nullptr;
+    QWidget* loFitToWidth = nullptr;
+    QWidget* loFitToWidth1 = nullptr;
+    TToggleSwitch* swFitToWidth = nullptr;
+    QWidget* loFitToWidth2 = nullptr;
+    QLabel* lblFitToWidth = nullptr;
+    QPushButton* BtnPrint = nullptr;
+    QTabWidget* tabImage = nullptr;
+    TImagePage* tabForImage = nullptr;
+    TImageControl* Image = nullptr;
+    QWidget* loPageTurner = nullptr;
+    TAlignLayout* FPageTurnerLayout = nullptr;
+    QWidget* loPageTurnerButtons = nullptr;
+    TAlignLayout* FPageTurnerButtonsLayout = nullptr;
+    QToolButton* btnBack = nullptr;
+    QWidget* loBusyIndicator = nullptr;
+    TCircleShape* Circle1 = nullptr;
+    TActivityIndicator* AniIndicator1 = nullptr;
+    QSequentialAnimationGroup* BusyIndicatorColorAnimation = nullptr;
+    QToolButton* btnNext = nullptr;
+    QVariantAnimation* fanmPageTurnerHider = nullptr;
+    QTimer* ttImageState = nullptr;
+    TAlignLayout* FTopLayout = nullptr;
+
+    // Fields
+    std::vector<TLumivaneImage> FImages;
+    QDateTime FLastKeyPress; // invalid until a key is released: counts as long ago
+    bool FShown = false;
+    float FDefaultImageListWidth = 0;
+    TNotifyEvent FStateEvent;
+    TPrintSetup FPrintSetup;
+    std::unique_ptr<QPrinter> FPrinter;
+
+    // Where the image control's pixels came from, and whether they are a decoded picture
+    // rather than a colour fill.
+    std::string FBitmapFile;
+    bool FHasPicture = false;
+    QTimer* FDetailTimer = nullptr;
+
+    // Zoom base and pan state.
+    float FZoomBaseWidth = 0;
+    float FZoomBaseHeight = 0;
+    float FPanAnchorX = 0;
+    float FPanAnchorY = 0;
+    Qt::MouseButton FPanButton = Qt::LeftButton;
+    QPointF FPanOffset;
+    // A double click arrives as press, release, double click, release: the last release
+    // must not count as another click.
+    bool FSuppressNextClick = false;
+    bool FPressedOnImage = false;
+    bool FPressedOnPage = false;
+};

@@ -1,0 +1,208 @@
+// The viewer window's building blocks that Qt does not offer as such: an edge/centre
+// alignment layout with margins, tool bar panels, a filled rectangle, the zoom track bar
+// over 0..1, the rotation dial, the on/off switch, the busy circle with its spinner, and
+// the image control with the page that draws it.
+#pragma once
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QImage>
+#include <QLayout>
+#include <QList>
+#include <QMargins>
+#include <QRectF>
+#include <QSlider>
+#include <QVariantAnimation>
+#include <QWidget>
+
+// Where a child sits in its parent: edges first (Most* before the ordinary ones, each in
+// the order added), then the area that is left for Client, Center, VertCenter and
+// FitRight. None keeps a fixed position and size.
+enum class TAlign { None, MostTop, MostLeft, Top, Bottom, Left, Right, FitRight, Client, Center, VertCenter };
+
+// Lays children out by TAlign with margins and designed sizes. It never imposes a minimum
+// size on its widget, so a widened child is clipped instead of growing the window.
+class TAlignLayout : public QLayout {
+public:
+    explicit TAlignLayout(QWidget* parent);
+    ~TAlignLayout() override;
+
+    void Add(QWidget* AWidget, TAlign AAlign, QSize ASize, QMargins AMargins = {}, QPoint APosition = {});
+    void SetItemSize(QWidget* AWidget, QSize ASize);
+    QSize ItemSize(QWidget* AWidget) const;
+
+    void addItem(QLayoutItem* item) override;
+    int count() const override { return static_cast<int>(FEntries.size()); }
+    QLayoutItem* itemAt(int index) const override;
+    QLayoutItem* takeAt(int index) override;
+    QSize sizeHint() const override;
+    QSize minimumSize() const override { return {0, 0}; }
+    void setGeometry(const QRect& rect) override;
+
+private:
+    struct Entry {
+        QLayoutItem* Item;
+        TAlign Align;
+        QSize Size;
+        QMargins Margins;
+        QPoint Position;
+    };
+    QList<Entry> FEntries;
+};
+
+// A tool bar background: a soft gradient with a separating line towards the image.
+class TToolBarPanel : public QWidget {
+    Q_OBJECT
+public:
+    enum class TEdge { Top, Bottom };
+    TToolBarPanel(TEdge AEdge, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    TEdge FEdge;
+};
+
+// A filled rectangle shape.
+class TFilledRect : public QWidget {
+    Q_OBJECT
+public:
+    TFilledRect(QColor AFill, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor FFill;
+};
+
+// Horizontal track bar over 0..1 with a resolution of 0.001.
+class TTrackBar : public QSlider {
+    Q_OBJECT
+public:
+    static constexpr int Steps = 1000;
+    explicit TTrackBar(QWidget* parent = nullptr);
+    double Value() const { return value() / static_cast<double>(Steps); }
+    // Kept within 0..1, as a track bar keeps its value.
+    void SetValue(double AValue);
+};
+
+// Rotary dial holding an angle in degrees, clockwise from the top, in -180 < v <= 180.
+class TRotaryDial : public QAbstractSlider {
+    Q_OBJECT
+public:
+    explicit TRotaryDial(QWidget* parent = nullptr);
+    int Angle() const { return value(); }
+    // Any angle; stored brought into the dial's range (270 reads back as -90).
+    void SetAngle(double AAngle);
+    QSize sizeHint() const override { return {24, 24}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void SetFromPoint(QPointF APoint);
+};
+
+// On/off switch: a checkable painted track with a knob.
+class TToggleSwitch : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit TToggleSwitch(QWidget* parent = nullptr);
+    QSize sizeHint() const override { return {49, 24}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// Filled circle shape; its fill colour is a property so it can be animated.
+class TCircleShape : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(QColor fillColor READ FillColor WRITE SetFillColor)
+public:
+    TCircleShape(QColor AFill, QColor AStroke, QWidget* parent = nullptr);
+    QColor FillColor() const { return FFill; }
+    void SetFillColor(const QColor& AColor);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor FFill;
+    QColor FStroke;
+};
+
+// Spinning activity indicator; draws nothing while stopped.
+class TActivityIndicator : public QWidget {
+    Q_OBJECT
+public:
+    explicit TActivityIndicator(QWidget* parent = nullptr);
+    bool IsRunning() const { return FRunning; }
+    void SetRunning(bool ARunning);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void UpdateAnimation();
+    bool FRunning = false;
+    QVariantAnimation FSpin;
+};
+
+// The image control: holds the bitmap and its rotation. Its widget rectangle is the
+// control's bounds (where events land); the page draws the bitmap fitted into those
+// bounds with the aspect ratio kept and turned about their centre, so a turned picture
+// is clipped only by the page, not by the unturned bounds.
+class TImageControl : public QWidget {
+    Q_OBJECT
+public:
+    explicit TImageControl(QWidget* parent = nullptr);
+
+    const QImage& Bitmap() const { return FBitmap; }
+    // AFullSize is the picture's own size when ABitmap holds a reduction of it.
+    void SetBitmap(QImage ABitmap, QSize AFullSize = {});
+    QSize FullSize() const { return FFullSize; }
+    bool IsBitmapEmpty() const { return FBitmap.width() == 0 || FBitmap.height() == 0; }
+    // Fills the whole bitmap; an empty bitmap stays empty.
+    void FillBitmap(const QColor& AColor);
+
+    double RotationAngle() const { return FRotationAngle; }
+    void SetRotationAngle(double AAngle);
+
+    // The bounds in the page's coordinates, unrounded.
+    QRectF Bounds() const { return FBounds; }
+    void SetBounds(const QRectF& ABounds);
+    // Size of the picture inside the bounds, before the turn.
+    QSizeF DrawnSize() const;
+
+    void Paint(QPainter& APainter);
+
+private:
+    void Changed();
+    QImage FBitmap;
+    QSize FFullSize;
+    QImage FScaled; // the bitmap reduced to the drawn size, made once per size
+    qint64 FScaledKey = 0;
+    double FRotationAngle = 0;
+    QRectF FBounds;
+};
+
+// The tab page that holds the image control and draws it.
+class TImagePage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TImagePage(QWidget* parent = nullptr);
+    void SetImage(TImageControl* AImage) { FImage = AImage; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    TImageControl* FImage = nullptr;
+};

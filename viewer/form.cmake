@@ -1,0 +1,13 @@
+# The viewer window (Qt). Needs the image catalogue for its image records.
+if(NOT LV_BUILD_GUI OR NOT TARGET lv_images)
+  return()
+endif()
+add_library(lv_viewer_form STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.h
+  ${CMAKE_CURRENT_LIST_DIR}/ViewerWidgets.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ViewerWidgets.h)
+lv_warnings(lv_viewer_form)
+target_include_directories(lv_viewer_form PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(lv_viewer_form PUBLIC lv_app_form lv_images lv_imaging lv_viewer_geometry
+  Qt6::Widgets Qt6::PrintSupport)
