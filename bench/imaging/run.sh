@@ -6,8 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 bin=${1:-build}/bin/bench_imaging
 export QT_QPA_PLATFORM=offscreen
-"$bin" --benchmark_min_time=0.3 --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
-  --benchmark_color=false
+"$bin" --benchmark_min_time=0.1 --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 "$bin" --make "$dir"
