@@ -442,20 +442,28 @@ QImage DecodeTiffScanlines(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
     TSampleReducer reducer(w, h, channels, AOut);
     std::vector<uint8_t> packed;
     const bool repack = spp > 4 || spp == 2;
+    // Where each output channel comes from: grey + alpha spreads the grey over R, G, B;
+    // samples beyond RGBA are dropped.
+    int source[4] = {0, 1, 2, 3};
+    if (spp == 2) {
+        source[1] = 0;
+        source[2] = 0;
+        source[3] = 1;
+    }
     for (int y = 0; y < h; ++y) {
         readLine(y);
         if (photometric == PHOTOMETRIC_MINISWHITE) {
-            for (auto& v : line) {
-                v = static_cast<uint8_t>(255 - v);
+            for (size_t x = 0; x < static_cast<size_t>(w); ++x) {
+                uint8_t& grey = line[x * spp];
+                grey = static_cast<uint8_t>(255 - grey);
             }
         }
         if (repack) {
-            // Extra samples beyond RGBA (or grey + alpha) are dropped.
             packed.resize(static_cast<size_t>(w) * static_cast<size_t>(channels));
             for (int x = 0; x < w; ++x) {
                 for (int k = 0; k < channels; ++k) {
                     packed[static_cast<size_t>(x * channels + k)] =
-                        line[static_cast<size_t>(x * spp + std::min(k, spp - 1))];
+                        line[static_cast<size_t>(x * spp + source[k])];
                 }
             }
             reducer.AddRow(packed.data());

@@ -104,6 +104,34 @@ inline void WriteRgbTiff(const QString& APath, int AWidth, int AHeight, uint16_t
     }
 }
 
+// Writes an 8-bit min-is-white grey TIFF with an alpha sample (fully opaque): dark on the
+// left half (stored 225), light on the right (stored 35).
+inline void WriteGreyAlphaMinIsWhiteTiff(const QString& APath, int AWidth, int AHeight) {
+    TIFF* tif = TIFFOpen(APath.toLocal8Bit().constData(), "w");
+    if (!tif) {
+        throw std::runtime_error("cannot write " + APath.toStdString());
+    }
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(AWidth));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(AHeight));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 2);
+    const uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    std::vector<uint8_t> row(static_cast<size_t>(AWidth) * 2);
+    for (int x = 0; x < AWidth; ++x) {
+        row[static_cast<size_t>(x) * 2] = x < AWidth / 2 ? 225 : 35;
+        row[static_cast<size_t>(x) * 2 + 1] = 255;
+    }
+    for (int y = 0; y < AHeight; ++y) {
+        TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0);
+    }
+    TIFFClose(tif);
+}
+
 #include <cstdio>
 #include <jpeglib.h>
 

@@ -158,6 +158,8 @@ void TImageDecodingTest::colourKinds_data() {
     QTest::newRow("RGB TIFF in strips") << "strips.tif" << "tiff";
     QTest::newRow("RGB TIFF in tiles") << "tiles.tif" << "tiledtiff";
     QTest::newRow("palette TIFF") << "palette.tif" << "palette";
+    QTest::newRow("grey + alpha min-is-white TIFF must not invert the alpha")
+        << "greyalpha.tif" << "greyalpha";
 }
 
 // A 1200 x 800 picture, red on the left, blue on the right (the grey JPEG: dark left,
@@ -171,6 +173,8 @@ void TImageDecodingTest::colourKinds() {
         WriteJpeg(file, full.width(), full.height(), kind == "greyjpeg");
     } else if (kind == "tiff") {
         WriteRgbTiff(file, full.width(), full.height(), COMPRESSION_LZW);
+    } else if (kind == "greyalpha") {
+        WriteGreyAlphaMinIsWhiteTiff(file, full.width(), full.height());
     } else if (kind == "tiledtiff") {
         WriteRgbTiff(file, full.width(), full.height(), COMPRESSION_ADOBE_DEFLATE, 256);
     } else {
@@ -190,8 +194,13 @@ void TImageDecodingTest::colourKinds() {
     QVERIFY(decoded.IsReduced());
     const QColor left = decoded.image.pixelColor(40, 100);
     const QColor right = decoded.image.pixelColor(260, 100);
-    if (kind == "greyjpeg") {
-        QCOMPARE(decoded.image.format(), QImage::Format_Grayscale8);
+    if (kind == "greyjpeg" || kind == "greyalpha") {
+        if (kind == "greyjpeg") {
+            QCOMPARE(decoded.image.format(), QImage::Format_Grayscale8);
+        } else {
+            QCOMPARE(left.alpha(), 255);
+            QCOMPARE(left.red(), left.blue());
+        }
         QVERIFY2(qAbs(left.red() - 30) < 8 && qAbs(right.red() - 220) < 8,
                  qPrintable(left.name() + " " + right.name()));
         return;
