@@ -11,9 +11,9 @@
 class TImageListDataSource {
 public:
     // The folder search over ASources with the supported extensions; the caller owns the list.
-    static std::unique_ptr<TLumivaneImageList> FetchImageList(const std::vector<std::string>& ASources,
-                                                              const std::string& ASearchText,
-                                                              const std::string& APattern);
+    static std::unique_ptr<TLumivaneImageList>
+    FetchImageList(const std::vector<std::string>& ASources, const std::string& ASearchText,
+                   const std::string& APattern);
 };
 
 class TImageListController {
@@ -21,5 +21,6 @@ public:
     // The records found, by source and then listing order; empty when nothing matched.
     // Errors of the search (an unsafe search text, an invalid path or mask) pass through.
     static std::vector<TLumivaneImage> ImagesFor(const std::vector<std::string>& ASources,
-                                                 const std::string& ASearchText, const std::string& APattern);
+                                                 const std::string& ASearchText,
+                                                 const std::string& APattern);
 };

@@ -20,8 +20,10 @@ std::string FromUtf16(std::u16string_view text) {
     cps.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t u = text[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            cps.push_back(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            cps.push_back(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
+                          (text[i + 1] - 0xDC00));
             ++i;
         } else if (u >= 0xD800 && u <= 0xDFFF) {
             cps.push_back(0xFFFD); // a half of a pair picked alone has no text of its own
@@ -62,18 +64,22 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
 // only ever name something inside a source folder.
 void RequireSafeName(const std::string& AName, const char* AWhat) {
     if (AName.find('\0') != std::string::npos)
-        throw std::invalid_argument(std::string("Invalid ") + AWhat + ": it contains a NUL character");
+        throw std::invalid_argument(std::string("Invalid ") + AWhat +
+                                    ": it contains a NUL character");
     if (lvplatform::LastDirectoryDelimiter(AName) != std::string::npos)
-        throw std::invalid_argument(std::string("Invalid ") + AWhat + " '" + AName + "': it contains a path delimiter");
+        throw std::invalid_argument(std::string("Invalid ") + AWhat + " '" + AName +
+                                    "': it contains a path delimiter");
     if (AName == "." || AName == "..")
-        throw std::invalid_argument(std::string("Invalid ") + AWhat + " '" + AName + "': it names a folder, not an image");
+        throw std::invalid_argument(std::string("Invalid ") + AWhat + " '" + AName +
+                                    "': it names a folder, not an image");
 }
 
 void RequireValidPath(const std::string& APath) {
     if (APath.find('\0') != std::string::npos)
         throw std::invalid_argument("Invalid folder path: it contains a NUL character");
     if (APath.size() > lvplatform::MaxPathLength())
-        throw std::invalid_argument("Invalid folder path '" + APath.substr(0, 64) + "...': it is longer than the system allows");
+        throw std::invalid_argument("Invalid folder path '" + APath.substr(0, 64) +
+                                    "...': it is longer than the system allows");
 }
 
 bool EndsWithDelimiter(const std::string& APath) {
@@ -87,7 +93,8 @@ std::string CombinePath(const std::string& AFolder, const std::string& AName) {
         return AFolder;
     if (AName.front() == lvplatform::PathDelimiter)
         return AName; // a rooted name wins
-    return EndsWithDelimiter(AFolder) ? AFolder + AName : AFolder + lvplatform::PathDelimiter + AName;
+    return EndsWithDelimiter(AFolder) ? AFolder + AName
+                                      : AFolder + lvplatform::PathDelimiter + AName;
 }
 
 // "*.tif;*.png" -> {".tif", ".png"}
@@ -159,7 +166,8 @@ TDateParts DecodeDayCount(double AValue) {
         return p;
     std::int64_t days = static_cast<std::int64_t>(std::trunc(AValue));
     // Before the epoch the fraction still counts forward from midnight.
-    std::int64_t ms = std::llround(std::fabs(AValue - static_cast<double>(days)) * static_cast<double>(MsPerDay));
+    std::int64_t ms =
+        std::llround(std::fabs(AValue - static_cast<double>(days)) * static_cast<double>(MsPerDay));
     if (ms >= MsPerDay) {
         ms -= MsPerDay;
         days += AValue < 0 ? -1 : 1;
@@ -179,9 +187,11 @@ TDateParts DecodeDayCount(double AValue) {
 class TLocaleNames {
 public:
     TLocaleNames() {
-        static const char* const months[] = {"January", "February", "March",     "April",   "May",      "June",
-                                             "July",    "August",   "September", "October", "November", "December"};
-        static const char* const days[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+        static const char* const months[] = {"January",   "February", "March",    "April",
+                                             "May",       "June",     "July",     "August",
+                                             "September", "October",  "November", "December"};
+        static const char* const days[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                           "Thursday", "Friday", "Saturday"};
         for (int i = 0; i < 12; ++i) {
             LongMonth[i] = months[i];
             ShortMonth[i] = LongMonth[i].substr(0, 3);
@@ -262,7 +272,8 @@ std::string FormatDayCount(const std::string& AFormat, double AValue) {
         const char c = AFormat[i];
         const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
         std::size_t run = 1;
-        while (i + run < AFormat.size() && (AFormat[i + run] | 0x20) == lower && lower >= 'a' && lower <= 'z')
+        while (i + run < AFormat.size() && (AFormat[i + run] | 0x20) == lower && lower >= 'a' &&
+               lower <= 'z')
             ++run;
         switch (lower) {
         case '"':
@@ -382,17 +393,19 @@ int TLumivaneImageList::Add(const TLumivaneImage& AItem) {
     return Count() - 1;
 }
 
-std::unique_ptr<TLumivaneImageListFolder> TLumivaneImageListFolder::GetList(const std::vector<std::string>* ASources,
-                                                                            const std::string& ASearchString,
-                                                                            const std::string& APattern,
-                                                                            const std::string& ASupportedExtensions) {
+std::unique_ptr<TLumivaneImageListFolder>
+TLumivaneImageListFolder::GetList(const std::vector<std::string>* ASources,
+                                  const std::string& ASearchString, const std::string& APattern,
+                                  const std::string& ASupportedExtensions) {
     auto result = std::make_unique<TLumivaneImageListFolder>();
     if (!ASources)
-        throw EAssertionFailed("Sources not defined (Orlenza.Types, line " + std::to_string(__LINE__) + ")");
+        throw EAssertionFailed("Sources not defined (Orlenza.Types, line " +
+                               std::to_string(__LINE__) + ")");
     RequireSafeName(ASearchString, "search text");
     for (const std::string& source : *ASources) {
         const std::size_t delimiter = lvplatform::LastDirectoryDelimiter(source);
-        const std::string folder = delimiter == std::string::npos ? std::string() : source.substr(0, delimiter + 1);
+        const std::string folder =
+            delimiter == std::string::npos ? std::string() : source.substr(0, delimiter + 1);
         const std::string sub = FolderNameFromPattern(APattern, ASearchString);
         if (sub.empty())
             continue;
@@ -405,15 +418,17 @@ std::unique_ptr<TLumivaneImageListFolder> TLumivaneImageListFolder::GetList(cons
     return result;
 }
 
-int TLumivaneImageListFolder::SearchForFiles(const std::string& AFolderPath, const std::string& ASearchFilter,
-                                             bool AReset, const std::string& ASupportedExtensions) {
+int TLumivaneImageListFolder::SearchForFiles(const std::string& AFolderPath,
+                                             const std::string& ASearchFilter, bool AReset,
+                                             const std::string& ASupportedExtensions) {
     if (AReset)
         Clear();
     RequireValidPath(AFolderPath);
     RequireSafeName(ASearchFilter, "search text");
     if (!lvplatform::DirectoryExists(AFolderPath))
         return 0;
-    const std::string listed = EndsWithDelimiter(AFolderPath) ? AFolderPath : AFolderPath + lvplatform::PathDelimiter;
+    const std::string listed =
+        EndsWithDelimiter(AFolderPath) ? AFolderPath : AFolderPath + lvplatform::PathDelimiter;
     RequireValidPath(listed);
     const lvplatform::TFileMask mask(ASearchFilter + "*");
     const std::vector<std::string> extensions = ParseExtensions(ASupportedExtensions);
@@ -466,8 +481,8 @@ double FileTimeToLocalDateTime(std::int64_t AFileTime) {
     return lvplatform::FileTimeToLocalDayCount(lvplatform::TFileTime{AFileTime}).value_or(0.0);
 }
 
-void ReadAliasText(const std::string& AFileName, TLumivaneCantOpenReason& AReason, std::string& AText,
-                   const TAliasReadPauses& APauses) {
+void ReadAliasText(const std::string& AFileName, TLumivaneCantOpenReason& AReason,
+                   std::string& AText, const TAliasReadPauses& APauses) {
     AText.clear();
     int waited = 0;
     for (;;) {

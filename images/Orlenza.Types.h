@@ -28,12 +28,12 @@ inline constexpr const char* SupportedImageExtensions = "*.tif;*.png;*.jpg;*.lva
 // One image file found by a search; a plain value.
 class TLumivaneImage {
 public:
-    std::string Source;      // the folder that was listed, ending with a path delimiter
-    std::string Name;        // the file's name with its extension
+    std::string Source; // the folder that was listed, ending with a path delimiter
+    std::string Name;   // the file's name with its extension
     std::int32_t PageCount = 0;
-    double TimeStamp = 0;    // local last-write time as a day count since 1899-12-30
-    std::string Path;        // Source combined with Name
-    std::string Alias;       // a container file's whole content as UTF-8 text
+    double TimeStamp = 0; // local last-write time as a day count since 1899-12-30
+    std::string Path;     // Source combined with Name
+    std::string Alias;    // a container file's whole content as UTF-8 text
 
     // Resets the record to the empty image.
     void New();
@@ -64,7 +64,9 @@ public:
     int Count() const { return static_cast<int>(FItems.size()); }
     int Add(const TLumivaneImage& AItem);
     void Clear() { FItems.clear(); }
-    const TLumivaneImage& operator[](int AIndex) const { return FItems.at(static_cast<std::size_t>(AIndex)); }
+    const TLumivaneImage& operator[](int AIndex) const {
+        return FItems.at(static_cast<std::size_t>(AIndex));
+    }
     const std::vector<TLumivaneImage>& Items() const { return FItems; }
 
 private:
@@ -81,16 +83,15 @@ public:
     // std::invalid_argument for an unsafe search text or sub-folder name (a path
     // delimiter, a NUL character, "." or ".."), a NUL in a source, a path too long, or
     // an invalid mask; nothing is returned then.
-    static std::unique_ptr<TLumivaneImageListFolder> GetList(const std::vector<std::string>* ASources,
-                                                             const std::string& ASearchString,
-                                                             const std::string& APattern,
-                                                             const std::string& ASupportedExtensions);
+    static std::unique_ptr<TLumivaneImageListFolder>
+    GetList(const std::vector<std::string>* ASources, const std::string& ASearchString,
+            const std::string& APattern, const std::string& ASupportedExtensions);
 
     // Appends the files of AFolderPath whose names begin with ASearchFilter (a mask) and
     // whose extension is one of ASupportedExtensions; returns Count afterwards, or 0 when
     // the folder does not exist.
-    int SearchForFiles(const std::string& AFolderPath, const std::string& ASearchFilter, bool AReset,
-                       const std::string& ASupportedExtensions);
+    int SearchForFiles(const std::string& AFolderPath, const std::string& ASearchFilter,
+                       bool AReset, const std::string& ASupportedExtensions);
 };
 
 // The characters of ASearchText at the positions where APattern holds "*" (positions
@@ -103,15 +104,16 @@ double FileTimeToLocalDateTime(std::int64_t AFileTime);
 
 // How ReadAliasText waits between tries; tests may pass their own.
 struct TAliasReadPauses {
-    std::function<void(int AMilliseconds)> Sleep;      // empty: the real sleep
-    std::function<int(int AMaxMilliseconds)> Random; // a whole number from 1 to the max; empty: random
+    std::function<void(int AMilliseconds)> Sleep; // empty: the real sleep
+    std::function<int(int AMaxMilliseconds)>
+        Random; // a whole number from 1 to the max; empty: random
 };
 
 // Reads a container file whole under an exclusive open, retrying while another process
 // holds it (four tries, pauses of up to 100, 200 and 300 ms). Failures never escape:
 // AReason says what went wrong and AText stays empty.
-void ReadAliasText(const std::string& AFileName, TLumivaneCantOpenReason& AReason, std::string& AText,
-                   const TAliasReadPauses& APauses = {});
+void ReadAliasText(const std::string& AFileName, TLumivaneCantOpenReason& AReason,
+                   std::string& AText, const TAliasReadPauses& APauses = {});
 
 // True when the failure message holds the system's text for a file locked by another
 // process / for refused access (plain, case-sensitive substring tests).

@@ -156,7 +156,8 @@ TFileMask::TFileMask(std::string_view mask) : FText(mask) {
                 ++j;
             }
             if (j >= cps.size())
-                throw std::invalid_argument("Invalid mask '" + FText + "': a set is not closed by ']'");
+                throw std::invalid_argument("Invalid mask '" + FText +
+                                            "': a set is not closed by ']'");
             if (item.Ranges.empty())
                 throw std::invalid_argument("Invalid mask '" + FText + "': a set is empty");
             i = j;
@@ -227,7 +228,8 @@ bool TFileMask::Matches(std::string_view name) const {
                 starText = t;
                 continue;
             }
-            const bool ok = item.Kind == TItem::ikAnyOne || (item.Kind == TItem::ikLiteral && item.Char == text[t]) ||
+            const bool ok = item.Kind == TItem::ikAnyOne ||
+                            (item.Kind == TItem::ikLiteral && item.Char == text[t]) ||
                             (item.Kind == TItem::ikSet && item.Accepts(text[t]));
             if (ok) {
                 ++m;

@@ -41,9 +41,9 @@ private:
     struct TItem {
         enum TKind { ikLiteral, ikAnyOne, ikAnyRun, ikSet };
         TKind Kind = ikLiteral;
-        char32_t Char = 0;                               // ikLiteral, upper-cased
+        char32_t Char = 0;                                 // ikLiteral, upper-cased
         std::vector<std::pair<char32_t, char32_t>> Ranges; // ikSet, upper-cased bounds
-        bool Negated = false;                            // ikSet
+        bool Negated = false;                              // ikSet
         bool Accepts(char32_t upper) const;
     };
 
@@ -51,8 +51,8 @@ private:
 
     std::string FText;
     std::vector<TItem> FItems;
-    std::u32string FPrefix;        // upper-cased literal prefix
-    std::string FAsciiPrefix;      // the same when it is all ASCII (fast path), else empty
+    std::u32string FPrefix;   // upper-cased literal prefix
+    std::string FAsciiPrefix; // the same when it is all ASCII (fast path), else empty
     bool FPrefixIsAscii = false;
 };
 

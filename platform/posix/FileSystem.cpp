@@ -48,7 +48,8 @@ std::string ErrorText(int code) {
 }
 
 std::int64_t ToTicks(const struct timespec& ts) {
-    return UnixEpochTicks + static_cast<std::int64_t>(ts.tv_sec) * TicksPerSecond + ts.tv_nsec / 100;
+    return UnixEpochTicks + static_cast<std::int64_t>(ts.tv_sec) * TicksPerSecond +
+           ts.tv_nsec / 100;
 }
 
 // Days from 1970-01-01 to the given civil date (proleptic Gregorian).
@@ -82,7 +83,7 @@ std::size_t MaxPathLength() {
 }
 
 bool DirectoryExists(const std::filesystem::path& path) {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -102,7 +103,7 @@ std::vector<TFileEntry> ListFiles(const std::filesystem::path& folder, const TFi
             continue;
         if (!mask.Matches(name))
             continue;
-        struct stat st{};
+        struct stat st {};
         // Links are followed; an entry that vanished or dangles is not a file to show.
         if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
@@ -117,7 +118,8 @@ std::vector<TFileEntry> ListFiles(const std::filesystem::path& folder, const TFi
             keys.push_back(ListingSortKey(e.Name));
         std::vector<std::size_t> order(found.size());
         std::iota(order.begin(), order.end(), std::size_t{0});
-        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
         std::vector<TFileEntry> sorted;
         sorted.reserve(found.size());
         for (std::size_t i : order)
@@ -145,7 +147,7 @@ TExclusiveRead ReadFileExclusive(const std::filesystem::path& path) {
         ::close(fd);
         return fail(TExclusiveRead::rsOpenFailed, code);
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) == 0 && st.st_size > 0)
         result.Bytes.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
@@ -184,17 +186,20 @@ std::optional<double> FileTimeToLocalDayCount(TFileTime time) {
     const auto t = static_cast<std::time_t>(seconds);
     if (static_cast<std::int64_t>(t) != seconds)
         return std::nullopt;
-    struct tm local{};
+    struct tm local {};
     if (!::localtime_r(&t, &local))
         return std::nullopt;
     const std::int64_t days = DaysFromCivil(static_cast<std::int64_t>(local.tm_year) + 1900,
-                                            static_cast<unsigned>(local.tm_mon + 1), static_cast<unsigned>(local.tm_mday)) -
+                                            static_cast<unsigned>(local.tm_mon + 1),
+                                            static_cast<unsigned>(local.tm_mday)) -
                               DaysFromCivil(1899, 12, 30);
     const double milliseconds = static_cast<double>(rest / 10000);
     const double dayFraction =
-        (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + milliseconds / 1000.0) / 86400.0;
+        (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + milliseconds / 1000.0) /
+        86400.0;
     // Before 1899-12-30 the day count is negative while the fraction still counts forward.
-    return days >= 0 ? static_cast<double>(days) + dayFraction : static_cast<double>(days) - dayFraction;
+    return days >= 0 ? static_cast<double>(days) + dayFraction
+                     : static_cast<double>(days) - dayFraction;
 }
 
 } // namespace lvplatform

@@ -1,8 +1,8 @@
 // Reading container files under an exclusive open, against a second process that
 // really holds the file, and as a user the file refuses.
+#include "TempFolder.h"
 #include "images/Orlenza.ImageListController.h"
 #include "images/Orlenza.Types.h"
-#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -159,10 +159,12 @@ TEST(ContainerRead, RefusedAccessIsSecuredAtOnceAndStillListed) {
         std::string text;
         ReadAliasText(file.string(), reason, text, pauses.Hooks());
         const auto images = TImageListController::ImagesFor({source}, "12345678", "****");
-        return "reason=" + std::to_string(reason) + " pauses=" + std::to_string(pauses.slept.size()) +
-               " text=" + text + " listed=" + std::to_string(images.size()) +
-               (images.empty() ? "" : " listedReason=" + std::to_string(images[0].CantOpenReason()) +
-                                          " alias=" + images[0].Alias);
+        return "reason=" + std::to_string(reason) +
+               " pauses=" + std::to_string(pauses.slept.size()) + " text=" + text +
+               " listed=" + std::to_string(images.size()) +
+               (images.empty() ? ""
+                               : " listedReason=" + std::to_string(images[0].CantOpenReason()) +
+                                     " alias=" + images[0].Alias);
     });
     EXPECT_EQ(seen, "reason=2 pauses=0 text= listed=1 listedReason=2 alias=");
 }
@@ -170,7 +172,8 @@ TEST(ContainerRead, RefusedAccessIsSecuredAtOnceAndStillListed) {
 TEST(ContainerRead, OtherFailuresAreUnknownWithoutRetries) {
     TempFolder tmp;
     tmp.Dir("folder.lva");
-    for (const std::filesystem::path& p : {tmp.Root() / "vanished.lva", tmp.Root() / "folder.lva"}) {
+    for (const std::filesystem::path& p :
+         {tmp.Root() / "vanished.lva", tmp.Root() / "folder.lva"}) {
         RecordedPauses pauses;
         TLumivaneCantOpenReason reason = corNone;
         std::string text = "stale";

@@ -1,6 +1,6 @@
 // The platform's mask matching and folder listing, on real folders.
-#include "platform/FileSystem.h"
 #include "TempFolder.h"
+#include "platform/FileSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -25,10 +25,16 @@ const MaskCase maskCases[] = {
     {"letters_ignore_case", "abc*", "ABC~1.TIF", true},
     {"non_ascii_letters_ignore_case", "\xC3\xA9t\xC3\xA9*", "\xC3\x89T\xC3\x89.png", true},
     {"non_ascii_letter_differs", "\xC3\xA9*", "e.png", false},
-    {"name_char_that_upper_cases_to_ascii", "S*", "\xC5\xBF" "x.tif", true}, // U+017F long s
+    {"name_char_that_upper_cases_to_ascii", "S*",
+     "\xC5\xBF"
+     "x.tif",
+     true}, // U+017F long s
     {"question_mark_is_exactly_one_char", "12?4*", "1234.tif", true},
     {"question_mark_needs_a_char", "1234?", "1234", false},
-    {"question_mark_takes_a_whole_utf8_char", "?b*", "\xC3\xA9" "b.tif", true},
+    {"question_mark_takes_a_whole_utf8_char", "?b*",
+     "\xC3\xA9"
+     "b.tif",
+     true},
     {"star_in_middle_backtracks", "a*b*c", "axxbyybzzc", true},
     {"star_then_literal_tail_must_end_name", "a*.tif", "a.tif.png", false},
     {"set_matches_member", "[abc]1*", "B1.tif", true},
@@ -37,7 +43,10 @@ const MaskCase maskCases[] = {
     {"range_in_set_rejects_outside", "x[0-9]*", "xa.png", false},
     {"negated_set", "x[!0-9]*", "xa.png", true},
     {"negated_set_rejects_member", "x[!0-9]*", "x5.png", false},
-    {"malformed_utf8_name_matches_only_wildcards", "a?c*", "a\xFF" "c.tif", true},
+    {"malformed_utf8_name_matches_only_wildcards", "a?c*",
+     "a\xFF"
+     "c.tif",
+     true},
     {"malformed_utf8_name_never_equals_a_literal", "a\xC3\xBF*", "a\xFF.tif", false},
 };
 
@@ -58,7 +67,9 @@ TEST_P(MaskTable, MatchesAndPrefixAgree) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Masks, MaskTable, testing::ValuesIn(maskCases),
-                         [](const testing::TestParamInfo<MaskCase>& row) { return std::string(row.param.fault); });
+                         [](const testing::TestParamInfo<MaskCase>& row) {
+                             return std::string(row.param.fault);
+                         });
 
 TEST(FileMask, InvalidMasksAreRejected) {
     for (const char* bad : {"", "ab[cd", "ab[]*", "[!]"})
@@ -82,7 +93,8 @@ std::vector<std::string> Names(const std::vector<lvplatform::TFileEntry>& entrie
 TEST(ListFiles, SortsByUpperCasedNameAndLeavesOutFoldersAndSpecialFiles) {
     TempFolder tmp;
     // Created out of order: the folder's own order must not leak through.
-    for (const char* name : {"zeta.tif", "_x.tif", "Page_003.TIF", "page_002.tif", "PAGE_001.tif", "b~10.tif", "b~2.tif"})
+    for (const char* name : {"zeta.tif", "_x.tif", "Page_003.TIF", "page_002.tif", "PAGE_001.tif",
+                             "b~10.tif", "b~2.tif"})
         tmp.File(name);
     tmp.Dir("page_000.tif");
     ASSERT_EQ(::mkfifo((tmp.Root() / "page_fifo.lva").c_str(), 0644), 0);
@@ -91,8 +103,9 @@ TEST(ListFiles, SortsByUpperCasedNameAndLeavesOutFoldersAndSpecialFiles) {
 
     const auto entries = lvplatform::ListFiles(tmp.Root(), TFileMask("*"));
     // "_" (0x5F) sorts after the upper-case letters; "~1" before "~2" as text, not as number.
-    EXPECT_EQ(Names(entries), (std::vector<std::string>{"b~10.tif", "b~2.tif", "link.tif", "PAGE_001.tif",
-                                                         "page_002.tif", "Page_003.TIF", "zeta.tif", "_x.tif"}));
+    EXPECT_EQ(Names(entries),
+              (std::vector<std::string>{"b~10.tif", "b~2.tif", "link.tif", "PAGE_001.tif",
+                                        "page_002.tif", "Page_003.TIF", "zeta.tif", "_x.tif"}));
 }
 
 TEST(ListFiles, ReportsTheLastWriteTime) {

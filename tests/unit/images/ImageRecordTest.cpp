@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <cerrno>
 
 namespace {
 
@@ -32,8 +32,8 @@ TEST(LumivaneImage, DisplayNameIsTheTextBeforeTheFirstTilde) {
         const char* expected;
     } rows[] = {
         {"12345678~2.tif", "12345678"},
-        {"ABC.tif", ""},          // no tilde: nothing, not the whole name
-        {"ABC~~x.tif", "ABC"},    // the first tilde counts
+        {"ABC.tif", ""},       // no tilde: nothing, not the whole name
+        {"ABC~~x.tif", "ABC"}, // the first tilde counts
         {"~1.tif", ""},
         {"\xC3\xA9t\xC3\xA9~1.png", "\xC3\xA9t\xC3\xA9"},
     };
@@ -72,7 +72,8 @@ TEST(LumivaneImage, FormattedTimeStampUsesMonthNamesAndPadding) {
         const char* expected;
     } rows[] = {
         {"title_format", march7 + (14 * 60 + 5) / 1440.0, "mmm dd yyyy HH:nn", "Mar 07 2026 14:05"},
-        {"unpadded_and_two_digit_year", march7 + (9 * 60 + 3) / 1440.0 + 7 / 86400.0, "d/m/yy h:n:s", "7/3/26 9:3:7"},
+        {"unpadded_and_two_digit_year", march7 + (9 * 60 + 3) / 1440.0 + 7 / 86400.0,
+         "d/m/yy h:n:s", "7/3/26 9:3:7"},
         {"m_after_h_is_minutes", march7 + (9 * 60 + 3) / 1440.0, "hh:mm", "09:03"},
         {"long_names_and_quoted_text", march7, "dddd d mmmm 'at' hh", "Saturday 7 March at 00"},
         {"twelve_hour_clock", march7 + 13.5 / 24.0, "h:nn am/pm", "1:30 pm"},

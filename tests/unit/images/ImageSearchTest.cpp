@@ -1,7 +1,7 @@
 // The folder search and the image list controller, on real folders.
+#include "TempFolder.h"
 #include "images/Orlenza.ImageListController.h"
 #include "images/Orlenza.Types.h"
-#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,19 +23,20 @@ protected:
         tmp.File("scans/1234/12345678~1.tif", "tif", 1772892300); // 2026-03-07 14:05:00
         tmp.File("scans/1234/12345678~2.LVA", "container \xC3\xBC", 1772892300);
         tmp.File("scans/1234/12345678~3.png");
-        tmp.File("scans/1234/1234567.tif");       // shorter than the identifier
-        tmp.File("scans/1234/12345679~1.tif");    // another identifier
-        tmp.File("scans/1234/12345678.tiff");     // not a supported extension
+        tmp.File("scans/1234/1234567.tif");    // shorter than the identifier
+        tmp.File("scans/1234/12345679~1.tif"); // another identifier
+        tmp.File("scans/1234/12345678.tiff");  // not a supported extension
         tmp.File("scans/1234/12345678.jpeg");
-        tmp.File("scans/1234/12345678.ti");       // a fragment of ".tif"
+        tmp.File("scans/1234/12345678.ti"); // a fragment of ".tif"
         tmp.File("scans/1234/12345678.jp");
         tmp.File("scans/1234/12345678.");
-        tmp.File("scans/1234/12345678");          // no extension at all
-        tmp.Dir("scans/1234/12345678~4.tif");     // a folder, not a file
+        tmp.File("scans/1234/12345678");      // no extension at all
+        tmp.Dir("scans/1234/12345678~4.tif"); // a folder, not a file
         source = tmp.Source("scans");
     }
 
-    std::vector<TLumivaneImage> Search(const std::vector<std::string>& sources, const std::string& text = "12345678",
+    std::vector<TLumivaneImage> Search(const std::vector<std::string>& sources,
+                                       const std::string& text = "12345678",
                                        const std::string& pattern = "****") {
         return TImageListController::ImagesFor(sources, text, pattern);
     }
@@ -46,7 +47,8 @@ protected:
 
 TEST_F(ImageSearch, FindsWholeSupportedExtensionsOfTheIdentifierInListingOrder) {
     const auto images = Search({source});
-    ASSERT_EQ(Names(images), (std::vector<std::string>{"12345678~1.tif", "12345678~2.LVA", "12345678~3.png"}));
+    ASSERT_EQ(Names(images),
+              (std::vector<std::string>{"12345678~1.tif", "12345678~2.LVA", "12345678~3.png"}));
 
     const TLumivaneImage& tif = images[0];
     EXPECT_EQ(tif.Source, source + "1234/");
@@ -72,9 +74,10 @@ TEST_F(ImageSearch, SourcesAreSearchedInOrderWithoutRemovingDuplicates) {
     tmp.File("alt/1234/12345678~7.jpg");
     tmp.File("alt/1234/12345678~8.png");
     const auto images = Search({source, tmp.Source("alt"), source});
-    EXPECT_EQ(Names(images), (std::vector<std::string>{"12345678~1.tif", "12345678~2.LVA", "12345678~3.png",
-                                                        "12345678~7.jpg", "12345678~8.png", "12345678~1.tif",
-                                                        "12345678~2.LVA", "12345678~3.png"}));
+    EXPECT_EQ(Names(images),
+              (std::vector<std::string>{"12345678~1.tif", "12345678~2.LVA", "12345678~3.png",
+                                        "12345678~7.jpg", "12345678~8.png", "12345678~1.tif",
+                                        "12345678~2.LVA", "12345678~3.png"}));
     EXPECT_EQ(images[3].Source, tmp.Source("alt") + "1234/");
 }
 
@@ -121,7 +124,11 @@ TEST_F(ImageSearch, UnsafeIdentifiersAreRejectedBeforeAnythingIsListed) {
     } rows[] = {
         {"delimiter_in_text", "12/45678", "****", "path delimiter"},
         {"delimiter_only_in_text_not_in_sub_folder", "1234/leak", "****", "path delimiter"},
-        {"nul_in_text", std::string("1234\0" "5678", 9), "****", "NUL"},
+        {"nul_in_text",
+         std::string("1234\0"
+                     "5678",
+                     9),
+         "****", "NUL"},
         {"parent_as_sub_folder", "..345678", "**", "names a folder"},
         {"current_as_sub_folder", ".2345678", "*", "names a folder"},
         {"parent_as_text", "..", "*.", "names a folder"},
@@ -132,7 +139,8 @@ TEST_F(ImageSearch, UnsafeIdentifiersAreRejectedBeforeAnythingIsListed) {
             Search({source}, r.text, r.pattern);
             ADD_FAILURE() << r.fault << ": no error";
         } catch (const std::invalid_argument& e) {
-            EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << r.fault << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos)
+                << r.fault << ": " << e.what();
         }
     }
 }
@@ -160,7 +168,8 @@ TEST_F(ImageSearch, SearchForFilesAppendsAndReportsTheCount) {
     EXPECT_EQ(list.SearchForFiles(folder, "12345678", false, SupportedImageExtensions), 4);
     EXPECT_EQ(list.SearchForFiles(folder, "12345678", true, SupportedImageExtensions), 3);
     // A missing folder reports 0 whatever the list holds, and leaves the list alone.
-    EXPECT_EQ(list.SearchForFiles(source + "absent", "12345678", false, SupportedImageExtensions), 0);
+    EXPECT_EQ(list.SearchForFiles(source + "absent", "12345678", false, SupportedImageExtensions),
+              0);
     EXPECT_EQ(list.Count(), 3);
     // Another extension list is honoured as given.
     EXPECT_EQ(list.SearchForFiles(folder, "12345678", true, "*.tiff;*.ti"), 2);

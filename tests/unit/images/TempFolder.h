@@ -31,7 +31,9 @@ public:
 
     const std::filesystem::path& Root() const { return FRoot; }
     // Root as a source string, with the trailing delimiter the host normally writes.
-    std::string Source(const std::string& sub = "") const { return (FRoot / sub).string() + (sub.empty() ? "" : "/"); }
+    std::string Source(const std::string& sub = "") const {
+        return (FRoot / sub).string() + (sub.empty() ? "" : "/");
+    }
 
     std::filesystem::path Dir(const std::string& rel) const {
         std::filesystem::create_directories(FRoot / rel);
@@ -40,12 +42,14 @@ public:
     }
 
     // Writes a file; with unixSeconds >= 0 also sets its last-write time.
-    std::filesystem::path File(const std::string& rel, const std::string& content = "x", long long unixSeconds = -1) const {
+    std::filesystem::path File(const std::string& rel, const std::string& content = "x",
+                               long long unixSeconds = -1) const {
         const std::filesystem::path p = FRoot / rel;
         std::filesystem::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary) << content;
         if (unixSeconds >= 0) {
-            struct timespec times[2] = {{static_cast<time_t>(unixSeconds), 0}, {static_cast<time_t>(unixSeconds), 0}};
+            struct timespec times[2] = {{static_cast<time_t>(unixSeconds), 0},
+                                        {static_cast<time_t>(unixSeconds), 0}};
             ::utimensat(AT_FDCWD, p.c_str(), times, 0);
         }
         return p;
