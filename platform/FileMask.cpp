@@ -200,6 +200,20 @@ bool TFileMask::MatchesPrefix(std::string_view name) const {
     return SlowPrefix(name);
 }
 
+bool TFileMask::MatchesPrefix(const char* name) const {
+    if (!FPrefixIsAscii)
+        return SlowPrefix(name);
+    const char* want = FAsciiPrefix.c_str();
+    for (const char* p = name; *want; ++p, ++want) {
+        const char c = *p; // the terminating zero never equals a prefix character
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return SlowPrefix(name);
+        if (AsciiUpper(c) != *want)
+            return false;
+    }
+    return true;
+}
+
 bool TFileMask::SlowPrefix(std::string_view name) const {
     std::size_t i = 0;
     for (char32_t want : FPrefix) {

@@ -33,6 +33,9 @@ public:
     // before its first wildcard), without regard to case. Every name that Matches also
     // passes this test.
     bool MatchesPrefix(std::string_view name) const;
+    // The same for a zero-terminated name, as a directory entry gives it: no length is
+    // measured, so most entries are turned away after their first few bytes.
+    bool MatchesPrefix(const char* name) const;
     bool Matches(std::string_view name) const;
 
     const std::string& Text() const { return FText; }

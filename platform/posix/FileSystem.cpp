@@ -94,11 +94,11 @@ std::vector<TFileEntry> ListFiles(const std::filesystem::path& folder, const TFi
         return found;
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
         // The prefix test comes first: in a folder of many identifiers nearly every
         // entry fails it, and nothing else is spent on those.
-        if (!mask.MatchesPrefix(name))
+        if (!mask.MatchesPrefix(entry->d_name))
             continue;
+        const std::string_view name(entry->d_name);
         if (entry->d_type == DT_DIR || name == "." || name == "..")
             continue;
         if (!mask.Matches(name))

@@ -63,6 +63,7 @@ TEST_P(MaskTable, MatchesAndPrefixAgree) {
     // The prefix test runs first and must never turn away a name that matches.
     if (c.matches) {
         EXPECT_TRUE(mask.MatchesPrefix(c.name));
+        EXPECT_TRUE(mask.MatchesPrefix(std::string_view(c.name)));
     }
 }
 
@@ -78,9 +79,13 @@ TEST(FileMask, InvalidMasksAreRejected) {
 
 TEST(FileMask, PrefixTestRejectsOtherIdentifiers) {
     const TFileMask mask("12345678*");
-    EXPECT_FALSE(mask.MatchesPrefix("12345679~1.tif"));
-    EXPECT_FALSE(mask.MatchesPrefix("1234567"));
+    // Both forms: the zero-terminated one (directory entries) and the sized one.
+    for (const char* name : {"12345679~1.tif", "1234567", ""}) {
+        EXPECT_FALSE(mask.MatchesPrefix(name)) << name;
+        EXPECT_FALSE(mask.MatchesPrefix(std::string_view(name))) << name;
+    }
     EXPECT_TRUE(mask.MatchesPrefix("12345678"));
+    EXPECT_TRUE(mask.MatchesPrefix(std::string_view("12345678")));
 }
 
 std::vector<std::string> Names(const std::vector<lvplatform::TFileEntry>& entries) {
