@@ -118,13 +118,12 @@ TEST(FileTimeToLocalDateTime, ConvertsUtcToLocalDayCount) {
     ::setenv("TZ", "EST5", 1);
     ::tzset();
     const double local = FileTimeToLocalDateTime(ticks);
+    TLumivaneImage image;
+    image.TimeStamp = FileTimeToLocalDateTime(ticks + 2500000); // +250 ms
     oldTz ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
     EXPECT_NEAR(local, 46088.0 + (14 * 60 + 5) / 1440.0, 1e-9); // 14:05 in UTC-5
-
-    TLumivaneImage image;
-    image.TimeStamp = FileTimeToLocalDateTime(ticks + 2500000); // +250 ms, TZ=UTC here
-    EXPECT_EQ(image.FormattedTimeStamp("yyyy-mm-dd hh:nn:ss.zzz"), "2026-03-07 19:05:00.250");
+    EXPECT_EQ(image.FormattedTimeStamp("yyyy-mm-dd hh:nn:ss.zzz"), "2026-03-07 14:05:00.250");
 }
 
 TEST(ErrorClassification, LockedAndSecuredTextsAreTheSystemMessages) {

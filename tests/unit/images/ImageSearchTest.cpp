@@ -20,8 +20,8 @@ std::vector<std::string> Names(const std::vector<TLumivaneImage>& images) {
 class ImageSearch : public testing::Test {
 protected:
     void SetUp() override {
-        tmp.File("scans/1234/12345678~1.tif", "tif", 1772892300); // 2026-03-07 14:05:00
-        tmp.File("scans/1234/12345678~2.LVA", "container \xC3\xBC", 1772892300);
+        tmp.File("scans/1234/12345678~1.tif", "tif", LocalUnixSeconds(2026, 3, 7, 14, 5));
+        tmp.File("scans/1234/12345678~2.LVA", "container \xC3\xBC");
         tmp.File("scans/1234/12345678~3.png");
         tmp.File("scans/1234/1234567.tif");    // shorter than the identifier
         tmp.File("scans/1234/12345679~1.tif"); // another identifier

@@ -12,6 +12,18 @@
 #include <sys/stat.h>
 #include <time.h>
 
+// Seconds since 1970 of a local wall-clock time, so expected stamps hold in any time zone.
+inline long long LocalUnixSeconds(int year, int month, int day, int hour, int minute) {
+    struct tm t {};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_isdst = -1;
+    return static_cast<long long>(::mktime(&t));
+}
+
 class TempFolder {
 public:
     TempFolder() {
