@@ -1,14 +1,14 @@
 // Searching one sub-folder of many identifiers for the few files of one identifier,
 // against the floor any search must pay: a plain opendir/readdir loop with a byte
 // prefix compare and a stat of the matches. Both run in the same iteration, one after
-// the other (alternating which goes first), over the same cached folder; the counters give nanoseconds per entry and
-// the ratio search/floor.
+// the other (alternating which goes first), over the same cached folder; the counters give
+// nanoseconds per entry and the ratio search/floor.
 #include "images/Orlenza.ImageListController.h"
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -28,7 +28,8 @@ constexpr int Matches = 5;
 
 std::filesystem::path BenchRoot() {
     static const std::filesystem::path root = [] {
-        std::string templ = (std::filesystem::temp_directory_path() / "lv-images-bench-XXXXXX").string();
+        std::string templ =
+            (std::filesystem::temp_directory_path() / "lv-images-bench-XXXXXX").string();
         if (!::mkdtemp(templ.data()))
             throw std::runtime_error("mkdtemp failed");
         return std::filesystem::path(templ);
@@ -61,8 +62,8 @@ std::string SourceFor(int count) {
                 std::ofstream(blank).put('x');
             }
             const int other = (i * 7919) % 10000;
-            std::snprintf(name, sizeof name, "1234%04d~%d%s", other == 5678 ? 5679 : other, i / 10000 + 1,
-                          extensions[i % 4]);
+            std::snprintf(name, sizeof name, "1234%04d~%d%s", other == 5678 ? 5679 : other,
+                          i / 10000 + 1, extensions[i % 4]);
             if (::link(blank.c_str(), (folder / name).c_str()) != 0 && errno != EEXIST)
                 throw std::runtime_error("cannot create bench files");
         }
@@ -80,7 +81,7 @@ int PlainSearch(const std::string& folder) {
     while (const dirent* e = ::readdir(dir)) {
         if (std::strncmp(e->d_name, Identifier, prefixLength) != 0)
             continue;
-        struct stat st{};
+        struct stat st {};
         if (::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0)
             ++found;
     }
@@ -136,7 +137,12 @@ void BM_SearchVsPlainLoop(benchmark::State& state) {
     state.counters["ratio"] = floorSeconds > 0 ? searchSeconds / floorSeconds : 0;
 }
 
-BENCHMARK(BM_SearchVsPlainLoop)->Arg(1000)->Arg(10000)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchVsPlainLoop)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
