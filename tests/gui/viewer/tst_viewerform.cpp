@@ -189,6 +189,17 @@ private slots:
         // A long name and a short one for the list's width.
         Save(QImage(10, 10, QImage::Format_RGB32), Folder("4000") + "40000001~" + QString(90, 'w') + ".png");
         Save(QImage(10, 10, QImage::Format_RGB32), Folder("4000") + "40000002~1.png");
+        // A name without "~", with a known time stamp.
+        const QString plain = Folder("5000") + "50000001.png";
+        Save(DocumentPage({200, 283}, Qt::darkGray, "plain"), plain);
+        QFile stamped(plain);
+        QVERIFY(stamped.open(QIODevice::ReadWrite));
+        QVERIFY(stamped.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(14, 7)), QFileDevice::FileModificationTime));
+        stamped.close();
+        // A page with far more pixels than the window shows at zoom 0.
+        QImage large(2400, 3200, QImage::Format_RGB32);
+        large.fill(Qt::white);
+        Save(large, Folder("6000") + "60000001~1.png");
     }
 
     void init() {
@@ -390,6 +401,69 @@ private slots:
         QVERIFY(Title().endsWith("\r\n2 of 2"));
         QVERIFY(CentreColour(Image()->Bitmap()) != QColor(0xBC, 0x8F, 0x8F));
         QVERIFY(Child<QPushButton>("BtnPrint")->isEnabled());
+    }
+
+    void searchErrorIsReportedAndWindowKeepsWorking() {
+        FForm->NewImage("12345678");
+        TakeStates();
+        // A path delimiter in the identifier is refused by the folder search.
+        auto* box = Child<QLineEdit>("edImageId");
+        box->setText("1234/678");
+        Child<QPushButton>("btnForm")->click();
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsIdle});
+        QMessageBox* report = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "errorReport" && w->isVisible())
+                report = qobject_cast<QMessageBox*>(w);
+        QVERIFY(report);
+        QVERIFY2(report->text().contains("1234/678"), qPrintable(report->text()));
+        report->close();
+        // The list keeps what the last search found, and the window goes on working.
+        QCOMPARE(List()->count(), 3);
+        Child<QToolButton>("btnNext")->click();
+        QCOMPARE(FForm->ImageId(), 2);
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
+        QVERIFY(!Image()->IsBitmapEmpty());
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr); // the hourglass is given back
+    }
+
+    void titleOfANameWithoutTildeStartsWithBlank() {
+        FForm->NewImage("50000001");
+        QCOMPARE(Title(), QStringLiteral(" Mar 05 2024 14:07 \r\n1 of 1"));
+    }
+
+    void hostSearchTextClearsBoxOnlyWhenUserIsNotTyping() {
+        auto* box = Child<QLineEdit>("edImageId");
+        box->setText("12345678");
+        FForm->SetSearchText("87654321"); // a text is ignored
+        QCOMPARE(box->text(), QStringLiteral("12345678"));
+        FForm->SetSearchText(""); // no key released yet: long ago
+        QCOMPARE(box->text(), QString());
+        QTest::keyClicks(box, "1234");
+        FForm->SetSearchText(""); // typed just now
+        QCOMPARE(box->text(), QStringLiteral("1234"));
+    }
+
+    void activationAppliesStartMaximized() {
+        StartMaximized = true;
+        FForm->ShowForm();
+        QTRY_VERIFY_WITH_TIMEOUT(FForm->windowState() & Qt::WindowMaximized, 3000);
+        QCOMPARE(List()->count(), 0); // no start-up search text: nothing searched
+    }
+
+    void zoomDecodesMoreDetailWhenAsked() {
+        FForm->NewImage("60000001");
+        const QSize full(2400, 3200);
+        QCOMPARE(Image()->FullSize(), full);
+        const QSize first = Image()->Bitmap().size();
+        // At zoom 0 no more pixels are held than are drawn.
+        QVERIFY2(first.width() < full.width() && first.height() <= 496 * FForm->devicePixelRatioF() + 1,
+                 qPrintable(QStringLiteral("%1x%2").arg(first.width()).arg(first.height())));
+        Zoom()->SetValue(1);
+        const QSizeF drawn = Image()->DrawnSize() * FForm->devicePixelRatioF();
+        QTRY_VERIFY_WITH_TIMEOUT(Image()->Bitmap().width() >= std::floor(drawn.width()), 3000);
+        QCOMPARE(Image()->FullSize(), full);
+        QCOMPARE(Image()->Bounds().size(), QSizeF(2400 * 4, 496 * 4));
     }
 
     void geometryOnTheRealWidget() {
