@@ -88,7 +88,7 @@ void TLumivaneViewerForm::CreateComponents() {
     FFormLayout->Add(TopToolBar, TAlign::Top, {600, 32});
     FTopLayout = new TAlignLayout(TopToolBar);
 
-    lblCurrentImageName = new QLabel(QStringLiteral("..."), TopToolBar);
+    lblCurrentImageName = new TTitleLabel(QStringLiteral("..."), TopToolBar);
     lblCurrentImageName->setObjectName(QStringLiteral("lblCurrentImageName"));
     lblCurrentImageName->setAlignment(Qt::AlignCenter);
     {

@@ -169,6 +169,22 @@ void TToolBarPanel::paintEvent(QPaintEvent*) {
     p.drawLine(QPointF(0, y), QPointF(width(), y));
 }
 
+void TTitleLabel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    const QFontMetrics fm(font());
+    QString all = text();
+    all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    const QStringList lines = all.split(QLatin1Char('\n'));
+    const int lineHeight = fm.height();
+    int y = (height() - lineHeight * static_cast<int>(lines.size())) / 2;
+    for (const QString& line : lines) {
+        p.drawText(QRect(0, y, width(), lineHeight), Qt::AlignHCenter | Qt::AlignVCenter,
+                   fm.elidedText(line, Qt::ElideRight, width()));
+        y += lineHeight;
+    }
+}
+
 TFilledRect::TFilledRect(QColor AFill, QWidget* parent) : QWidget(parent), FFill(AFill) {}
 
 void TFilledRect::paintEvent(QPaintEvent*) {
@@ -454,7 +470,10 @@ void TImageControl::Paint(QPainter& APainter) {
         // Reduced once per size with area averaging: scanned text stays legible, where
         // sampling the full bitmap on every paint would drop strokes.
         if (FScaled.size() != pixels || FScaledKey != FBitmap.cacheKey()) {
-            FScaled = FBitmap.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            // A bitmap decoded at the drawn size is drawn as it is.
+            FScaled = FBitmap.size() == pixels
+                          ? FBitmap
+                          : FBitmap.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             FScaled.setDevicePixelRatio(dpr);
             FScaledKey = FBitmap.cacheKey();
         }

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QImage>
+#include <QLabel>
 #include <QLayout>
 #include <QList>
 #include <QMargins>
@@ -62,6 +63,17 @@ protected:
 
 private:
     TEdge FEdge;
+};
+
+// A centred label of one or more lines; a line wider than the label is cut with an
+// ellipsis instead of losing both its ends. text() keeps the whole text.
+class TTitleLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A filled rectangle shape.

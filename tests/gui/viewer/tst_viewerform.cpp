@@ -601,6 +601,11 @@ private slots:
         FForm->NewImage("12345678");
         QTest::qWait(0);
         Screenshot("viewer-document");
+        FForm->resize(900, 640);
+        QTRY_COMPARE(Child<QTabWidget>("tabImage")->height(), 640 - 72);
+        FForm->NewImage("12345678");
+        Screenshot("viewer-document-wide");
+        FForm->resize(600, 568);
         FForm->NewImage("30000001");
         Screenshot("viewer-load-error");
         FForm->NewImage("99999999");
