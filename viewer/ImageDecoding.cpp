@@ -625,7 +625,12 @@ bool RunJpeg(TJpegJob& AJob) {
         jpeg_destroy_decompress(&info);
         return true;
     }
-    AJob.Out = DecodeSizeWithin(AJob.Full, AJob.TargetFor(AJob.Full));
+    try {
+        AJob.Out = DecodeSizeWithin(AJob.Full, AJob.TargetFor(AJob.Full));
+    } catch (...) {
+        jpeg_destroy_decompress(&info);
+        throw;
+    }
 
     // The smallest DCT scale M/8 whose output still covers the target.
     unsigned num = 8;
@@ -713,6 +718,17 @@ TDecodedImage DecodeJpeg(const QString& APath, const std::function<QSize(QSize)>
 
 // ---- Anything else: Qt's readers ------------------------------------------------------
 
+QImage ForDisplay(QImage AImage) {
+    if (AImage.hasAlphaChannel()) {
+        AImage.convertTo(QImage::Format_ARGB32);
+    } else if (AImage.isGrayscale()) {
+        AImage.convertTo(QImage::Format_Grayscale8);
+    } else {
+        AImage.convertTo(QImage::Format_RGB32);
+    }
+    return AImage;
+}
+
 TDecodedImage DecodeWithQt(const QString& APath, const std::function<QSize(QSize)>& ATargetFor,
                            bool AHeaderOnly) {
     QImageReader reader(APath);
@@ -722,7 +738,26 @@ TDecodedImage DecodeWithQt(const QString& APath, const std::function<QSize(QSize
         Fail(APath, QStringLiteral("not an image format that can be read (%1)")
                         .arg(reader.errorString()));
     }
-    const QSize full = reader.size();
+    QSize full = reader.size();
+    if (!full.isValid()) {
+        // A reader that cannot tell the size up front: decode under Qt's default limit.
+        QImage image = reader.read();
+        if (image.isNull()) {
+            Fail(APath, QStringLiteral("the image data is truncated or corrupt (%1)")
+                            .arg(reader.errorString()));
+        }
+        full = image.size();
+        CheckDeclaredSize(APath, full);
+        TDecodedImage result{QImage(), full};
+        if (!AHeaderOnly) {
+            const QSize out = DecodeSizeWithin(full, ATargetFor(full));
+            result.image = out == full ? std::move(image)
+                                       : image.scaled(out, Qt::IgnoreAspectRatio,
+                                                      Qt::SmoothTransformation);
+            result.image = ForDisplay(std::move(result.image));
+        }
+        return result;
+    }
     CheckDeclaredSize(APath, full);
     TDecodedImage result;
     result.fullSize = full;
@@ -746,14 +781,7 @@ TDecodedImage DecodeWithQt(const QString& APath, const std::function<QSize(QSize
     if (image.size() != out) {
         image = image.scaled(out, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
-    if (image.hasAlphaChannel()) {
-        image.convertTo(QImage::Format_ARGB32);
-    } else if (image.isGrayscale()) {
-        image.convertTo(QImage::Format_Grayscale8);
-    } else {
-        image.convertTo(QImage::Format_RGB32);
-    }
-    result.image = std::move(image);
+    result.image = ForDisplay(std::move(image));
     return result;
 }
 
