@@ -811,12 +811,13 @@ void TLumivaneViewerForm::EnsureDetail() {
 // ---------------------------------------------------------------------------------------
 // Placement
 
-void TLumivaneViewerForm::RestorePlacement() { SetDefaultPlacement(); }
+void TLumivaneViewerForm::RestorePlacement() { SetDefaultPlacement(nullptr); }
 
 void TLumivaneViewerForm::SavePlacement() {}
 
-void TLumivaneViewerForm::SetDefaultPlacement() {
-    const QRect desktop = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->virtualGeometry() : QRect();
+void TLumivaneViewerForm::SetDefaultPlacement(const IPositionTrackerPtr&) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect desktop = screen ? screen->virtualGeometry() : QRect();
     move(0, 0);
     if (desktop.width() > 0 && desktop.height() > 0)
         resize(desktop.width() / 2, desktop.height() / 2);
@@ -824,12 +825,16 @@ void TLumivaneViewerForm::SetDefaultPlacement() {
     SetRotation(0);
 }
 
-void TLumivaneViewerForm::CollectCustomProperties(double& AZoom, bool& AFitToWidth) const {
-    AZoom = tbZoom->Value();
-    AFitToWidth = swFitToWidth->isChecked();
+void TLumivaneViewerForm::CollectCustomProperties(const IPositionTrackerPtr& ATracker) {
+    if (!ATracker)
+        return;
+    ATracker->SetZoom(static_cast<float>(tbZoom->Value()));
+    ATracker->SetFitToWidth(swFitToWidth->isChecked());
 }
 
-void TLumivaneViewerForm::ApplyCustomProperties(double AZoom, bool AFitToWidth) {
-    swFitToWidth->setChecked(AFitToWidth);
-    tbZoom->SetValue(AZoom);
+void TLumivaneViewerForm::ApplyCustomProperties(const IPositionTrackerPtr& ATracker) {
+    if (!ATracker)
+        return;
+    swFitToWidth->setChecked(ATracker->FitToWidth());
+    tbZoom->SetValue(ATracker->Zoom());
 }

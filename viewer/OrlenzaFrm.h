@@ -9,6 +9,7 @@
 #include "app/Orlenza.Form.h"
 #include "controlfile/ImageViewer.LumivaneImageInformation.Intf.h"
 #include "images/Orlenza.Types.h"
+#include "positions/ScreenPositionTracker.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -124,13 +125,17 @@ private:
     void EnsureDetail();
 
     // Placement. RestorePlacement is the last step of creation and SavePlacement runs on
-    // every close request while visible; both are where the view controller's LoadState
-    // and SaveState are called with the three hooks below.
+    // every close request while the window is visible; they are where the view
+    // controller's LoadState and SaveState are called with the three hooks below, which
+    // have the shape of TPositionTrackerEvent.
     void RestorePlacement();
     void SavePlacement();
-    void SetDefaultPlacement();
-    void CollectCustomProperties(double& AZoom, bool& AFitToWidth) const;
-    void ApplyCustomProperties(double AZoom, bool AFitToWidth);
+    // Ignores the record: top left corner, half the whole desktop, the image fitted
+    // without fit-to-width and upright.
+    void SetDefaultPlacement(const IPositionTrackerPtr& ATracker);
+    // Zoom and fit-to-width into the record, and back.
+    void CollectCustomProperties(const IPositionTrackerPtr& ATracker);
+    void ApplyCustomProperties(const IPositionTrackerPtr& ATracker);
 
     // Components, named as their objectNames.
     TAlignLayout* FFormLayout = nullptr;

@@ -22,6 +22,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -118,6 +119,7 @@ private:
     std::unique_ptr<HostBlock> FBlock;
     std::shared_ptr<StateRecorder> FRecorder;
     std::unique_ptr<TLumivaneViewerForm> FForm;
+    QRect FCreatedGeometry;
 
     QString Folder(const QString& ASub) {
         const QString path = FScans + ASub;
@@ -148,6 +150,7 @@ private:
             ViewController = FRecorder;
         };
         FForm = std::make_unique<TLumivaneViewerForm>();
+        FCreatedGeometry = FForm->geometry();
         // The designed client size, whatever the offscreen desktop gives the default.
         FForm->resize(600, 568);
     }
@@ -227,6 +230,10 @@ private slots:
         QVERIFY(Child<TActivityIndicator>("AniIndicator1")->IsRunning());
         QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
         QCOMPARE(LumivaneViewerForm, static_cast<IOrlenzaForm*>(FForm.get()));
+        // With nothing saved: the default placement, half the desktop at its corner.
+        const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
+        QCOMPARE(FCreatedGeometry.size(), desktop.size() / 2);
+        QCOMPARE(FCreatedGeometry.topLeft(), QPoint(0, 0));
     }
 
     void threeImagesFoundShowTheFirst() {
