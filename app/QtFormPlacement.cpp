@@ -1,0 +1,151 @@
+#include "app/QtFormPlacement.h"
+
+#include "app/Orlenza.FormCommon.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace {
+
+TPlacementRect ToRect(const QRect& r) { return {r.x(), r.y(), r.width(), r.height()}; }
+
+bool FrameKnown(const QWidget* w) { return w->frameGeometry().size() != w->geometry().size(); }
+
+// Applies a wanted outer size once the window manager has framed the window; until then
+// Qt knows only the client area, and the saved outer size would grow the window by its
+// frame on every restore. Gives up quietly for windows that never get a frame.
+class TDeferredOuterSize : public QObject {
+public:
+    TDeferredOuterSize(QWidget* w, QSize outer) : QObject(w), FWindow(w), FOuter(outer) {
+        w->installEventFilter(this);
+    }
+    void SetOuter(QSize outer) { FOuter = outer; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == FWindow && (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+                                   event->type() == QEvent::Show)) {
+            if (FWindow->isVisible() && FrameKnown(FWindow)) {
+                const QSize frame = FWindow->frameGeometry().size() - FWindow->geometry().size();
+                const QSize client = FOuter - frame;
+                deleteLater();
+                FWindow->removeEventFilter(this);
+                if (FWindow->windowState() == Qt::WindowNoState)
+                    FWindow->resize(std::max(1, client.width()), std::max(1, client.height()));
+            } else if (++FEvents > 50) {
+                FWindow->removeEventFilter(this);
+                deleteLater();
+            }
+        }
+        return false;
+    }
+
+private:
+    QWidget* FWindow;
+    QSize FOuter;
+    int FEvents = 0;
+};
+
+} // namespace
+
+TQtPlacementWindow::TQtPlacementWindow(QWidget* AWindow) : FWindow(AWindow) {}
+
+std::string TQtPlacementWindow::ComponentName() const {
+    if (!FWindow) return {};
+    // Every saved window needs a name of its own; fall back to its class.
+    const QString name = FWindow->objectName();
+    return (name.isEmpty() ? QString::fromLatin1(FWindow->metaObject()->className()) : name).toStdString();
+}
+
+int TQtPlacementWindow::Left() const { return FWindow ? FWindow->frameGeometry().x() : 0; }
+int TQtPlacementWindow::Top() const { return FWindow ? FWindow->frameGeometry().y() : 0; }
+int TQtPlacementWindow::Width() const { return FWindow ? FWindow->frameGeometry().width() : 0; }
+int TQtPlacementWindow::Height() const { return FWindow ? FWindow->frameGeometry().height() : 0; }
+int TQtPlacementWindow::ClientWidth() const { return FWindow ? FWindow->width() : 0; }
+int TQtPlacementWindow::ClientHeight() const { return FWindow ? FWindow->height() : 0; }
+
+TWindowState TQtPlacementWindow::WindowState() const {
+    if (!FWindow) return wsNormal;
+    const Qt::WindowStates s = FWindow->windowState();
+    if (s & Qt::WindowMinimized) return wsMinimized;
+    if (s & Qt::WindowMaximized) return wsMaximized;
+    return wsNormal;
+}
+
+bool TQtPlacementWindow::FullScreen() const { return FWindow && FWindow->isFullScreen(); }
+
+void TQtPlacementWindow::SetDesignedPosition() {
+    // Marks the position as chosen by the program, so Qt hands it to the window manager
+    // instead of letting it pick a place.
+    if (FWindow) FWindow->setAttribute(Qt::WA_Moved, true);
+}
+
+void TQtPlacementWindow::SetPosition(int ALeft, int ATop) {
+    // move() places the frame's top-left corner of a top-level window.
+    if (FWindow) FWindow->move(ALeft, ATop);
+}
+
+void TQtPlacementWindow::SetSize(int AWidth, int AHeight) {
+    if (!FWindow) return;
+    const QSize frame = FWindow->frameGeometry().size() - FWindow->geometry().size();
+    FWindow->resize(std::max(1, AWidth - frame.width()), std::max(1, AHeight - frame.height()));
+    if (!FWindow->isVisible() || !FrameKnown(FWindow)) {
+        if (auto* pending = FWindow->findChild<TDeferredOuterSize*>(QString(), Qt::FindDirectChildrenOnly))
+            pending->SetOuter({AWidth, AHeight});
+        else
+            new TDeferredOuterSize(FWindow, {AWidth, AHeight});
+    }
+}
+
+void TQtPlacementWindow::SetWindowState(TWindowState AState) {
+    if (!FWindow) return;
+    Qt::WindowStates s = FWindow->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
+    if (AState == wsMinimized) s |= Qt::WindowMinimized;
+    if (AState == wsMaximized) s |= Qt::WindowMaximized;
+    FWindow->setWindowState(s);
+}
+
+void TQtPlacementWindow::SetFullScreen(bool AFullScreen) {
+    if (!FWindow) return;
+    Qt::WindowStates s = FWindow->windowState();
+    s.setFlag(Qt::WindowFullScreen, AFullScreen);
+    FWindow->setWindowState(s);
+}
+
+std::vector<TPlacementDisplay> QtPlacementDisplays() {
+    std::vector<TPlacementDisplay> displays;
+    for (const QScreen* screen : QGuiApplication::screens())
+        displays.push_back({ToRect(screen->availableGeometry()), ToRect(screen->geometry())});
+    return displays;
+}
+
+TPlacementEnvironment QtPlacementEnvironment(const QWidget* AMainWindow) {
+    TPlacementEnvironment env;
+    env.Displays = QtPlacementDisplays();
+    const QWidget* main = AMainWindow;
+    if (!main && LvTerminalToolBarForm) main = dynamic_cast<const QWidget*>(LvTerminalToolBarForm);
+    if (main) env.MainWindow = ToRect(main->frameGeometry());
+    env.DataFolder = lvpositions::LocalDataFolder();
+    const QString exe = QCoreApplication::applicationFilePath();
+    env.Title = lvpositions::ApplicationTitle(std::filesystem::path(exe.toStdString()));
+    return env;
+}
+
+void SaveFormPosition(QWidget* AForm, const std::string& ATargetName,
+                      const TPositionTrackerEvent& AOnCustomProperties, const QWidget* AMainWindow) {
+    if (!AForm) return;
+    TQtPlacementWindow window(AForm);
+    TPositionTracker::SaveFormPosition(window, ATargetName, QtPlacementEnvironment(AMainWindow), AOnCustomProperties);
+}
+
+void LoadFormPosition(QWidget* AForm, const std::string& ATargetName, const TPositionTrackerEvent& AOnDefault,
+                      const TPositionTrackerEvent& AOnCustomProperties, const QWidget* AMainWindow) {
+    if (!AForm) return;
+    TQtPlacementWindow window(AForm);
+    TPositionTracker::LoadFormPosition(window, ATargetName, QtPlacementEnvironment(AMainWindow), AOnDefault,
+                                       AOnCustomProperties);
+}
