@@ -239,6 +239,23 @@ std::string FileNamePart(std::string_view name) {
         else
             out += ch;
     }
+    // File names hold at most 255 bytes; a longer name keeps its start and gets a hash of
+    // the whole name, so it can still be saved and still differs from other names.
+    constexpr std::size_t MaxPart = 180;
+    constexpr std::size_t KeepPart = 150;
+    if (out.size() <= MaxPart) return out;
+    std::size_t cut = KeepPart;
+    while (cut > 0 && ((static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80 || out[cut - 1] == '%' ||
+                       (cut >= 2 && out[cut - 2] == '%')))
+        --cut;
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (char ch : name) {
+        hash ^= static_cast<unsigned char>(ch);
+        hash *= 1099511628211ull;
+    }
+    out.resize(cut);
+    out += '~';
+    for (int shift = 60; shift >= 0; shift -= 4) out += Hex[(hash >> shift) & 0xF];
     return out;
 }
 

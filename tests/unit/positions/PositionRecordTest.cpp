@@ -24,6 +24,12 @@ std::string ReadAll(const fs::path& p) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string Repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
 void WriteAll(const fs::path& p, const std::string& text) {
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << text;
@@ -232,13 +238,17 @@ TEST(PositionRecord, HostNamesStayInsideThePlacementFolder) {
     TempFolder tmp;
     const fs::path folder = tmp.path() / "Lumivane" / "screen";
     const std::vector<std::string> names = {"../x", "a/b", "..", ".", "/etc/passwd", "a\\b", "c:d",
-                                            "../../../../tmp/evil", "x\ny", "a%2Fb"};
+                                            "../../../../tmp/evil", "x\ny", "a%2Fb",
+                                            // Longer than a file name may be; differ only at the end.
+                                            std::string(300, 'x') + "1", std::string(300, 'x') + "2",
+                                            std::string(100, '/') + Repeat("\xC3\xA9", 100)};
     std::vector<fs::path> files;
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         auto r = TPositionTracker::Create(name);
         const fs::path file = r->FileName(tmp.path(), "Lumivane", "LumivaneViewerForm");
         EXPECT_EQ(file.parent_path(), folder);
+        EXPECT_LE(file.filename().string().size(), 255u);
         r->SaveToFile(file);
         ASSERT_TRUE(fs::is_regular_file(file));
         // The member keeps the name as given.
