@@ -2,18 +2,14 @@
 // search that turns a search text into the image files that belong to it.
 #pragma once
 
+#include "platform/Assertion.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-// A programming error caught by an assertion; the message names the unit and line.
-class EAssertionFailed : public std::logic_error {
-public:
-    using std::logic_error::logic_error;
-};
 
 enum TLumivaneCantOpenReason : std::uint8_t {
     corNone = 0,    // no problem was met

@@ -67,6 +67,9 @@ public:
     virtual std::int32_t FrameWidth() = 0;
 };
 
+// SM_CXFRAME of the session without a connection: what FrameWidth() gives.
+std::int32_t SystemFrameWidth();
+
 // The backend for the running session: on X11 a connection to $DISPLAY of its own. When
 // no display can be reached the object still exists and finds nothing.
 std::shared_ptr<IWindowSystem> CreateWindowSystem();

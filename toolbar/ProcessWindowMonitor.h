@@ -3,6 +3,7 @@
 // instance id; the toolbar asks for its own console's placement on every tick.
 #pragma once
 
+#include "platform/Assertion.h"
 #include "platform/WindowSystem.h"
 
 #include <cstdint>
@@ -14,11 +15,6 @@
 
 using lvplatform::WINDOWPLACEMENT;
 
-// A programming error caught by an assertion; the message names the unit and line.
-class EAssertionFailed : public std::logic_error {
-public:
-    using std::logic_error::logic_error;
-};
 
 // A title format that cannot take the one integer it is given.
 class EFormatError : public std::runtime_error {

@@ -1,0 +1,539 @@
+#include "toolbar/LvToolBarFrm.h"
+
+#include "app/CommandLine.h"
+#include "toolbar/LvToolBarDock.h"
+#include "toolbar/Orlenza.ToolBarController.h"
+
+#include <QComboBox>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QSequentialAnimationGroup>
+#include <QSignalBlocker>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
+#include <QTimer>
+#include <QUrl>
+
+#include <cmath>
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+std::string S(const QString& text) { return text.toUtf8().toStdString(); }
+
+// How long a click that activated the window may take to reach the save button.
+constexpr int kActivationClickMs = 500;
+
+// Both icons share one grid, outline and palette, so they sit together as a pair: the
+// same 1 px dark outline, the same slate body, white paper/label, bottoms on one line.
+const QColor kOutline(0x2E, 0x34, 0x40);
+const QColor kBody(0x5B, 0x7D, 0xA8);
+const QColor kPaper(0xF4, 0xF6, 0xF8);
+const QColor kMetal(0xB8, 0xC2, 0xCC);
+
+QPixmap BlankIcon(int ASize) {
+    QPixmap pixmap(ASize, ASize);
+    pixmap.fill(Qt::transparent);
+    return pixmap;
+}
+
+} // namespace
+
+namespace lvtoolbar {
+
+QPixmap DiskIcon(int ASize) {
+    QPixmap pixmap = BlankIcon(ASize);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(ASize / 16.0, ASize / 16.0);
+    QPen pen(kOutline, 1.0);
+    pen.setJoinStyle(Qt::RoundJoin);
+    p.setPen(pen);
+    // Body with the cut top-right corner of a diskette.
+    QPainterPath body;
+    body.moveTo(1.5, 1.5);
+    body.lineTo(12.5, 1.5);
+    body.lineTo(14.5, 3.5);
+    body.lineTo(14.5, 14.5);
+    body.lineTo(1.5, 14.5);
+    body.closeSubpath();
+    p.setBrush(kBody);
+    p.drawPath(body);
+    // Shutter.
+    p.setBrush(kMetal);
+    p.drawRect(QRectF(4.5, 1.5, 7, 4.5));
+    p.setBrush(kOutline);
+    p.drawRect(QRectF(9, 2.5, 1.5, 2.5));
+    // Label.
+    p.setBrush(kPaper);
+    p.drawRect(QRectF(3.5, 8.5, 9, 6));
+    p.setPen(QPen(kMetal, 0.8));
+    p.drawLine(QPointF(5, 10.5), QPointF(11, 10.5));
+    p.drawLine(QPointF(5, 12.5), QPointF(11, 12.5));
+    return pixmap;
+}
+
+QPixmap PrinterIcon(int ASize) {
+    QPixmap pixmap = BlankIcon(ASize);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(ASize / 16.0, ASize / 16.0);
+    QPen pen(kOutline, 1.0);
+    pen.setJoinStyle(Qt::RoundJoin);
+    p.setPen(pen);
+    // Paper going in.
+    p.setBrush(kPaper);
+    p.drawRect(QRectF(4.5, 1.5, 7, 5));
+    // Body.
+    p.setBrush(kBody);
+    p.drawRoundedRect(QRectF(1.5, 5.5, 13, 6.5), 1.2, 1.2);
+    p.setBrush(kMetal);
+    p.drawEllipse(QPointF(12.2, 7.8), 0.8, 0.8);
+    // Paper coming out, down to the same bottom line as the diskette.
+    p.setBrush(kPaper);
+    p.drawRect(QRectF(3.5, 9.5, 9, 5));
+    p.setPen(QPen(kMetal, 0.8));
+    p.drawLine(QPointF(5, 11.5), QPointF(11, 11.5));
+    p.drawLine(QPointF(5, 13), QPointF(11, 13));
+    return pixmap;
+}
+
+// ---- TSpeedButton, TCircleShape ----------------------------------------------------
+
+TSpeedButton::TSpeedButton(QWidget* parent) : QToolButton(parent) {
+    setAutoRaise(true);
+    setToolButtonStyle(Qt::ToolButtonIconOnly);
+    setFocusPolicy(Qt::NoFocus); // speed buttons never take the focus
+    setIconSize(QSize(16, 16));
+}
+
+void TSpeedButton::SetScaleX(qreal AValue) {
+    if (qFuzzyCompare(FScaleX, AValue))
+        return;
+    FScaleX = AValue;
+    update();
+}
+
+void TSpeedButton::paintEvent(QPaintEvent* event) {
+    if (qFuzzyCompare(FScaleX, 1.0)) {
+        QToolButton::paintEvent(event);
+        return;
+    }
+    QStylePainter p(this);
+    const qreal cx = width() / 2.0;
+    p.translate(cx, 0);
+    p.scale(FScaleX, 1.0);
+    p.translate(-cx, 0);
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    p.drawComplexControl(QStyle::CC_ToolButton, option);
+}
+
+TCircleShape::TCircleShape(QWidget* parent) : QWidget(parent), FFillColor(QColor::fromRgba(kConnectedColor)) {}
+
+void TCircleShape::SetFillColor(const QColor& AColor) {
+    if (FFillColor == AColor)
+        return;
+    FFillColor = AColor;
+    update();
+}
+
+void TCircleShape::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal d = std::min(width(), height()) - 1.0;
+    const QRectF circle((width() - d) / 2.0, (height() - d) / 2.0, d, d);
+    p.setPen(QPen(Qt::black, 1.0));
+    p.setBrush(FFillColor);
+    p.drawEllipse(circle);
+}
+
+} // namespace lvtoolbar
+
+using lvtoolbar::TCircleShape;
+using lvtoolbar::TSpeedButton;
+using lvtoolbar::DiskIcon;
+using lvtoolbar::PrinterIcon;
+
+// ---- the form ----------------------------------------------------------------------
+
+TLvTerminalToolBarForm::TLvTerminalToolBarForm(QWidget* parent)
+    : TOrlenzaForm(parent, Qt::Window | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("LvTerminalToolBarForm"));
+    setWindowTitle(QStringLiteral("Form1"));
+    FSaveDialog = &RunSaveDialog;
+    FPrinterDialog = &RunPrinterDialog;
+    FCursorPosition = [] { return QCursor::pos(); };
+    BuildLayout();
+
+    // FormCreate
+    FIsTracking = false;
+    fBorderWidth = -1;
+    ResetTracking();
+    setFixedSize(kClientWidth, kClientHeight); // the outer height is the client height
+    LvTerminalToolBarForm = this;
+    InstallControllerCallbacks();
+
+    ttToolbarPosition = new QTimer(this);
+    ttToolbarPosition->setObjectName(QStringLiteral("ttToolbarPosition"));
+    ttToolbarPosition->setInterval(100);
+    connect(ttToolbarPosition, &QTimer::timeout, this, [this] { ttToolbarPositionTimer(); });
+    ttToolbarPosition->start();
+}
+
+TLvTerminalToolBarForm::~TLvTerminalToolBarForm() {
+    if (LvTerminalToolBarForm == this)
+        LvTerminalToolBarForm = nullptr;
+}
+
+void TLvTerminalToolBarForm::BuildLayout() {
+    pnlTop = new QWidget(this);
+    pnlTop->setObjectName(QStringLiteral("pnlTop"));
+    pnlTop->setGeometry(0, 0, kClientWidth, 26);
+
+    // Left-aligned controls, each after the previous one's right margin plus its own
+    // left margin; right-aligned ones the same way from the right edge.
+    edImageId = new QLineEdit(pnlTop);
+    edImageId->setObjectName(QStringLiteral("edImageId"));
+    edImageId->setGeometry(2, 2, 117, 22);
+    edImageId->installEventFilter(this);
+
+    BtnForm = new QPushButton(QStringLiteral("Form"), pnlTop);
+    BtnForm->setObjectName(QStringLiteral("BtnForm"));
+    BtnForm->setGeometry(125, 2, 80, 22);
+    connect(BtnForm, &QPushButton::clicked, this, [this] { Guarded(this, [this] { BtnFormClick(); }); });
+
+    const QIcon disk(DiskIcon(32));
+    const QIcon printer(PrinterIcon(32));
+
+    sbtnSave = new TSpeedButton(pnlTop);
+    sbtnSave->setObjectName(QStringLiteral("sbtnSave"));
+    sbtnSave->setGeometry(207, 0, 22, 26);
+    sbtnSave->setIcon(disk);
+    sbtnSave->setText(QStringLiteral("1"));
+    connect(sbtnSave, &QToolButton::clicked, this, [this] {
+        if (FSwallowSaveClick) { // the activation already ran this click
+            FSwallowSaveClick = false;
+            return;
+        }
+        Guarded(this, [this] { sbtnSaveClick(); });
+    });
+
+    sbtnPrinter = new TSpeedButton(pnlTop);
+    sbtnPrinter->setObjectName(QStringLiteral("sbtnPrinter"));
+    sbtnPrinter->setGeometry(237, 0, 22, 26);
+    sbtnPrinter->setIcon(printer);
+    sbtnPrinter->setText(QStringLiteral("down"));
+    connect(sbtnPrinter, &QToolButton::clicked, this, [this] { Guarded(this, [this] { sbtnPrinterClick(); }); });
+
+    sbtnUpload = new TSpeedButton(pnlTop);
+    sbtnUpload->setObjectName(QStringLiteral("sbtnUpload"));
+    sbtnUpload->setGeometry(263, 0, 22, 26);
+    sbtnUpload->setText(QStringLiteral("up"));
+    sbtnUpload->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    sbtnUpload->setVisible(false);
+
+    sbtnDownload = new TSpeedButton(pnlTop);
+    sbtnDownload->setObjectName(QStringLiteral("sbtnDownload"));
+    sbtnDownload->setGeometry(293, 0, 22, 26);
+    sbtnDownload->setIcon(printer);
+    sbtnDownload->setText(QStringLiteral("1"));
+    sbtnDownload->setVisible(false);
+
+    Circle1 = new TCircleShape(pnlTop);
+    Circle1->setObjectName(QStringLiteral("Circle1"));
+    Circle1->setGeometry(kClientWidth - 4 - 20, 0, 20, 26);
+
+    cbKeySet = new QComboBox(pnlTop);
+    cbKeySet->setObjectName(QStringLiteral("cbKeySet"));
+    cbKeySet->addItems({QStringLiteral("Keys: Application"), QStringLiteral("Keys: TCL"), QStringLiteral("Keys: UNIX")});
+    cbKeySet->setCurrentIndex(-1);
+    cbKeySet->setGeometry(Circle1->x() - 4 - 128, 2, 128, 22);
+    connect(cbKeySet, &QComboBox::currentIndexChanged, this, [this] { Guarded(this, [this] { cbKeySetChange(); }); });
+
+    btnExpander = new QPushButton(QStringLiteral("+"), pnlTop);
+    btnExpander->setObjectName(QStringLiteral("btnExpander"));
+    btnExpander->setGeometry(kClientWidth - 16, 0, 16, 26);
+    QFont expanderFont = btnExpander->font();
+    expanderFont.setPointSize(20);
+    btnExpander->setFont(expanderFont);
+    btnExpander->setVisible(false);
+
+    // The save button pulses while a capture runs: its width from 1.0 to 0.8 and back,
+    // one second each way.
+    fanSaveButton = new QSequentialAnimationGroup(this);
+    fanSaveButton->setObjectName(QStringLiteral("fanSaveButton"));
+    auto* squeeze = new QPropertyAnimation(sbtnSave, "scaleX", fanSaveButton);
+    squeeze->setStartValue(1.0);
+    squeeze->setEndValue(0.8);
+    squeeze->setDuration(1000);
+    auto* widen = new QPropertyAnimation(sbtnSave, "scaleX", fanSaveButton);
+    widen->setStartValue(0.8);
+    widen->setEndValue(1.0);
+    widen->setDuration(1000);
+    fanSaveButton->addAnimation(squeeze);
+    fanSaveButton->addAnimation(widen);
+    fanSaveButton->setLoopCount(-1);
+}
+
+void TLvTerminalToolBarForm::InstallControllerCallbacks() {
+    if (!ToolbarController)
+        return;
+    // One guarded reference for all callbacks: the controller (and the monitor, which
+    // keeps its own copy) may outlive this window.
+    const QPointer<TLvTerminalToolBarForm> self(this);
+    ToolbarController->SetOnTerminalWindowInfoReceived([self](const lvplatform::WINDOWPLACEMENT& placement) {
+        if (self)
+            self->DockToConsole(placement);
+    });
+    ToolbarController->SetOnCheckCaptureState([self](TCaptureFileState state) {
+        if (self)
+            self->CheckCaptureState(state);
+    });
+    ToolbarController->SetOnSetPassThroughPrinterState(nullptr);
+    ToolbarController->SetOnCheckKeyStateIndex([self](std::int32_t index) {
+        if (self)
+            self->CheckKeySetIndex(index);
+    });
+    if (auto* controller = dynamic_cast<TLvToolbarController*>(ToolbarController.get()))
+        controller->SetOnExploreFolder([](const std::filesystem::path& folder) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder.string())));
+        });
+}
+
+bool TLvTerminalToolBarForm::ControllersAssigned() const { return ToolbarController && ViewController; }
+
+void TLvTerminalToolBarForm::ResetTracking() {
+    FTrackingLeft = 0;
+    FTrackingTop = 0;
+    FLeftOffset = 0;
+    fTopOffset = 0;
+}
+
+std::int32_t TLvTerminalToolBarForm::GetBorderWidth() const {
+    return fBorderWidth >= 0 ? fBorderWidth : lvplatform::SystemFrameWidth();
+}
+
+// ---- ticks and docking -------------------------------------------------------------
+
+void TLvTerminalToolBarForm::ttToolbarPositionTimer() {
+    Guarded(this, [this] {
+        if (!ToolbarController)
+            return;
+        ToolbarController->CheckState(this);
+        Circle1->SetFillColor(QColor::fromRgba(ToolbarController->Connected() ? kConnectedColor : kNotConnectedColor));
+    });
+}
+
+void TLvTerminalToolBarForm::DockToConsole(const lvplatform::WINDOWPLACEMENT& APlacement) {
+    fTopOffset = 0;
+    const TToolbarDock dock =
+        ToolbarDockFor(APlacement, frameGeometry().height(), width(), GetBorderWidth(), FLeftOffset, fTopOffset);
+    if (!dock.visible) {
+        if (isVisible())
+            hide();
+        return;
+    }
+    // Position first, so the window manager maps the strip where it belongs.
+    const QPoint current = pos();
+    if (current.y() != dock.top || current.x() != dock.left)
+        move(dock.left, dock.top);
+    if (!isVisible())
+        show();
+}
+
+void TLvTerminalToolBarForm::CheckCaptureState(TCaptureFileState AState) {
+    switch (AState) {
+    case cfsUnknown:
+    case cfsNotCapturing:
+        sbtnSave->setEnabled(true);
+        sbtnSave->setChecked(false);
+        sbtnSave->setCheckable(false);
+        break;
+    case cfsStartingCapture:
+        sbtnSave->setEnabled(false);
+        sbtnSave->setCheckable(true);
+        sbtnSave->setChecked(true);
+        break;
+    case cfsCapturing:
+        sbtnSave->setEnabled(true);
+        sbtnSave->setCheckable(true);
+        sbtnSave->setChecked(true);
+        break;
+    default: // a value the host should not write: leave the button as it is
+        break;
+    }
+}
+
+void TLvTerminalToolBarForm::CheckKeySetIndex(std::int32_t AIndex) {
+    {
+        const QSignalBlocker detached(cbKeySet);
+        if (AIndex != cbKeySet->currentIndex() && AIndex >= -1 && AIndex < cbKeySet->count())
+            cbKeySet->setCurrentIndex(AIndex);
+    }
+    cbKeySet->setEnabled(true);
+}
+
+// ---- user requests -----------------------------------------------------------------
+
+void TLvTerminalToolBarForm::sbtnSaveClick() {
+    if (ToolbarController && ToolbarController->IsCapturing()) {
+        StopCapture();
+        return;
+    }
+    const std::optional<std::string> name = FSaveDialog ? FSaveDialog(this) : std::nullopt;
+    if (name)
+        StartCapture(*name);
+}
+
+void TLvTerminalToolBarForm::StartCapture(const std::string& AFileName) {
+    if (!ControllersAssigned())
+        return;
+    fanSaveButton->start();
+    ToolbarController->StartCapturing(AFileName);
+    sbtnSave->setEnabled(false);
+}
+
+void TLvTerminalToolBarForm::StopCapture() {
+    ToolbarController->StopCapturing();
+    fanSaveButton->stop();
+    sbtnSave->SetScaleX(1.0);
+}
+
+void TLvTerminalToolBarForm::sbtnPrinterClick() {
+    const std::optional<std::string> name = FPrinterDialog ? FPrinterDialog(this) : std::nullopt;
+    if (name)
+        ChangePrinter(*name);
+}
+
+void TLvTerminalToolBarForm::ChangePrinter(const std::string& APrinterName) {
+    if (!ControllersAssigned())
+        return;
+    ToolbarController->ChangePassThroughPrinter(APrinterName);
+    sbtnPrinter->setEnabled(false);
+}
+
+void TLvTerminalToolBarForm::cbKeySetChange() {
+    {
+        // Detached while the list is changed below, and attached again on every path.
+        const QSignalBlocker detached(cbKeySet);
+        if (ToolbarController)
+            ToolbarController->ChangeKeySet(cbKeySet->currentIndex());
+        cbKeySet->setCurrentIndex(-1);
+        cbKeySet->setEnabled(false);
+    }
+    edImageId->setFocus();
+}
+
+void TLvTerminalToolBarForm::edImageIdKeyUp(int AKey) {
+    if (!ViewController)
+        return;
+    const std::string text = S(edImageId->text());
+    BtnForm->setEnabled(ViewController->SearchTextIsValidForSearch(text));
+    if (BtnForm->isEnabled() && (AKey == Qt::Key_Return || AKey == Qt::Key_Enter))
+        NewImage(text);
+}
+
+void TLvTerminalToolBarForm::BtnFormClick() { NewImage(S(edImageId->text())); }
+
+void TLvTerminalToolBarForm::SetSearchText(const std::string& ASearchText) {
+    if (edImageId->hasFocus())
+        return; // the user is typing: keep what they typed
+    const QString text = Q(ASearchText);
+    if (edImageId->text() != text)
+        edImageId->setText(text);
+}
+
+void TLvTerminalToolBarForm::NewImage(const std::string& ASearchText) {
+    if (ControllersAssigned())
+        ViewController->ShowNewImage(ASearchText);
+}
+
+// ---- window events -----------------------------------------------------------------
+
+void TLvTerminalToolBarForm::showEvent(QShowEvent* event) {
+    TOrlenzaForm::showEvent(event);
+    if (!event->spontaneous())
+        Guarded(this, [this] { FormShow(); });
+}
+
+void TLvTerminalToolBarForm::FormShow() {
+    ttToolbarPosition->start();
+    // Only the first showing opens the viewer for the start-up search text; later ones
+    // come from the console being restored and must not bring a closed viewer back.
+    if (FShownBefore)
+        return;
+    FShownBefore = true;
+    std::vector<std::string> arguments;
+    for (std::size_t i = 0; i <= 4; ++i)
+        arguments.push_back(ParamStr(i));
+    if (!ParseCommandLine(arguments).StartupSearchText.empty() && LumivaneViewerForm)
+        LumivaneViewerForm->ShowForm();
+}
+
+bool TLvTerminalToolBarForm::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate)
+        Guarded(this, [this] { FormActivate(); });
+    return TOrlenzaForm::event(event);
+}
+
+void TLvTerminalToolBarForm::FormActivate() { ClickSaveIfUnderMouse(); }
+
+void TLvTerminalToolBarForm::ClickSaveIfUnderMouse() {
+    const QPointF local = mapFromGlobal(QPointF(FCursorPosition()));
+    // Nearest whole number, ties to even (the default rounding mode).
+    const long x = std::lrint(local.x());
+    const long y = std::lrint(local.y());
+    const QRectF bounds = sbtnSave->geometry(); // pnlTop's origin is the client origin
+    const long left = std::lrint(bounds.left()), top = std::lrint(bounds.top());
+    const long right = std::lrint(bounds.left() + bounds.width());
+    const long bottom = std::lrint(bounds.top() + bounds.height());
+    if (x < left || x >= right || y < top || y >= bottom)
+        return;
+    // On X11 the click that activated the window also reaches the button: it must not
+    // run the save a second time.
+    FSwallowSaveClick = true;
+    QTimer::singleShot(kActivationClickMs, this, [this] { FSwallowSaveClick = false; });
+    sbtnSaveClick();
+}
+
+bool TLvTerminalToolBarForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edImageId && event->type() == QEvent::KeyRelease) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (!key->isAutoRepeat())
+            Guarded(this, [this, code = key->key()] { edImageIdKeyUp(code); });
+    }
+    return TOrlenzaForm::eventFilter(watched, event);
+}
+
+// ---- dialogs -----------------------------------------------------------------------
+
+std::optional<std::string> TLvTerminalToolBarForm::RunSaveDialog(QWidget* AParent) {
+    QFileDialog dialog(AParent, QStringLiteral("Capture To Disk File"));
+    dialog.setObjectName(QStringLiteral("sdCaptureToDiskFile"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return S(dialog.selectedFiles().first());
+}
+
+std::optional<std::string> TLvTerminalToolBarForm::RunPrinterDialog(QWidget* AParent) {
+    QPrinter printer;
+    QPrintDialog dialog(&printer, AParent);
+    dialog.setObjectName(QStringLiteral("pdPassthroughPrinter"));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return S(printer.printerName());
+}
