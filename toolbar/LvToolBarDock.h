@@ -16,20 +16,25 @@ struct TToolbarDock {
 // The toolbar sits on the console's top edge: left-aligned inside the console's frame
 // (2 x the frame width in), or centred over a console that restores to maximised.
 // Halvings truncate toward zero, as integer division does.
-inline TToolbarDock ToolbarDockFor(const lvplatform::WINDOWPLACEMENT& APlacement, std::int32_t AOuterHeight,
-                                   std::int32_t AClientWidth, std::int32_t ABorderWidth,
-                                   std::int32_t ALeftOffset = 0, std::int32_t ATopOffset = 0) {
+inline TToolbarDock ToolbarDockFor(const lvplatform::WINDOWPLACEMENT& APlacement,
+                                   std::int32_t AOuterHeight, std::int32_t AClientWidth,
+                                   std::int32_t ABorderWidth, std::int32_t ALeftOffset = 0,
+                                   std::int32_t ATopOffset = 0) {
     TToolbarDock dock;
-    if (APlacement.showCmd == lvplatform::SW_HIDE || APlacement.showCmd == lvplatform::SW_SHOWMINIMIZED)
+    if (APlacement.showCmd == lvplatform::SW_HIDE ||
+        APlacement.showCmd == lvplatform::SW_SHOWMINIMIZED)
         return dock;
     dock.visible = true;
-    dock.centred = (APlacement.flags & (lvplatform::WPF_SETMINPOSITION | lvplatform::WPF_RESTORETOMAXIMIZED)) != 0;
+    dock.centred = (APlacement.flags &
+                    (lvplatform::WPF_SETMINPOSITION | lvplatform::WPF_RESTORETOMAXIMIZED)) != 0;
     const lvplatform::TPoint anchor =
-        dock.centred ? APlacement.ptMaxPosition
-                     : lvplatform::TPoint{APlacement.rcNormalPosition.left, APlacement.rcNormalPosition.top};
+        dock.centred
+            ? APlacement.ptMaxPosition
+            : lvplatform::TPoint{APlacement.rcNormalPosition.left, APlacement.rcNormalPosition.top};
     dock.top = anchor.y - AOuterHeight + ATopOffset;
     if (dock.centred) {
-        const std::int32_t consoleWidth = APlacement.rcNormalPosition.right - APlacement.rcNormalPosition.left;
+        const std::int32_t consoleWidth =
+            APlacement.rcNormalPosition.right - APlacement.rcNormalPosition.left;
         dock.left = anchor.x + consoleWidth / 2 - AClientWidth / 2 + ALeftOffset;
     } else {
         dock.left = anchor.x + 2 * ABorderWidth + ALeftOffset;

@@ -29,8 +29,12 @@
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-std::string S(const QString& text) { return text.toUtf8().toStdString(); }
+QString Q(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+std::string S(const QString& text) {
+    return text.toUtf8().toStdString();
+}
 
 // How long a click that activated the window may take to reach the save button.
 constexpr int kActivationClickMs = 500;
@@ -140,7 +144,8 @@ void TSpeedButton::paintEvent(QPaintEvent* event) {
     p.drawComplexControl(QStyle::CC_ToolButton, option);
 }
 
-TCircleShape::TCircleShape(QWidget* parent) : QWidget(parent), FFillColor(QColor::fromRgba(kConnectedColor)) {}
+TCircleShape::TCircleShape(QWidget* parent)
+    : QWidget(parent), FFillColor(QColor::fromRgba(kConnectedColor)) {}
 
 void TCircleShape::SetFillColor(const QColor& AColor) {
     if (FFillColor == AColor)
@@ -161,10 +166,10 @@ void TCircleShape::paintEvent(QPaintEvent*) {
 
 } // namespace lvtoolbar
 
-using lvtoolbar::TCircleShape;
-using lvtoolbar::TSpeedButton;
 using lvtoolbar::DiskIcon;
 using lvtoolbar::PrinterIcon;
+using lvtoolbar::TCircleShape;
+using lvtoolbar::TSpeedButton;
 
 // ---- the form ----------------------------------------------------------------------
 
@@ -212,7 +217,8 @@ void TLvTerminalToolBarForm::BuildLayout() {
     BtnForm = new QPushButton(QStringLiteral("Form"), pnlTop);
     BtnForm->setObjectName(QStringLiteral("BtnForm"));
     BtnForm->setGeometry(125, 2, 80, 22);
-    connect(BtnForm, &QPushButton::clicked, this, [this] { Guarded(this, [this] { BtnFormClick(); }); });
+    connect(BtnForm, &QPushButton::clicked, this,
+            [this] { Guarded(this, [this] { BtnFormClick(); }); });
 
     const QIcon disk(DiskIcon(32));
     const QIcon printer(PrinterIcon(32));
@@ -235,7 +241,8 @@ void TLvTerminalToolBarForm::BuildLayout() {
     sbtnPrinter->setGeometry(237, 0, 22, 26);
     sbtnPrinter->setIcon(printer);
     sbtnPrinter->setText(QStringLiteral("down"));
-    connect(sbtnPrinter, &QToolButton::clicked, this, [this] { Guarded(this, [this] { sbtnPrinterClick(); }); });
+    connect(sbtnPrinter, &QToolButton::clicked, this,
+            [this] { Guarded(this, [this] { sbtnPrinterClick(); }); });
 
     sbtnUpload = new TSpeedButton(pnlTop);
     sbtnUpload->setObjectName(QStringLiteral("sbtnUpload"));
@@ -257,10 +264,12 @@ void TLvTerminalToolBarForm::BuildLayout() {
 
     cbKeySet = new QComboBox(pnlTop);
     cbKeySet->setObjectName(QStringLiteral("cbKeySet"));
-    cbKeySet->addItems({QStringLiteral("Keys: Application"), QStringLiteral("Keys: TCL"), QStringLiteral("Keys: UNIX")});
+    cbKeySet->addItems({QStringLiteral("Keys: Application"), QStringLiteral("Keys: TCL"),
+                        QStringLiteral("Keys: UNIX")});
     cbKeySet->setCurrentIndex(-1);
     cbKeySet->setGeometry(Circle1->x() - 4 - 128, 2, 128, 22);
-    connect(cbKeySet, &QComboBox::currentIndexChanged, this, [this] { Guarded(this, [this] { cbKeySetChange(); }); });
+    connect(cbKeySet, &QComboBox::currentIndexChanged, this,
+            [this] { Guarded(this, [this] { cbKeySetChange(); }); });
 
     btnExpander = new QPushButton(QStringLiteral("+"), pnlTop);
     btnExpander->setObjectName(QStringLiteral("btnExpander"));
@@ -293,10 +302,11 @@ void TLvTerminalToolBarForm::InstallControllerCallbacks() {
     // One guarded reference for all callbacks: the controller (and the monitor, which
     // keeps its own copy) may outlive this window.
     const QPointer<TLvTerminalToolBarForm> self(this);
-    ToolbarController->SetOnTerminalWindowInfoReceived([self](const lvplatform::WINDOWPLACEMENT& placement) {
-        if (self)
-            self->DockToConsole(placement);
-    });
+    ToolbarController->SetOnTerminalWindowInfoReceived(
+        [self](const lvplatform::WINDOWPLACEMENT& placement) {
+            if (self)
+                self->DockToConsole(placement);
+        });
     ToolbarController->SetOnCheckCaptureState([self](TCaptureFileState state) {
         if (self)
             self->CheckCaptureState(state);
@@ -312,7 +322,9 @@ void TLvTerminalToolBarForm::InstallControllerCallbacks() {
         });
 }
 
-bool TLvTerminalToolBarForm::ControllersAssigned() const { return ToolbarController && ViewController; }
+bool TLvTerminalToolBarForm::ControllersAssigned() const {
+    return ToolbarController && ViewController;
+}
 
 void TLvTerminalToolBarForm::ResetTracking() {
     FTrackingLeft = 0;
@@ -332,14 +344,15 @@ void TLvTerminalToolBarForm::ttToolbarPositionTimer() {
         if (!ToolbarController)
             return;
         ToolbarController->CheckState(this);
-        Circle1->SetFillColor(QColor::fromRgba(ToolbarController->Connected() ? kConnectedColor : kNotConnectedColor));
+        Circle1->SetFillColor(QColor::fromRgba(
+            ToolbarController->Connected() ? kConnectedColor : kNotConnectedColor));
     });
 }
 
 void TLvTerminalToolBarForm::DockToConsole(const lvplatform::WINDOWPLACEMENT& APlacement) {
     fTopOffset = 0;
-    const TToolbarDock dock =
-        ToolbarDockFor(APlacement, frameGeometry().height(), width(), GetBorderWidth(), FLeftOffset, fTopOffset);
+    const TToolbarDock dock = ToolbarDockFor(APlacement, frameGeometry().height(), width(),
+                                             GetBorderWidth(), FLeftOffset, fTopOffset);
     if (!dock.visible) {
         if (isVisible())
             hide();
@@ -445,7 +458,9 @@ void TLvTerminalToolBarForm::edImageIdKeyUp(int AKey) {
         NewImage(text);
 }
 
-void TLvTerminalToolBarForm::BtnFormClick() { NewImage(S(edImageId->text())); }
+void TLvTerminalToolBarForm::BtnFormClick() {
+    NewImage(S(edImageId->text()));
+}
 
 void TLvTerminalToolBarForm::SetSearchText(const std::string& ASearchText) {
     if (edImageId->hasFocus())
@@ -488,7 +503,9 @@ bool TLvTerminalToolBarForm::event(QEvent* event) {
     return TOrlenzaForm::event(event);
 }
 
-void TLvTerminalToolBarForm::FormActivate() { ClickSaveIfUnderMouse(); }
+void TLvTerminalToolBarForm::FormActivate() {
+    ClickSaveIfUnderMouse();
+}
 
 void TLvTerminalToolBarForm::ClickSaveIfUnderMouse() {
     const QPointF local = mapFromGlobal(QPointF(FCursorPosition()));

@@ -90,12 +90,16 @@ public:
     // or nothing when the user cancelled.
     using TChooseText = std::function<std::optional<std::string>(QWidget* AParent)>;
     void SetSaveDialog(TChooseText ADialog) { FSaveDialog = std::move(ADialog); }
-    void SetPrinterDialog(TChooseText APrinterDialog) { FPrinterDialog = std::move(APrinterDialog); }
+    void SetPrinterDialog(TChooseText APrinterDialog) {
+        FPrinterDialog = std::move(APrinterDialog);
+    }
     // The real dialogs.
     static std::optional<std::string> RunSaveDialog(QWidget* AParent);
     static std::optional<std::string> RunPrinterDialog(QWidget* AParent);
     // Where the pointer is, in screen coordinates (replaceable for tests).
-    void SetCursorPosition(std::function<QPoint()> APosition) { FCursorPosition = std::move(APosition); }
+    void SetCursorPosition(std::function<QPoint()> APosition) {
+        FCursorPosition = std::move(APosition);
+    }
 
     // The handlers, public so the start-up code and tests can run them as the toolkit does.
     void ttToolbarPositionTimer();

@@ -15,7 +15,6 @@
 
 using lvplatform::WINDOWPLACEMENT;
 
-
 // A title format that cannot take the one integer it is given.
 class EFormatError : public std::runtime_error {
 public:

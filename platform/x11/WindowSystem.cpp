@@ -449,7 +449,9 @@ private:
 
 // Frame rectangles on X11 are exact (the window manager's extents are already in them),
 // so nothing needs to be added for the frame.
-std::int32_t SystemFrameWidth() { return 0; }
+std::int32_t SystemFrameWidth() {
+    return 0;
+}
 
 std::shared_ptr<IWindowSystem> CreateWindowSystem(const std::string& displayName) {
     return std::make_shared<X11WindowSystem>(displayName);

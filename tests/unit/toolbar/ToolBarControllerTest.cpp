@@ -292,7 +292,8 @@ protected:
 
 TEST_F(ToolbarConsoleTest, MonitorComesWithTheFormatAndReportsTheConsoleOfTheBlocksId) {
     const xcb_window_t console = desktop.Open(FormatWithInteger(format, 12), 100, 200);
-    const xcb_window_t other = desktop.Open(FormatWithInteger(format, 13), 600, 200); // another console
+    const xcb_window_t other =
+        desktop.Open(FormatWithInteger(format, 13), 600, 200); // another console
     ASSERT_TRUE(desktop.WaitManaged(console));
     ASSERT_TRUE(desktop.WaitManaged(other));
     block[lvcontrol::kConsoleInstanceId] = 12;

@@ -184,6 +184,31 @@ public:
         return out;
     }
 
+    // The window manager's frame around w (the root's child that holds it), in root
+    // coordinates: x, y, width, height including borders. Empty when w is gone.
+    std::vector<int> FrameGeometry(xcb_window_t w) {
+        xcb_window_t frame = w;
+        for (int depth = 0; depth < 16; ++depth) {
+            xcb_query_tree_reply_t* tree =
+                xcb_query_tree_reply(FConnection, xcb_query_tree(FConnection, frame), nullptr);
+            if (!tree)
+                return {};
+            const xcb_window_t parent = tree->parent;
+            std::free(tree);
+            if (parent == Root())
+                break;
+            frame = parent;
+        }
+        xcb_get_geometry_reply_t* g =
+            xcb_get_geometry_reply(FConnection, xcb_get_geometry(FConnection, frame), nullptr);
+        if (!g)
+            return {};
+        std::vector<int> out{g->x, g->y, g->width + 2 * g->border_width,
+                             g->height + 2 * g->border_width};
+        std::free(g);
+        return out;
+    }
+
     // Waits until the server has handled everything sent so far.
     void Sync() {
         xcb_flush(FConnection);

@@ -1,0 +1,193 @@
+// The toolbar on a real X server with a real window manager (the runner's Xvfb +
+// openbox): the reference host's stand-in console window, a real control block, the real
+// controllers and the toolbar's own 100 ms timer.
+#include "XTestWindows.h"
+#include "toolbar/LvToolBarFrm.h"
+#include "toolbar/Orlenza.ToolBarController.h"
+#include "viewcontrol/Orlenza.ViewController.h"
+
+#include "controlfile/ImageViewer.ControlFile.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QProcess>
+#include <QScreen>
+#include <QtTest>
+
+#include <cstring>
+#include <unistd.h>
+
+class TestToolbarDocking : public QObject {
+    Q_OBJECT
+
+private:
+    std::string name;
+    std::string format;
+    std::unique_ptr<lvplatform::ISharedMemoryView> host;
+    std::uint8_t* block = nullptr;
+    QProcess console;
+    xcb_window_t consoleWindow = 0;
+    std::unique_ptr<lvtest::XDesktop> desktop;
+    TLvTerminalToolBarForm* form = nullptr;
+    int ticks = 0;
+
+    void HostString(std::size_t offset, const std::string& value) {
+        lvcontrol::WriteSlotString(block, offset, value, lvcontrol::kStringLimit);
+    }
+
+    // Starts the stand-in console for the block, titled by its format and id unless a
+    // title is given, and waits until the window manager manages it.
+    bool OpenConsole(const QStringList& extra = {}) {
+        console.setProgram(QStringLiteral(LV_HOST_BIN));
+        console.setArguments(QStringList{QStringLiteral("console"), QString::fromStdString(name),
+                                         QStringLiteral("--geometry"),
+                                         QStringLiteral("700x300+200+300")} +
+                             extra);
+        console.start();
+        if (!console.waitForStarted() || !console.waitForReadyRead(10000))
+            return false;
+        bool ok = false;
+        consoleWindow = console.readLine().trimmed().toUInt(&ok, 16);
+        return ok && desktop->WaitManaged(consoleWindow);
+    }
+
+    QRect ConsoleFrame() {
+        const auto g = desktop->FrameGeometry(consoleWindow);
+        return g.empty() ? QRect() : QRect(g[0], g[1], g[2], g[3]);
+    }
+
+    // The toolbar's bottom edge on the console's top edge, left edges together.
+    bool Docked() {
+        const QRect frame = ConsoleFrame();
+        const QRect bar = form->frameGeometry();
+        return form->isVisible() && !frame.isEmpty() && bar.bottom() + 1 == frame.top() &&
+               bar.left() == frame.left();
+    }
+
+    void CreateForm() {
+        form = new TLvTerminalToolBarForm();
+        // Count the controller's checks through the window's own callback.
+        auto show = ToolbarController->OnCheckCaptureState();
+        ToolbarController->SetOnCheckCaptureState([this, show](TCaptureFileState s) {
+            ++ticks;
+            show(s);
+        });
+        form->SetSaveDialog([](QWidget*) { return std::optional<std::string>(); });
+        form->move(0, 0);
+        form->show();
+    }
+
+private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs the runner's X server (scripts/with-x)");
+        desktop = std::make_unique<lvtest::XDesktop>();
+        QVERIFY(desktop->Ok());
+    }
+
+    void init() {
+        static int counter = 0;
+        name = "lv-toolbar-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+        format = "Lumivane E2E " + name + " Console %d";
+        host = lvplatform::CreateSharedMemory(name, lvcontrol::kBlockSize);
+        QVERIFY(host && host->IsMapped());
+        block = host->Data();
+        std::memset(block, 0, lvcontrol::kBlockSize);
+        HostString(lvcontrol::kCallingWindowNameFormat, format);
+        block[lvcontrol::kConsoleInstanceId] = 5;
+        SetProcessWindowTextFormat("");
+        ToolbarController = std::make_shared<TLvToolbarController>();
+        ViewController = std::make_shared<TOrlenzaViewController>();
+        ToolbarController->SetControlFile(std::make_unique<TMemoryMappedControlFile>(name));
+        ticks = 0;
+    }
+
+    void cleanup() {
+        delete form;
+        form = nullptr;
+        console.kill();
+        console.waitForFinished();
+        ToolbarController->SetControlFile(nullptr);
+        ToolbarController.reset();
+        ViewController.reset();
+        host.reset();
+        lvplatform::RemoveSharedMemory(name);
+        SetProcessWindowTextFormat("");
+    }
+
+    void docksOnTheConsoleAndFollowsIt() {
+        QVERIFY(OpenConsole());
+        CreateForm();
+        QTRY_VERIFY_WITH_TIMEOUT(Docked(), 10000);
+        QCOMPARE(form->frameGeometry().height(), 28);
+        form->grab().save(QStringLiteral(LV_TEST_OUTPUT_DIR "/toolbar-docked.png"));
+
+        desktop->Move(consoleWindow, 420, 500);
+        QTRY_VERIFY_WITH_TIMEOUT(ConsoleFrame().left() != 200, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(Docked(), 5000);
+        QCOMPARE(form->frameGeometry().left(), ConsoleFrame().left());
+    }
+
+    void hidesWhileTheConsoleIsMinimised() {
+        QVERIFY(OpenConsole());
+        CreateForm();
+        QTRY_VERIFY_WITH_TIMEOUT(Docked(), 10000);
+        desktop->Minimise(consoleWindow);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 5000);
+        desktop->Restore(consoleWindow);
+        QTRY_VERIFY_WITH_TIMEOUT(Docked(), 5000);
+    }
+
+    void doesNotDockToAnotherTitle() {
+        // The host's console 6 is open, but this viewer belongs to console 5.
+        QVERIFY(OpenConsole({QStringLiteral("--id"), QStringLiteral("6")}));
+        CreateForm();
+        const QPoint start = form->pos();
+        QTRY_VERIFY_WITH_TIMEOUT(ticks >= 5, 5000);
+        auto* controller = dynamic_cast<TLvToolbarController*>(ToolbarController.get());
+        QVERIFY(controller->WindowMonitor());
+        QVERIFY(!controller->WindowMonitor()->ConsoleRunning(5));
+        QVERIFY(controller->WindowMonitor()->ConsoleRunning(6));
+        QCOMPARE(form->pos(), start);
+        QVERIFY(!Docked());
+    }
+
+    void keySetPickGoesToTheHostAndTheListWaitsForTheNextTick() {
+        QVERIFY(OpenConsole());
+        CreateForm();
+        QTRY_VERIFY_WITH_TIMEOUT(Docked(), 10000);
+        auto* keys = form->findChild<QComboBox*>(QStringLiteral("cbKeySet"));
+        QTRY_VERIFY(keys->isEnabled());
+        QCOMPARE(keys->currentIndex(), 0); // the host's key set 0 is shown
+        // The user opens the list and picks the next entry with the keyboard.
+        keys->setFocus();
+        QTest::mouseClick(keys, Qt::LeftButton);
+        QTRY_VERIFY(keys->view()->isVisible());
+        QTest::keyClick(keys->view(), Qt::Key_Down);
+        const int ticksAtPick = ticks;
+        QTest::keyClick(keys->view(), Qt::Key_Return);
+        QCOMPARE(block[lvcontrol::kKeyIndex], std::uint8_t(1));
+        QCOMPARE(block[lvcontrol::kTerminalCommandState], std::uint8_t(tcChangeKeySet));
+        if (ticks == ticksAtPick) { // no tick came in between: the list is still blank
+            QCOMPARE(keys->currentIndex(), -1);
+            QVERIFY(!keys->isEnabled());
+        }
+        QTRY_VERIFY(ticks > ticksAtPick && keys->isEnabled());
+        QCOMPARE(keys->currentIndex(), 1);
+        QCOMPARE(keys->currentText(), QStringLiteral("Keys: TCL"));
+    }
+
+    void indicatorTurnsGreenWhenTheHostGivesAPattern() {
+        CreateForm();
+        auto* circle = form->findChild<lvtoolbar::TCircleShape*>(QStringLiteral("Circle1"));
+        QTRY_VERIFY(ticks >= 3);
+        QCOMPARE(circle->FillColor().rgba(), kNotConnectedColor);
+        HostString(lvcontrol::kImageInformation, R"({"Source":"/scans/","Pattern":"****...."})");
+        QTRY_COMPARE(circle->FillColor().rgba(), kConnectedColor);
+    }
+};
+
+QTEST_MAIN(TestToolbarDocking)
+#include "tst_toolbardocking.moc"
