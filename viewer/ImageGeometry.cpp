@@ -26,7 +26,9 @@ bool FitImage(int ABitmapWidth, int ABitmapHeight, float AAreaHeight, int AClien
     return true;
 }
 
-float ZoomFactor(float AZoom) { return AZoom * 3 + 1; }
+float ZoomFactor(float AZoom) {
+    return AZoom * 3 + 1;
+}
 
 TSizeF ZoomedSize(float ABaseWidth, float ABaseHeight, float AZoom) {
     const float k = ZoomFactor(AZoom);

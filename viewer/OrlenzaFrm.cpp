@@ -55,7 +55,9 @@ QSize DevicePixels(QSizeF ALogical, qreal ADevicePixelRatio) {
             static_cast<int>(std::ceil(ALogical.height() * ADevicePixelRatio))};
 }
 
-QString Q(const std::string& AText) { return QString::fromStdString(AText); }
+QString Q(const std::string& AText) {
+    return QString::fromStdString(AText);
+}
 
 } // namespace
 
@@ -159,7 +161,8 @@ void TLumivaneViewerForm::CreateComponents() {
     lblFitToWidth = new QLabel(QStringLiteral("Fit to Width"), loFitToWidth2);
     lblFitToWidth->setObjectName(QStringLiteral("lblFitToWidth"));
     lblFitToWidth->setBuddy(swFitToWidth);
-    (new TAlignLayout(loFitToWidth2))->Add(lblFitToWidth, TAlign::VertCenter, {116, 20}, {4, 0, 0, 0});
+    (new TAlignLayout(loFitToWidth2))
+        ->Add(lblFitToWidth, TAlign::VertCenter, {116, 20}, {4, 0, 0, 0});
 
     BtnPrint = new QPushButton(QStringLiteral("Print"), BottomToolBar);
     BtnPrint->setObjectName(QStringLiteral("BtnPrint"));
@@ -188,9 +191,10 @@ void TLumivaneViewerForm::CreateComponents() {
     loPageTurnerButtons = new QWidget(loPageTurner);
     loPageTurnerButtons->setObjectName(QStringLiteral("loPageTurnerButtons"));
     loPageTurnerButtons->setAttribute(Qt::WA_StyledBackground);
-    loPageTurnerButtons->setStyleSheet(QStringLiteral(
-        "#loPageTurnerButtons { background: rgba(250,250,250,215); border: 1px solid rgba(0,0,0,45);"
-        " border-radius: 6px; }"));
+    loPageTurnerButtons->setStyleSheet(
+        QStringLiteral("#loPageTurnerButtons { background: rgba(250,250,250,215); border: 1px "
+                       "solid rgba(0,0,0,45);"
+                       " border-radius: 6px; }"));
     FPageTurnerLayout->Add(loPageTurnerButtons, TAlign::Center, {81, 25}, {2, 0, 2, 0});
     FPageTurnerButtonsLayout = new TAlignLayout(loPageTurnerButtons);
     btnBack = new QToolButton(loPageTurnerButtons);
@@ -263,24 +267,32 @@ void TLumivaneViewerForm::CreateComponents() {
     // Event bindings.
     connect(cbxImageList, &QComboBox::currentIndexChanged, this,
             [this] { Guarded(this, [this] { cbxImageListChange(); }); });
-    connect(btnForm, &QPushButton::clicked, this, [this] { Guarded(this, [this] { btnFormClick(); }); });
-    connect(btnBack, &QToolButton::clicked, this, [this] { Guarded(this, [this] { btnBackClick(); }); });
-    connect(btnNext, &QToolButton::clicked, this, [this] { Guarded(this, [this] { btnNextClick(); }); });
-    connect(BtnPrint, &QPushButton::clicked, this, [this] { Guarded(this, [this] { BtnPrintClick(); }); });
-    connect(tbZoom, &QSlider::valueChanged, this, [this] { Guarded(this, [this] { tbZoomChange(); }); });
+    connect(btnForm, &QPushButton::clicked, this,
+            [this] { Guarded(this, [this] { btnFormClick(); }); });
+    connect(btnBack, &QToolButton::clicked, this,
+            [this] { Guarded(this, [this] { btnBackClick(); }); });
+    connect(btnNext, &QToolButton::clicked, this,
+            [this] { Guarded(this, [this] { btnNextClick(); }); });
+    connect(BtnPrint, &QPushButton::clicked, this,
+            [this] { Guarded(this, [this] { BtnPrintClick(); }); });
+    connect(tbZoom, &QSlider::valueChanged, this,
+            [this] { Guarded(this, [this] { tbZoomChange(); }); });
     // The one binding: turning the dial turns the image.
     connect(arcdImageRotation, &QAbstractSlider::valueChanged, this,
             [this](int AValue) { Image->SetRotationAngle(AValue); });
-    connect(fanmPageTurnerHider, &QVariantAnimation::valueChanged, this, [this](const QVariant& AValue) {
-        FPageTurnerButtonsLayout->SetItemSize(loPageTurnerButtons,
-                                              {81, static_cast<int>(std::lround(AValue.toDouble()))});
-        FPageTurnerLayout->SetItemSize(loPageTurnerButtons,
-                                       {81, static_cast<int>(std::lround(AValue.toDouble()))});
-    });
+    connect(fanmPageTurnerHider, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& AValue) {
+                FPageTurnerButtonsLayout->SetItemSize(
+                    loPageTurnerButtons, {81, static_cast<int>(std::lround(AValue.toDouble()))});
+                FPageTurnerLayout->SetItemSize(
+                    loPageTurnerButtons, {81, static_cast<int>(std::lround(AValue.toDouble()))});
+            });
     connect(fanmPageTurnerHider, &QVariantAnimation::finished, this,
             [this] { Guarded(this, [this] { fanmPageTurnerHiderFinish(); }); });
-    connect(ttImageState, &QTimer::timeout, this, [this] { Guarded(this, [this] { ttImageStateTimer(); }); });
-    connect(FDetailTimer, &QTimer::timeout, this, [this] { Guarded(this, [this] { EnsureDetail(); }); });
+    connect(ttImageState, &QTimer::timeout, this,
+            [this] { Guarded(this, [this] { ttImageStateTimer(); }); });
+    connect(FDetailTimer, &QTimer::timeout, this,
+            [this] { Guarded(this, [this] { EnsureDetail(); }); });
     edImageId->installEventFilter(this);
     tabImage->installEventFilter(this);
     tabForImage->installEventFilter(this);
@@ -296,10 +308,12 @@ void TLumivaneViewerForm::FormCreate() {
     FShown = false;
     tabImage->setCurrentIndex(0);
     if (!InitializeViewController)
-        throw std::logic_error("OrlenzaFrm: InitializeViewController not set prior to creating the viewer window");
+        throw std::logic_error(
+            "OrlenzaFrm: InitializeViewController not set prior to creating the viewer window");
     InitializeViewController();
     if (!ViewController)
-        throw std::logic_error("OrlenzaFrm: InitializeViewController did not publish a view controller");
+        throw std::logic_error(
+            "OrlenzaFrm: InitializeViewController did not publish a view controller");
     ViewController->ChangeViewState(vsIdle);
     ViewController->SetOnCloseImageAndHide([this](void* Sender) { CloseImageAndHide(Sender); });
     FStateEvent = ViewController->StateEvent();
@@ -379,7 +393,8 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
     switch (type) {
     case QEvent::Wheel: {
         auto* wheel = static_cast<QWheelEvent*>(event);
-        const int delta = wheel->angleDelta().y() != 0 ? wheel->angleDelta().y() : wheel->angleDelta().x();
+        const int delta =
+            wheel->angleDelta().y() != 0 ? wheel->angleDelta().y() : wheel->angleDelta().x();
         Guarded(this, [this, delta] { ImageMouseWheel(delta); });
         // Handled once, whether the pointer is over the image or the page around it.
         wheel->accept();
@@ -409,7 +424,9 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
             Guarded(this, [this] { ImageMouseUp(); });
         const bool click = mouse->button() == Qt::LeftButton && !FSuppressNextClick &&
                            (onImage ? FPressedOnImage : FPressedOnPage) &&
-                           (onImage ? Image : static_cast<QWidget*>(tabForImage))->rect().contains(mouse->position().toPoint());
+                           (onImage ? Image : static_cast<QWidget*>(tabForImage))
+                               ->rect()
+                               .contains(mouse->position().toPoint());
         FSuppressNextClick = false;
         FPressedOnImage = FPressedOnPage = false;
         if (click)
@@ -432,7 +449,9 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------------------------------
 // Searching and showing
 
-int TLumivaneViewerForm::ImageId() const { return cbxImageList->currentIndex() + 1; }
+int TLumivaneViewerForm::ImageId() const {
+    return cbxImageList->currentIndex() + 1;
+}
 
 TLumivaneImage TLumivaneViewerForm::SelectedImage() const {
     const int index = cbxImageList->currentIndex();
@@ -551,8 +570,8 @@ void TLumivaneViewerForm::LoadImageFile(const std::string& AFileName) {
     const qreal dpr = devicePixelRatioF();
     TDecodedImage decoded = DecodeForDisplay(Q(AFileName), [&](QSize AFull) {
         lvgeometry::TFitResult fit;
-        if (!lvgeometry::FitImage(AFull.width(), AFull.height(), static_cast<float>(tabImage->height()),
-                                  width(), fitToWidth, fit))
+        if (!lvgeometry::FitImage(AFull.width(), AFull.height(),
+                                  static_cast<float>(tabImage->height()), width(), fitToWidth, fit))
             return AFull;
         const lvgeometry::TSizeF drawn =
             lvgeometry::AspectFit(fit.BaseWidth, fit.BaseHeight, AFull.width(), AFull.height());
@@ -574,7 +593,8 @@ void TLumivaneViewerForm::ShowLoadError() {
     if (Image->IsBitmapEmpty()) {
         // Nothing was shown before (the first image of a search): fill the image area, so
         // the failure is seen instead of an empty page.
-        QImage fill(std::max(1, tabImage->width()), std::max(1, tabImage->height()), QImage::Format_RGB32);
+        QImage fill(std::max(1, tabImage->width()), std::max(1, tabImage->height()),
+                    QImage::Format_RGB32);
         Image->SetBitmap(std::move(fill));
         Image->FillBitmap(kLoadErrorColor);
         FitImage(false);
@@ -604,7 +624,8 @@ void TLumivaneViewerForm::UpdateTitle() {
     }
     lblCurrentImageName->setText(QStringLiteral("%1 %2 %3\r\n%4 of %5")
                                      .arg(Q(selected.DisplayName()),
-                                          Q(selected.FormattedTimeStamp("mmm dd yyyy HH:nn")), QString())
+                                          Q(selected.FormattedTimeStamp("mmm dd yyyy HH:nn")),
+                                          QString())
                                      .arg(ImageId())
                                      .arg(Count()));
 }
@@ -641,13 +662,18 @@ void TLumivaneViewerForm::btnBackClick() {
         SelectImage(ImageId() - 1);
 }
 
-void TLumivaneViewerForm::cbxImageListChange() { SelectImage(ImageId()); }
+void TLumivaneViewerForm::cbxImageListChange() {
+    SelectImage(ImageId());
+}
 
-void TLumivaneViewerForm::btnFormClick() { NewImage(edImageId->text().toStdString()); }
+void TLumivaneViewerForm::btnFormClick() {
+    NewImage(edImageId->text().toStdString());
+}
 
 void TLumivaneViewerForm::edImageIdKeyUp(int AKey) {
     FLastKeyPress = QDateTime::currentDateTime();
-    btnForm->setEnabled(ViewController->SearchTextIsValidForSearch(edImageId->text().toStdString()));
+    btnForm->setEnabled(
+        ViewController->SearchTextIsValidForSearch(edImageId->text().toStdString()));
     if (btnForm->isEnabled() && (AKey == Qt::Key_Return || AKey == Qt::Key_Enter))
         NewImage(edImageId->text().toStdString());
 }
@@ -660,7 +686,8 @@ void TLumivaneViewerForm::tabImageMouseEnter() {
 }
 
 void TLumivaneViewerForm::fanmPageTurnerHiderFinish() {
-    loPageTurnerButtons->setVisible(fanmPageTurnerHider->direction() != QAbstractAnimation::Backward);
+    loPageTurnerButtons->setVisible(fanmPageTurnerHider->direction() !=
+                                    QAbstractAnimation::Backward);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -701,8 +728,8 @@ void TLumivaneViewerForm::CenterImage(QSizeF ASize) {
     // The image is centre-aligned in its page: any size change puts it back there.
     FPanOffset = {};
     const QSizeF page = tabForImage->size();
-    Image->SetBounds(QRectF((page.width() - ASize.width()) / 2, (page.height() - ASize.height()) / 2,
-                            ASize.width(), ASize.height()));
+    Image->SetBounds(QRectF((page.width() - ASize.width()) / 2,
+                            (page.height() - ASize.height()) / 2, ASize.width(), ASize.height()));
 }
 
 void TLumivaneViewerForm::FitImage(bool AFitToWidth) {
@@ -723,13 +750,15 @@ void TLumivaneViewerForm::FitImage(bool AFitToWidth) {
 }
 
 void TLumivaneViewerForm::ApplyZoom() {
-    const lvgeometry::TSizeF size =
-        lvgeometry::ZoomedSize(FZoomBaseWidth, FZoomBaseHeight, static_cast<float>(tbZoom->Value()));
+    const lvgeometry::TSizeF size = lvgeometry::ZoomedSize(FZoomBaseWidth, FZoomBaseHeight,
+                                                           static_cast<float>(tbZoom->Value()));
     CenterImage(QSizeF(size.Width, size.Height));
     FDetailTimer->start();
 }
 
-void TLumivaneViewerForm::tbZoomChange() { ApplyZoom(); }
+void TLumivaneViewerForm::tbZoomChange() {
+    ApplyZoom();
+}
 
 void TLumivaneViewerForm::ImageMouseWheel(int AWheelDelta) {
     tbZoom->SetValue(lvgeometry::WheelZoom(static_cast<float>(tbZoom->Value()), AWheelDelta));
@@ -745,10 +774,18 @@ void TLumivaneViewerForm::SetRotation(int AAngle) {
     Image->SetRotationAngle(AAngle);
 }
 
-void TLumivaneViewerForm::ImageClick() { RotateQuarterTurn(); }
-void TLumivaneViewerForm::tabImageClick() { RotateQuarterTurn(); }
-void TLumivaneViewerForm::ImageDblClick() { SetRotation(0); }
-void TLumivaneViewerForm::tabImageDblClick() { SetRotation(0); }
+void TLumivaneViewerForm::ImageClick() {
+    RotateQuarterTurn();
+}
+void TLumivaneViewerForm::tabImageClick() {
+    RotateQuarterTurn();
+}
+void TLumivaneViewerForm::ImageDblClick() {
+    SetRotation(0);
+}
+void TLumivaneViewerForm::tabImageDblClick() {
+    SetRotation(0);
+}
 
 void TLumivaneViewerForm::ImageMouseDown(Qt::MouseButton AButton, QPointF APosition) {
     FPanButton = AButton;
@@ -767,8 +804,10 @@ void TLumivaneViewerForm::ImageMouseMove(QPointF APosition) {
         return;
     // Anchors are in the page's coordinates, which do not move with the image, so the
     // picture follows the pointer step for step.
-    const lvgeometry::TPanStep x = lvgeometry::PanAxis(FPanAnchorX, static_cast<float>(APosition.x()));
-    const lvgeometry::TPanStep y = lvgeometry::PanAxis(FPanAnchorY, static_cast<float>(APosition.y()));
+    const lvgeometry::TPanStep x =
+        lvgeometry::PanAxis(FPanAnchorX, static_cast<float>(APosition.x()));
+    const lvgeometry::TPanStep y =
+        lvgeometry::PanAxis(FPanAnchorY, static_cast<float>(APosition.y()));
     FPanAnchorX = x.Anchor;
     FPanAnchorY = y.Anchor;
     if (x.Delta != 0 || y.Delta != 0) {
@@ -783,7 +822,9 @@ void TLumivaneViewerForm::ImageMouseUp() {
     Image->unsetCursor();
 }
 
-void TLumivaneViewerForm::tabImageResize() { FitImage(false); }
+void TLumivaneViewerForm::tabImageResize() {
+    FitImage(false);
+}
 
 void TLumivaneViewerForm::EnsureDetail() {
     if (!FHasPicture || Image->IsBitmapEmpty() || FBitmapFile.empty())
@@ -792,7 +833,8 @@ void TLumivaneViewerForm::EnsureDetail() {
     const QSize full = Image->FullSize();
     const qreal dpr = devicePixelRatioF();
     const QSize needed = DevicePixels(Image->DrawnSize(), dpr);
-    if (held == full || (needed.width() <= held.width() + 1 && needed.height() <= held.height() + 1))
+    if (held == full ||
+        (needed.width() <= held.width() + 1 && needed.height() <= held.height() + 1))
         return;
     // Enough for the widest zoom of the current fit, so further zoom steps need no decode.
     const lvgeometry::TSizeF widest = lvgeometry::ZoomedSize(FZoomBaseWidth, FZoomBaseHeight, 1);
@@ -811,7 +853,9 @@ void TLumivaneViewerForm::EnsureDetail() {
 // ---------------------------------------------------------------------------------------
 // Placement
 
-void TLumivaneViewerForm::RestorePlacement() { SetDefaultPlacement(nullptr); }
+void TLumivaneViewerForm::RestorePlacement() {
+    SetDefaultPlacement(nullptr);
+}
 
 void TLumivaneViewerForm::SavePlacement() {}
 

@@ -86,7 +86,8 @@ void TAlignLayout::setGeometry(const QRect& rect) {
             switch (e.Align) {
             case TAlign::MostTop:
             case TAlign::Top:
-                place(e, left + m.left(), top + m.top(), right - left - m.left() - m.right(), e.Size.height());
+                place(e, left + m.left(), top + m.top(), right - left - m.left() - m.right(),
+                      e.Size.height());
                 top += m.top() + e.Size.height() + m.bottom();
                 break;
             case TAlign::Bottom:
@@ -96,7 +97,8 @@ void TAlignLayout::setGeometry(const QRect& rect) {
                 break;
             case TAlign::MostLeft:
             case TAlign::Left:
-                place(e, left + m.left(), top + m.top(), e.Size.width(), bottom - top - m.top() - m.bottom());
+                place(e, left + m.left(), top + m.top(), e.Size.width(),
+                      bottom - top - m.top() - m.bottom());
                 left += m.left() + e.Size.width() + m.right();
                 break;
             case TAlign::Right:
@@ -171,7 +173,8 @@ void TToolBarPanel::paintEvent(QPaintEvent*) {
 
 void TTitleLabel::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     const QFontMetrics fm(font());
     QString all = text();
     all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -225,9 +228,11 @@ TTrackBar::TTrackBar(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
         " border: 1px solid #8A8A8A; }"
         "QSlider::sub-page:horizontal { height: 4px; border-radius: 2px; background: #2F7BD9;"
         " border: 1px solid #245FA8; }"
-        "QSlider::handle:horizontal { width: 13px; height: 13px; margin: -6px 0; border-radius: 7px;"
+        "QSlider::handle:horizontal { width: 13px; height: 13px; margin: -6px 0; border-radius: "
+        "7px;"
         " background: #FFFFFF; border: 1px solid #6E6E6E; }"
-        "QSlider::handle:horizontal:hover, QSlider::handle:horizontal:focus { border: 1px solid #1E5AA8; }"));
+        "QSlider::handle:horizontal:hover, QSlider::handle:horizontal:focus { border: 1px solid "
+        "#1E5AA8; }"));
 }
 
 void TTrackBar::SetValue(double AValue) {
@@ -380,8 +385,12 @@ void TActivityIndicator::UpdateAnimation() {
     }
 }
 
-void TActivityIndicator::showEvent(QShowEvent*) { UpdateAnimation(); }
-void TActivityIndicator::hideEvent(QHideEvent*) { UpdateAnimation(); }
+void TActivityIndicator::showEvent(QShowEvent*) {
+    UpdateAnimation();
+}
+void TActivityIndicator::hideEvent(QHideEvent*) {
+    UpdateAnimation();
+}
 
 void TActivityIndicator::paintEvent(QPaintEvent*) {
     if (!FRunning)
@@ -390,8 +399,8 @@ void TActivityIndicator::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     const qreal side = std::min(width(), height());
     const qreal pen = std::max<qreal>(1.2, side / 6);
-    const QRectF r((width() - side) / 2.0 + pen / 2, (height() - side) / 2.0 + pen / 2,
-                   side - pen, side - pen);
+    const QRectF r((width() - side) / 2.0 + pen / 2, (height() - side) / 2.0 + pen / 2, side - pen,
+                   side - pen);
     const double angle = FSpin.currentValue().toDouble();
     p.setPen(QPen(QColor(0x2F, 0x7B, 0xD9), pen, Qt::SolidLine, Qt::RoundCap));
     p.drawArc(r, static_cast<int>(-angle * 16), 270 * 16);
@@ -422,7 +431,8 @@ void TImageControl::FillBitmap(const QColor& AColor) {
     if (IsBitmapEmpty())
         return;
     if (FBitmap.format() == QImage::Format_Mono || FBitmap.format() == QImage::Format_MonoLSB ||
-        FBitmap.format() == QImage::Format_Indexed8 || FBitmap.format() == QImage::Format_Grayscale8 ||
+        FBitmap.format() == QImage::Format_Indexed8 ||
+        FBitmap.format() == QImage::Format_Grayscale8 ||
         FBitmap.format() == QImage::Format_Grayscale16)
         FBitmap = QImage(FBitmap.size(), QImage::Format_RGB32);
     FBitmap.fill(AColor);
@@ -466,7 +476,8 @@ void TImageControl::Paint(QPainter& APainter) {
                        static_cast<int>(std::lround(drawn.height() * dpr)));
     const bool quarterTurn = std::fmod(std::fabs(FRotationAngle), 90.0) == 0.0;
     APainter.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (!pixels.isEmpty() && pixels.width() <= FBitmap.width() && pixels.height() <= FBitmap.height()) {
+    if (!pixels.isEmpty() && pixels.width() <= FBitmap.width() &&
+        pixels.height() <= FBitmap.height()) {
         // Reduced once per size with area averaging: scanned text stays legible, where
         // sampling the full bitmap on every paint would drop strokes.
         if (FScaled.size() != pixels || FScaledKey != FBitmap.cacheKey()) {

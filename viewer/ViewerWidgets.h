@@ -19,7 +19,19 @@
 // Where a child sits in its parent: edges first (Most* before the ordinary ones, each in
 // the order added), then the area that is left for Client, Center, VertCenter and
 // FitRight. None keeps a fixed position and size.
-enum class TAlign { None, MostTop, MostLeft, Top, Bottom, Left, Right, FitRight, Client, Center, VertCenter };
+enum class TAlign {
+    None,
+    MostTop,
+    MostLeft,
+    Top,
+    Bottom,
+    Left,
+    Right,
+    FitRight,
+    Client,
+    Center,
+    VertCenter
+};
 
 // Lays children out by TAlign with margins and designed sizes. It never imposes a minimum
 // size on its widget, so a widened child is clipped instead of growing the window.
@@ -28,7 +40,8 @@ public:
     explicit TAlignLayout(QWidget* parent);
     ~TAlignLayout() override;
 
-    void Add(QWidget* AWidget, TAlign AAlign, QSize ASize, QMargins AMargins = {}, QPoint APosition = {});
+    void Add(QWidget* AWidget, TAlign AAlign, QSize ASize, QMargins AMargins = {},
+             QPoint APosition = {});
     void SetItemSize(QWidget* AWidget, QSize ASize);
     QSize ItemSize(QWidget* AWidget) const;
 

@@ -68,7 +68,8 @@ std::unique_ptr<lvplatform::ISharedMemoryView> PrepareBlock(const std::string& A
             QFile::copy(GRoot + "/" + s.Source, target);
     }
     auto view = lvplatform::CreateSharedMemory(AName, lvcontrol::kBlockSize);
-    const std::string json = "{\"Source\":\"" + (GRoot + "/scans/").toStdString() + "\",\"Pattern\":\"****....\"}";
+    const std::string json =
+        "{\"Source\":\"" + (GRoot + "/scans/").toStdString() + "\",\"Pattern\":\"****....\"}";
     std::memcpy(view->Data() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
     return view;
 }
@@ -126,7 +127,8 @@ int main(int argc, char** argv) {
         const QSize held = form->findChild<TImageControl*>("Image")->Bitmap().size();
         std::printf("%s shown: %dx%d held, peak RSS grew by %.1f MiB (whole process %.1f MiB)\n",
                     sample.Source, held.width(), held.height(),
-                    static_cast<double>(after - before) / 1024.0, static_cast<double>(after) / 1024.0);
+                    static_cast<double>(after - before) / 1024.0,
+                    static_cast<double>(after) / 1024.0);
     } else {
         for (int i : {0, 1}) {
             const std::string kind = i == 0 ? "g4" : "jpeg";

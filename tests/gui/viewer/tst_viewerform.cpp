@@ -46,17 +46,25 @@ public:
     IOrlenzaForm* MainForm() const override { return Real->MainForm(); }
     IOrlenzaForm* ViewerForm() const override { return Real->ViewerForm(); }
     TMemoryMappedControlFile* ControlFile() const override { return Real->ControlFile(); }
-    void SetControlFile(std::unique_ptr<TMemoryMappedControlFile> f) override { Real->SetControlFile(std::move(f)); }
+    void SetControlFile(std::unique_ptr<TMemoryMappedControlFile> f) override {
+        Real->SetControlFile(std::move(f));
+    }
     void ShowNewImage(const std::string& t) override { Real->ShowNewImage(t); }
-    void SetOnCloseImageAndHide(TNotifyEvent e) override { Real->SetOnCloseImageAndHide(std::move(e)); }
+    void SetOnCloseImageAndHide(TNotifyEvent e) override {
+        Real->SetOnCloseImageAndHide(std::move(e));
+    }
     TNotifyEvent OnCloseImageAndHide() const override { return Real->OnCloseImageAndHide(); }
     TNotifyEvent StateEvent() override { return Real->StateEvent(); }
     void ChangeViewState(TImageViewerState s) override {
         States.push_back(s);
         Real->ChangeViewState(s);
     }
-    std::vector<TLumivaneImage> ImagesFor(const std::string& t) override { return Real->ImagesFor(t); }
-    bool SearchTextIsValidForSearch(const std::string& t) override { return Real->SearchTextIsValidForSearch(t); }
+    std::vector<TLumivaneImage> ImagesFor(const std::string& t) override {
+        return Real->ImagesFor(t);
+    }
+    bool SearchTextIsValidForSearch(const std::string& t) override {
+        return Real->SearchTextIsValidForSearch(t);
+    }
 
     std::shared_ptr<ILvViewController> Real;
     std::vector<TImageViewerState> States;
@@ -67,12 +75,15 @@ struct HostBlock {
     HostBlock(const QString& ASource, const char* APattern)
         : Name("lvtest-viewer-" + std::to_string(getpid()) + "-" + std::to_string(Counter++)),
           View(lvplatform::CreateSharedMemory(Name, lvcontrol::kBlockSize)) {
-        const std::string json = "{\"Source\":\"" + ASource.toStdString() + "\",\"Pattern\":\"" + APattern + "\"}";
+        const std::string json =
+            "{\"Source\":\"" + ASource.toStdString() + "\",\"Pattern\":\"" + APattern + "\"}";
         std::memcpy(View->Data() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
     }
     ~HostBlock() { lvplatform::RemoveSharedMemory(Name); }
     std::uint8_t& At(std::size_t AOffset) const { return View->Data()[AOffset]; }
-    TImageViewerState ViewState() const { return static_cast<TImageViewerState>(At(lvcontrol::kViewState)); }
+    TImageViewerState ViewState() const {
+        return static_cast<TImageViewerState>(At(lvcontrol::kViewState));
+    }
     static inline int Counter = 0;
     std::string Name;
     std::unique_ptr<lvplatform::ISharedMemoryView> View;
@@ -91,8 +102,9 @@ QImage DocumentPage(QSize ASize, QColor AInk, const QString& ACaption) {
     f.setPixelSize(std::max(8, ASize.height() / 45));
     p.setFont(f);
     p.setPen(Qt::black);
-    p.drawText(QRect(margin, margin + ASize.height() / 12, ASize.width() - 2 * margin, f.pixelSize() * 2),
-               Qt::AlignLeft, ACaption);
+    p.drawText(
+        QRect(margin, margin + ASize.height() / 12, ASize.width() - 2 * margin, f.pixelSize() * 2),
+        Qt::AlignLeft, ACaption);
     int y = margin + ASize.height() / 6;
     int line = 0;
     while (y < ASize.height() - margin) {
@@ -126,7 +138,9 @@ private:
         QDir().mkpath(path);
         return path + "/";
     }
-    void Save(const QImage& AImage, const QString& APath) { QVERIFY2(AImage.save(APath), qPrintable(APath)); }
+    void Save(const QImage& AImage, const QString& APath) {
+        QVERIFY2(AImage.save(APath), qPrintable(APath));
+    }
 
     template <class T> T* Child(const char* AName) {
         T* w = FForm->findChild<T*>(QString::fromLatin1(AName));
@@ -173,9 +187,12 @@ private slots:
         FScans = FRoot.path() + "/scans/";
         // Three pages of 12345678 in three formats, distinct ink colours.
         const QString f = Folder("1234");
-        Save(DocumentPage({1000, 1414}, QColor(200, 30, 30), "12345678 page 1"), f + "12345678~1.png");
-        Save(DocumentPage({1000, 1414}, QColor(30, 160, 30), "12345678 page 2"), f + "12345678~2.jpg");
-        Save(DocumentPage({1000, 1414}, QColor(30, 30, 200), "12345678 page 3"), f + "12345678~3.tif");
+        Save(DocumentPage({1000, 1414}, QColor(200, 30, 30), "12345678 page 1"),
+             f + "12345678~1.png");
+        Save(DocumentPage({1000, 1414}, QColor(30, 160, 30), "12345678 page 2"),
+             f + "12345678~2.jpg");
+        Save(DocumentPage({1000, 1414}, QColor(30, 30, 200), "12345678 page 3"),
+             f + "12345678~3.tif");
         // Not part of the result: another identifier and an unsupported extension.
         Save(DocumentPage({100, 141}, Qt::black, "x"), f + "12345679~1.png");
         Save(DocumentPage({100, 141}, Qt::black, "x"), f + "12345678~4.tiff");
@@ -188,16 +205,19 @@ private slots:
         QVERIFY(bad.open(QIODevice::WriteOnly));
         bad.write("II*\0this is not a tiff", 22);
         bad.close();
-        Save(DocumentPage({500, 707}, Qt::darkCyan, "30000001 page 2"), Folder("3000") + "30000001~2.png");
+        Save(DocumentPage({500, 707}, Qt::darkCyan, "30000001 page 2"),
+             Folder("3000") + "30000001~2.png");
         // A long name and a short one for the list's width.
-        Save(QImage(10, 10, QImage::Format_RGB32), Folder("4000") + "40000001~" + QString(90, 'w') + ".png");
+        Save(QImage(10, 10, QImage::Format_RGB32),
+             Folder("4000") + "40000001~" + QString(90, 'w') + ".png");
         Save(QImage(10, 10, QImage::Format_RGB32), Folder("4000") + "40000002~1.png");
         // A name without "~", with a known time stamp.
         const QString plain = Folder("5000") + "50000001.png";
         Save(DocumentPage({200, 283}, Qt::darkGray, "plain"), plain);
         QFile stamped(plain);
         QVERIFY(stamped.open(QIODevice::ReadWrite));
-        QVERIFY(stamped.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(14, 7)), QFileDevice::FileModificationTime));
+        QVERIFY(stamped.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(14, 7)),
+                                    QFileDevice::FileModificationTime));
         stamped.close();
         // A page with far more pixels than the window shows at zoom 0.
         QImage large(2400, 3200, QImage::Format_RGB32);
@@ -380,7 +400,8 @@ private slots:
         QCOMPARE(List()->count(), 1);
         const int widened = List()->width();
         const QFontMetricsF metrics(List()->font());
-        const qreal need = 44 + metrics.horizontalAdvance("W") + metrics.horizontalAdvance(List()->itemText(0));
+        const qreal need =
+            44 + metrics.horizontalAdvance("W") + metrics.horizontalAdvance(List()->itemText(0));
         QVERIFY2(widened >= need && widened < need + 1, qPrintable(QString::number(widened)));
         FForm->NewImage("40000002");
         QCOMPARE(List()->count(), 1);
@@ -464,7 +485,8 @@ private slots:
         QCOMPARE(Image()->FullSize(), full);
         const QSize first = Image()->Bitmap().size();
         // At zoom 0 no more pixels are held than are drawn.
-        QVERIFY2(first.width() < full.width() && first.height() <= 496 * FForm->devicePixelRatioF() + 1,
+        QVERIFY2(first.width() < full.width() &&
+                     first.height() <= 496 * FForm->devicePixelRatioF() + 1,
                  qPrintable(QStringLiteral("%1x%2").arg(first.width()).arg(first.height())));
         Zoom()->SetValue(1);
         const QSizeF drawn = Image()->DrawnSize() * FForm->devicePixelRatioF();
@@ -508,8 +530,8 @@ private slots:
         // The wheel: one notch back at 0.05 stops at 0, over the image or the page.
         Zoom()->SetValue(0.05);
         const QPointF centre = Image()->rect().center();
-        QWheelEvent back(centre, Image()->mapToGlobal(centre), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
-                         Qt::NoScrollPhase, false);
+        QWheelEvent back(centre, Image()->mapToGlobal(centre), {}, {0, -120}, Qt::NoButton,
+                         Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(Image(), &back);
         QCOMPARE(Zoom()->Value(), 0.0);
         QCOMPARE(Image()->Bounds().size(), QSizeF(600, 200));
@@ -540,9 +562,11 @@ private slots:
         // Panning: right button only, and only steps of more than 5 units.
         // Points are where the pointer is on the page; the image reports them in its own
         // coordinates, which shift as it moves.
-        auto send = [this](QEvent::Type AType, QPointF APage, Qt::MouseButton AButton, Qt::MouseButtons AButtons) {
+        auto send = [this](QEvent::Type AType, QPointF APage, Qt::MouseButton AButton,
+                           Qt::MouseButtons AButtons) {
             const QPointF local = APage - Image()->Bounds().topLeft();
-            QMouseEvent e(AType, local, Image()->mapToGlobal(local), AButton, AButtons, Qt::NoModifier);
+            QMouseEvent e(AType, local, Image()->mapToGlobal(local), AButton, AButtons,
+                          Qt::NoModifier);
             QApplication::sendEvent(Image(), &e);
         };
         const QPointF start = Image()->Bounds().topLeft();
@@ -596,7 +620,10 @@ private slots:
 
         // A cancelled dialog prints nothing; with nothing shown the button is off.
         QFile::remove(pdf);
-        FForm->SetPrintSetup([&](QPrinter&, QWidget*) { ++asked; return false; });
+        FForm->SetPrintSetup([&](QPrinter&, QWidget*) {
+            ++asked;
+            return false;
+        });
         Child<QPushButton>("BtnPrint")->click();
         QCOMPARE(asked, 2);
         QVERIFY(!QFile::exists(pdf));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <string>
 
 using namespace lvgeometry;
@@ -30,6 +31,10 @@ const FitCase kFitCases[] = {
     {"A4At300DpiUpright", 2480, 3508, false, 2480, 496, 350.6499f, 496},
 };
 
+void PrintTo(const FitCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FitImageTest : public ::testing::TestWithParam<FitCase> {};
 
 TEST_P(FitImageTest, BoundsAndDrawnSize) {
@@ -46,7 +51,9 @@ TEST_P(FitImageTest, BoundsAndDrawnSize) {
     EXPECT_FLOAT_EQ(fit.Top, 248);
 }
 
-std::string FitCaseName(const ::testing::TestParamInfo<FitCase>& row) { return row.param.name; }
+std::string FitCaseName(const ::testing::TestParamInfo<FitCase>& row) {
+    return row.param.name;
+}
 INSTANTIATE_TEST_SUITE_P(Table, FitImageTest, ::testing::ValuesIn(kFitCases), FitCaseName);
 
 TEST(FitImage, EmptyBitmapChangesNothing) {
@@ -88,10 +95,8 @@ TEST(Zoom, WheelStepsAndClamps) {
         int delta;
         float expected;
     } cases[] = {
-        {"NotchAddsPointTwelve", 0.2f, 120, 0.32f},
-        {"NotchBackSubtracts", 0.5f, -120, 0.38f},
-        {"BelowZeroClampsToZero", 0.05f, -120, 0},
-        {"AboveOneClampsToOne", 0.95f, 120, 1},
+        {"NotchAddsPointTwelve", 0.2f, 120, 0.32f}, {"NotchBackSubtracts", 0.5f, -120, 0.38f},
+        {"BelowZeroClampsToZero", 0.05f, -120, 0},  {"AboveOneClampsToOne", 0.95f, 120, 1},
         {"FineTouchpadDelta", 0, 15, 0.015f},
     };
     for (const auto& c : cases) {
