@@ -286,6 +286,7 @@ void TLumivaneViewerForm::CreateComponents() {
                     loPageTurnerButtons, {81, static_cast<int>(std::lround(AValue.toDouble()))});
                 FPageTurnerLayout->SetItemSize(
                     loPageTurnerButtons, {81, static_cast<int>(std::lround(AValue.toDouble()))});
+                loPageTurner->setMask(QRegion(loPageTurnerButtons->geometry()));
             });
     connect(fanmPageTurnerHider, &QVariantAnimation::finished, this,
             [this] { Guarded(this, [this] { fanmPageTurnerHiderFinish(); }); });

@@ -11,6 +11,7 @@
 #include "viewer/OrlenzaFrm.h"
 #include "viewer/ViewerWidgets.h"
 
+#include <QAbstractAnimation>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -248,12 +249,27 @@ private slots:
         QVERIFY(!FForm->isVisible());
         QCOMPARE(Title(), QStringLiteral("..."));
         QVERIFY(Child<TActivityIndicator>("AniIndicator1")->IsRunning());
+        QCOMPARE(Child<QAbstractAnimation>("BusyIndicatorColorAnimation")->state(),
+                 QAbstractAnimation::Stopped);
         QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
         QCOMPARE(LumivaneViewerForm, static_cast<IOrlenzaForm*>(FForm.get()));
         // With nothing saved: the default placement, half the desktop at its corner.
         const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
         QCOMPARE(FCreatedGeometry.size(), desktop.size() / 2);
         QCOMPARE(FCreatedGeometry.topLeft(), QPoint(0, 0));
+    }
+
+    void imagePageFillsTheAreaBetweenTheToolBars() {
+        FForm->show();
+        auto* page = Child<QWidget>("tabForImage");
+        QCOMPARE(QRect(page->mapTo(FForm.get(), QPoint(0, 0)), page->size()),
+                 QRect(0, 32, 600, 496));
+        QCOMPARE(Child<QWidget>("TopToolBar")->geometry(), QRect(0, 0, 600, 32));
+        QCOMPARE(Child<QWidget>("BottomToolBar")->geometry(), QRect(0, 528, 600, 40));
+        // The page turner row floats over the top of the page, its buttons centred.
+        auto* buttons = Child<QWidget>("loPageTurnerButtons");
+        QCOMPARE(buttons->size(), QSize(81, 25));
+        QCOMPARE(buttons->mapTo(page, QPoint(0, 0)).x(), (600 - 81) / 2);
     }
 
     void threeImagesFoundShowTheFirst() {
