@@ -208,6 +208,11 @@ private slots:
         bad.close();
         Save(DocumentPage({500, 707}, Qt::darkCyan, "30000001 page 2"),
              Folder("3000") + "30000001~2.png");
+        // A container file whose text is no picture: listed, loaded like any file, refused.
+        QFile container(Folder("3000") + "30000001~3.lva");
+        QVERIFY(container.open(QIODevice::WriteOnly));
+        container.write("{\"pages\": [\"30000001~1.tif\"]}");
+        container.close();
         // A long name and a short one for the list's width.
         Save(QImage(10, 10, QImage::Format_RGB32),
              Folder("4000") + "40000001~" + QString(90, 'w') + ".png");
@@ -431,7 +436,7 @@ private slots:
     void loadErrorShowsErrorFillAndKeepsState() {
         TakeStates();
         FForm->NewImage("30000001");
-        QCOMPARE(List()->count(), 2);
+        QCOMPARE(List()->count(), 3);
         QCOMPARE(FForm->ImageId(), 1);
         // No vsOpen for an image that could not be shown; the title keeps its text.
         QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsIdle});
@@ -442,9 +447,19 @@ private slots:
         // The window goes on working: the next image shows.
         Child<QToolButton>("btnNext")->click();
         QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
-        QVERIFY(Title().endsWith("\r\n2 of 2"));
+        QVERIFY(Title().endsWith("\r\n2 of 3"));
+        const QSize shownSize = Image()->Bitmap().size();
         QVERIFY(CentreColour(Image()->Bitmap()) != QColor(0xBC, 0x8F, 0x8F));
         QVERIFY(Child<QPushButton>("BtnPrint")->isEnabled());
+        // The container: the shown bitmap turns to the error colour at its size; no state,
+        // and the title still names the page before.
+        Child<QToolButton>("btnNext")->click();
+        QCOMPARE(FForm->ImageId(), 3);
+        QVERIFY(TakeStates().empty());
+        QVERIFY(Title().endsWith("\r\n2 of 3"));
+        QCOMPARE(Image()->Bitmap().size(), shownSize);
+        QCOMPARE(CentreColour(Image()->Bitmap()), QColor(0xBC, 0x8F, 0x8F));
+        QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
     }
 
     void searchErrorIsReportedAndWindowKeepsWorking() {
