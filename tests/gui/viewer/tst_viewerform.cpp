@@ -629,6 +629,8 @@ private slots:
     void printingGoesToThePrinterWithTheImageName() {
         FForm->NewImage("12345678");
         Child<QToolButton>("btnNext")->click();
+        QTest::mouseClick(Image(), Qt::LeftButton, {}, Image()->rect().center());
+        QCOMPARE(Image()->RotationAngle(), 90.0);
         const QString pdf = QStringLiteral(LV_TEST_OUTPUT_DIR "/print.pdf");
         QDir().mkpath(LV_TEST_OUTPUT_DIR);
         QFile::remove(pdf);
@@ -648,6 +650,23 @@ private slots:
         const QString out = QString::fromUtf8(info.readAllStandardOutput());
         QVERIFY2(out.contains(QRegularExpression("Title:\\s+12345678~2\\.jpg")), qPrintable(out));
         QVERIFY2(out.contains(QRegularExpression("Pages:\\s+1\\b")), qPrintable(out));
+        // The page shows the selected picture across the printable width, upright even
+        // though the window shows it turned: its green heading bar is near the top.
+        QProcess render;
+        render.start("pdftoppm", {"-r", "30", "-png", "-singlefile", pdf, pdf + "-page"});
+        QVERIFY(render.waitForFinished(20000));
+        const QImage page(pdf + "-page.png");
+        QVERIFY(!page.isNull());
+        auto greenRows = [&page](int AFrom, int ATo) {
+            int rows = 0;
+            for (int y = AFrom; y < ATo; ++y) {
+                const QColor c = page.pixelColor(page.width() / 2, y);
+                rows += c.green() > 110 && c.red() < 90 && c.blue() < 90;
+            }
+            return rows;
+        };
+        QVERIFY(greenRows(0, page.height() / 5) >= 2);
+        QCOMPARE(greenRows(page.height() / 5, page.height()), 0);
 
         // A cancelled dialog prints nothing; with nothing shown the button is off.
         QFile::remove(pdf);
