@@ -1,5 +1,7 @@
 #include "viewer/OrlenzaFrm.h"
 
+#include "app/QtFormPlacement.h"
+#include "controlfile/ImageViewer.ControlFile.h"
 #include "viewer/ImageDecoding.h"
 #include "viewer/ImageGeometry.h"
 #include "viewer/Orlenza.DocumentPrinting.h"
@@ -854,11 +856,25 @@ void TLumivaneViewerForm::EnsureDetail() {
 // ---------------------------------------------------------------------------------------
 // Placement
 
-void TLumivaneViewerForm::RestorePlacement() {
-    SetDefaultPlacement(nullptr);
+// Placement files are kept per host connection: the control block's ConnectionName, empty
+// without a block (the placement code then uses its common file).
+static std::string PlacementTargetName() {
+    TMemoryMappedControlFile* file = ViewController ? ViewController->ControlFile() : nullptr;
+    return file ? file->ConnectionName() : std::string();
 }
 
-void TLumivaneViewerForm::SavePlacement() {}
+void TLumivaneViewerForm::RestorePlacement() {
+    LoadFormPosition(
+        this, PlacementTargetName(),
+        [this](const IPositionTrackerPtr& ATracker) { SetDefaultPlacement(ATracker); },
+        [this](const IPositionTrackerPtr& ATracker) { ApplyCustomProperties(ATracker); });
+}
+
+void TLumivaneViewerForm::SavePlacement() {
+    SaveFormPosition(this, PlacementTargetName(), [this](const IPositionTrackerPtr& ATracker) {
+        CollectCustomProperties(ATracker);
+    });
+}
 
 void TLumivaneViewerForm::SetDefaultPlacement(const IPositionTrackerPtr&) {
     const QScreen* screen = QGuiApplication::primaryScreen();

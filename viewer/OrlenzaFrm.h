@@ -125,9 +125,8 @@ private:
     void EnsureDetail();
 
     // Placement. RestorePlacement is the last step of creation and SavePlacement runs on
-    // every close request while the window is visible; they are where the view
-    // controller's LoadState and SaveState are called with the three hooks below, which
-    // have the shape of TPositionTrackerEvent.
+    // every close request while the window is visible; both go through the placement rules
+    // with the three hooks below (TPositionTrackerEvent).
     void RestorePlacement();
     void SavePlacement();
     // Ignores the record: top left corner, half the whole desktop, the image fitted

@@ -14,6 +14,7 @@
 #include <QAbstractAnimation>
 #include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImageWriter>
 #include <QLabel>
@@ -79,6 +80,8 @@ struct HostBlock {
         const std::string json =
             "{\"Source\":\"" + ASource.toStdString() + "\",\"Pattern\":\"" + APattern + "\"}";
         std::memcpy(View->Data() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
+        const char connection[] = "viewer-test-host";
+        std::memcpy(View->Data() + lvcontrol::kConnectionName, connection, sizeof connection);
     }
     ~HostBlock() { lvplatform::RemoveSharedMemory(Name); }
     std::uint8_t& At(std::size_t AOffset) const { return View->Data()[AOffset]; }
@@ -232,6 +235,11 @@ private slots:
     }
 
     void init() {
+        // Each test starts without saved placements.
+        static int run = 0;
+        const QString data = FRoot.path() + "/data-" + QString::number(run++);
+        QDir().mkpath(data);
+        qputenv("XDG_DATA_HOME", data.toLocal8Bit());
         FBlock = std::make_unique<HostBlock>(FScans, "****....");
         StartupSearchText.clear();
         StartMaximized = false;
@@ -275,6 +283,29 @@ private slots:
         auto* buttons = Child<QWidget>("loPageTurnerButtons");
         QCOMPARE(buttons->size(), QSize(81, 25));
         QCOMPARE(buttons->mapTo(page, QPoint(0, 0)).x(), (600 - 81) / 2);
+    }
+
+    void closingSavesPlacementAndCreationRestoresIt() {
+        FForm->show();
+        FForm->move(40, 30);
+        Child<TToggleSwitch>("swFitToWidth")->setChecked(true);
+        Zoom()->SetValue(0.75);
+        QVERIFY(FForm->close());
+        QStringList saved;
+        QDirIterator files(qEnvironmentVariable("XDG_DATA_HOME"), QDir::Files,
+                           QDirIterator::Subdirectories);
+        while (files.hasNext())
+            saved << QFileInfo(files.next()).fileName();
+        QCOMPARE(saved, QStringList{"viewer-test-host.LumivaneViewerForm.json"});
+        // A new window for the same host comes back where the last one was, with its
+        // zoom and fit-to-width.
+        FForm.reset();
+        TOrlenzaCustomerController::ReleaseSharedControlFile();
+        ViewController.reset();
+        CreateForm();
+        QCOMPARE(FCreatedGeometry.topLeft(), QPoint(40, 30));
+        QVERIFY(Child<TToggleSwitch>("swFitToWidth")->isChecked());
+        QCOMPARE(Zoom()->Value(), 0.75);
     }
 
     void threeImagesFoundShowTheFirst() {
