@@ -126,8 +126,9 @@ TEST_F(ViewControllerTest, HostHeartbeatIsCheckedOnEvery25thViewerHeartbeat) {
             if (beat == 25)
                 block.at(lvcontrol::kCommandState) = c.pendingAt25;
             result = Tick();
-            if (beat < 25)
+            if (beat < 25) {
                 ASSERT_NE(result, vcClose) << "closed early at heartbeat " << beat;
+            }
         }
         EXPECT_EQ(result == vcClose, c.closes);
         if (c.pendingAt25 != vcUnknown) {
