@@ -130,6 +130,10 @@ protected:
     xcb_window_t OpenConsole(const std::string& title, int x = 100, int y = 200) {
         const xcb_window_t w = desktop.Open(title, x, y, 400, 300);
         EXPECT_TRUE(desktop.WaitManaged(w)) << "window manager never listed " << title;
+        // The backend learns of the window from its own connection's events, which may
+        // arrive after the test's connection saw it managed; a scan before that misses it.
+        EXPECT_TRUE(WaitFor([&] { return windows->FindWindow(title) != 0; }))
+            << "window system never saw " << title;
         return w;
     }
 
