@@ -4,6 +4,7 @@
 #pragma once
 
 #include "controlfile/ImageViewer.LumivaneImageInformation.Intf.h"
+#include "positions/ScreenPositionTracker.h"
 
 #include <cstddef>
 #include <functional>
@@ -53,6 +54,11 @@ public:
     virtual void ChangeViewState(TImageViewerState AViewState) = 0;
     virtual std::vector<TLumivaneImage> ImagesFor(const std::string& ASearchText) = 0;
     virtual bool SearchTextIsValidForSearch(const std::string& ASearchText) = 0;
+    // A window's placement, kept per host connection (the block's ConnectionName).
+    virtual void SaveState(IPlacementForm& AForm,
+                           const TPositionTrackerEvent& AOnCustomProperties) = 0;
+    virtual void LoadState(IPlacementForm& AForm, const TPositionTrackerEvent& AOnDefault,
+                           const TPositionTrackerEvent& AOnCustomProperties) = 0;
 };
 
 // Program-wide references; the only globals of the program.

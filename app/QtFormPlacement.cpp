@@ -11,9 +11,13 @@
 
 namespace {
 
-TPlacementRect ToRect(const QRect& r) { return {r.x(), r.y(), r.width(), r.height()}; }
+TPlacementRect ToRect(const QRect& r) {
+    return {r.x(), r.y(), r.width(), r.height()};
+}
 
-bool FrameKnown(const QWidget* w) { return w->frameGeometry().size() != w->geometry().size(); }
+bool FrameKnown(const QWidget* w) {
+    return w->frameGeometry().size() != w->geometry().size();
+}
 
 // Applies a wanted outer size once the window manager has framed the window; until then
 // Qt knows only the client area, and the saved outer size would grow the window by its
@@ -27,8 +31,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == FWindow && (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
-                                   event->type() == QEvent::Show)) {
+        if (watched == FWindow &&
+            (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+             event->type() == QEvent::Show)) {
             if (FWindow->isVisible() && FrameKnown(FWindow)) {
                 const QSize frame = FWindow->frameGeometry().size() - FWindow->geometry().size();
                 const QSize client = FOuter - frame;
@@ -52,49 +57,77 @@ private:
 
 } // namespace
 
-TQtPlacementWindow::TQtPlacementWindow(QWidget* AWindow) : FWindow(AWindow) {}
+TQtPlacementWindow::TQtPlacementWindow(QWidget* AWindow, const QWidget* AMainWindow)
+    : FWindow(AWindow), FMainWindow(AMainWindow) {}
 
-std::string TQtPlacementWindow::ComponentName() const {
-    if (!FWindow) return {};
-    // Every saved window needs a name of its own; fall back to its class.
-    const QString name = FWindow->objectName();
-    return (name.isEmpty() ? QString::fromLatin1(FWindow->metaObject()->className()) : name).toStdString();
+TPlacementEnvironment TQtPlacementWindow::PlacementEnvironment() const {
+    return QtPlacementEnvironment(FMainWindow);
 }
 
-int TQtPlacementWindow::Left() const { return FWindow ? FWindow->frameGeometry().x() : 0; }
-int TQtPlacementWindow::Top() const { return FWindow ? FWindow->frameGeometry().y() : 0; }
-int TQtPlacementWindow::Width() const { return FWindow ? FWindow->frameGeometry().width() : 0; }
-int TQtPlacementWindow::Height() const { return FWindow ? FWindow->frameGeometry().height() : 0; }
-int TQtPlacementWindow::ClientWidth() const { return FWindow ? FWindow->width() : 0; }
-int TQtPlacementWindow::ClientHeight() const { return FWindow ? FWindow->height() : 0; }
+std::string TQtPlacementWindow::ComponentName() const {
+    if (!FWindow)
+        return {};
+    // Every saved window needs a name of its own; fall back to its class.
+    const QString name = FWindow->objectName();
+    return (name.isEmpty() ? QString::fromLatin1(FWindow->metaObject()->className()) : name)
+        .toStdString();
+}
+
+int TQtPlacementWindow::Left() const {
+    return FWindow ? FWindow->frameGeometry().x() : 0;
+}
+int TQtPlacementWindow::Top() const {
+    return FWindow ? FWindow->frameGeometry().y() : 0;
+}
+int TQtPlacementWindow::Width() const {
+    return FWindow ? FWindow->frameGeometry().width() : 0;
+}
+int TQtPlacementWindow::Height() const {
+    return FWindow ? FWindow->frameGeometry().height() : 0;
+}
+int TQtPlacementWindow::ClientWidth() const {
+    return FWindow ? FWindow->width() : 0;
+}
+int TQtPlacementWindow::ClientHeight() const {
+    return FWindow ? FWindow->height() : 0;
+}
 
 TWindowState TQtPlacementWindow::WindowState() const {
-    if (!FWindow) return wsNormal;
+    if (!FWindow)
+        return wsNormal;
     const Qt::WindowStates s = FWindow->windowState();
-    if (s & Qt::WindowMinimized) return wsMinimized;
-    if (s & Qt::WindowMaximized) return wsMaximized;
+    if (s & Qt::WindowMinimized)
+        return wsMinimized;
+    if (s & Qt::WindowMaximized)
+        return wsMaximized;
     return wsNormal;
 }
 
-bool TQtPlacementWindow::FullScreen() const { return FWindow && FWindow->isFullScreen(); }
+bool TQtPlacementWindow::FullScreen() const {
+    return FWindow && FWindow->isFullScreen();
+}
 
 void TQtPlacementWindow::SetDesignedPosition() {
     // Marks the position as chosen by the program, so Qt hands it to the window manager
     // instead of letting it pick a place.
-    if (FWindow) FWindow->setAttribute(Qt::WA_Moved, true);
+    if (FWindow)
+        FWindow->setAttribute(Qt::WA_Moved, true);
 }
 
 void TQtPlacementWindow::SetPosition(int ALeft, int ATop) {
     // move() places the frame's top-left corner of a top-level window.
-    if (FWindow) FWindow->move(ALeft, ATop);
+    if (FWindow)
+        FWindow->move(ALeft, ATop);
 }
 
 void TQtPlacementWindow::SetSize(int AWidth, int AHeight) {
-    if (!FWindow) return;
+    if (!FWindow)
+        return;
     const QSize frame = FWindow->frameGeometry().size() - FWindow->geometry().size();
     FWindow->resize(std::max(1, AWidth - frame.width()), std::max(1, AHeight - frame.height()));
     if (!FWindow->isVisible() || !FrameKnown(FWindow)) {
-        if (auto* pending = FWindow->findChild<TDeferredOuterSize*>(QString(), Qt::FindDirectChildrenOnly))
+        if (auto* pending =
+                FWindow->findChild<TDeferredOuterSize*>(QString(), Qt::FindDirectChildrenOnly))
             pending->SetOuter({AWidth, AHeight});
         else
             new TDeferredOuterSize(FWindow, {AWidth, AHeight});
@@ -102,15 +135,19 @@ void TQtPlacementWindow::SetSize(int AWidth, int AHeight) {
 }
 
 void TQtPlacementWindow::SetWindowState(TWindowState AState) {
-    if (!FWindow) return;
+    if (!FWindow)
+        return;
     Qt::WindowStates s = FWindow->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
-    if (AState == wsMinimized) s |= Qt::WindowMinimized;
-    if (AState == wsMaximized) s |= Qt::WindowMaximized;
+    if (AState == wsMinimized)
+        s |= Qt::WindowMinimized;
+    if (AState == wsMaximized)
+        s |= Qt::WindowMaximized;
     FWindow->setWindowState(s);
 }
 
 void TQtPlacementWindow::SetFullScreen(bool AFullScreen) {
-    if (!FWindow) return;
+    if (!FWindow)
+        return;
     Qt::WindowStates s = FWindow->windowState();
     s.setFlag(Qt::WindowFullScreen, AFullScreen);
     FWindow->setWindowState(s);
@@ -127,8 +164,10 @@ TPlacementEnvironment QtPlacementEnvironment(const QWidget* AMainWindow) {
     TPlacementEnvironment env;
     env.Displays = QtPlacementDisplays();
     const QWidget* main = AMainWindow;
-    if (!main && LvTerminalToolBarForm) main = dynamic_cast<const QWidget*>(LvTerminalToolBarForm);
-    if (main) env.MainWindow = ToRect(main->frameGeometry());
+    if (!main && LvTerminalToolBarForm)
+        main = dynamic_cast<const QWidget*>(LvTerminalToolBarForm);
+    if (main)
+        env.MainWindow = ToRect(main->frameGeometry());
     env.DataFolder = lvpositions::LocalDataFolder();
     const QString exe = QCoreApplication::applicationFilePath();
     env.Title = lvpositions::ApplicationTitle(std::filesystem::path(exe.toStdString()));
@@ -136,16 +175,22 @@ TPlacementEnvironment QtPlacementEnvironment(const QWidget* AMainWindow) {
 }
 
 void SaveFormPosition(QWidget* AForm, const std::string& ATargetName,
-                      const TPositionTrackerEvent& AOnCustomProperties, const QWidget* AMainWindow) {
-    if (!AForm) return;
-    TQtPlacementWindow window(AForm);
-    TPositionTracker::SaveFormPosition(window, ATargetName, QtPlacementEnvironment(AMainWindow), AOnCustomProperties);
+                      const TPositionTrackerEvent& AOnCustomProperties,
+                      const QWidget* AMainWindow) {
+    if (!AForm)
+        return;
+    TQtPlacementWindow window(AForm, AMainWindow);
+    TPositionTracker::SaveFormPosition(window, ATargetName, window.PlacementEnvironment(),
+                                       AOnCustomProperties);
 }
 
-void LoadFormPosition(QWidget* AForm, const std::string& ATargetName, const TPositionTrackerEvent& AOnDefault,
-                      const TPositionTrackerEvent& AOnCustomProperties, const QWidget* AMainWindow) {
-    if (!AForm) return;
-    TQtPlacementWindow window(AForm);
-    TPositionTracker::LoadFormPosition(window, ATargetName, QtPlacementEnvironment(AMainWindow), AOnDefault,
-                                       AOnCustomProperties);
+void LoadFormPosition(QWidget* AForm, const std::string& ATargetName,
+                      const TPositionTrackerEvent& AOnDefault,
+                      const TPositionTrackerEvent& AOnCustomProperties,
+                      const QWidget* AMainWindow) {
+    if (!AForm)
+        return;
+    TQtPlacementWindow window(AForm, AMainWindow);
+    TPositionTracker::LoadFormPosition(window, ATargetName, window.PlacementEnvironment(),
+                                       AOnDefault, AOnCustomProperties);
 }

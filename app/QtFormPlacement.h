@@ -11,10 +11,13 @@
 #include <vector>
 
 // A top-level QWidget as the tracker sees it: frameGeometry is the outer rectangle,
-// geometry the client area, objectName the component name.
-class TQtPlacementWindow : public IPlacementWindow {
+// geometry the client area, objectName the component name; its environment is the one of
+// QtPlacementEnvironment(AMainWindow).
+class TQtPlacementWindow : public IPlacementForm {
 public:
-    explicit TQtPlacementWindow(QWidget* AWindow);
+    explicit TQtPlacementWindow(QWidget* AWindow, const QWidget* AMainWindow = nullptr);
+
+    TPlacementEnvironment PlacementEnvironment() const override;
 
     std::string ComponentName() const override;
     int Left() const override;
@@ -35,6 +38,7 @@ public:
 
 private:
     QPointer<QWidget> FWindow;
+    QPointer<const QWidget> FMainWindow;
 };
 
 // The displays in QGuiApplication::screens() order: available geometry as work area,

@@ -4,4 +4,4 @@ lv_core_library(lv_app_core
   ${CMAKE_CURRENT_LIST_DIR}/Orlenza.CustomController.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp)
 target_include_directories(lv_app_core PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(lv_app_core PUBLIC lv_controlfile)
+target_link_libraries(lv_app_core PUBLIC lv_controlfile lv_positions)

@@ -50,10 +50,10 @@ struct TPlacementDisplay {
 
 // Everything around a window that saving and loading look at.
 struct TPlacementEnvironment {
-    std::vector<TPlacementDisplay> Displays; // in the toolkit's order
+    std::vector<TPlacementDisplay> Displays;  // in the toolkit's order
     std::optional<TPlacementRect> MainWindow; // outer geometry of the main window, if any
-    std::filesystem::path DataFolder;          // the per-user local data folder
-    std::string Title;                         // the program's default title
+    std::filesystem::path DataFolder;         // the per-user local data folder
+    std::string Title;                        // the program's default title
 };
 
 // The window being saved or restored. Sizes are outer (frame included) unless named
@@ -76,6 +76,13 @@ public:
     virtual void SetSize(int AWidth, int AHeight) = 0;
     virtual void SetWindowState(TWindowState AState) = 0;
     virtual void SetFullScreen(bool AFullScreen) = 0;
+};
+
+// A window together with what surrounds it: what the controllers pass around as "the
+// form" when they save or restore its placement, without knowing the toolkit.
+class IPlacementForm : public IPlacementWindow {
+public:
+    virtual TPlacementEnvironment PlacementEnvironment() const = 0;
 };
 
 class IPositionTracker;
@@ -182,8 +189,7 @@ public:
 
     // <data folder>/<title>/screen/<target>.<window>.json
     std::filesystem::path FileName(const std::filesystem::path& ADataFolder,
-                                   const std::string& ATitle,
-                                   const std::string& AWindowName) const;
+                                   const std::string& ATitle, const std::string& AWindowName) const;
     // Creates the folder and replaces the file as a whole (temporary file + rename), so a
     // failed or interrupted write leaves the previous file intact. Throws on failure.
     void SaveToFile(const std::filesystem::path& AFileName) const;

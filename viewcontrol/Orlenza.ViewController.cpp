@@ -114,7 +114,8 @@ void TOrlenzaViewController::CheckControlFileHeartBeats() {
     const auto now = Now();
     if (now - *FHeartBeatTimer < 200ms)
         return;
-    FHeartBeatCounter = FHeartBeatCounter < 254 ? static_cast<std::uint8_t>(FHeartBeatCounter + 1) : 0;
+    FHeartBeatCounter =
+        FHeartBeatCounter < 254 ? static_cast<std::uint8_t>(FHeartBeatCounter + 1) : 0;
     file->SetViewerHeartBeat(FHeartBeatCounter);
     FHeartBeatTimer = now;
     const std::uint8_t hostBeat = file->CommandHeartBeat();
@@ -163,4 +164,24 @@ void TOrlenzaViewController::InstallInitializer() {
         if (!ControlFileId.empty())
             controller->SetControllerFileID(ControlFileId);
     };
+}
+
+// Placement files are kept per host connection; without a block the name is empty and the
+// common file is used.
+static std::string PlacementTargetName(TMemoryMappedControlFile* AFile) {
+    return AFile ? AFile->ConnectionName() : std::string();
+}
+
+void TOrlenzaViewController::SaveState(IPlacementForm& AForm,
+                                       const TPositionTrackerEvent& AOnCustomProperties) {
+    TPositionTracker::SaveFormPosition(AForm, PlacementTargetName(ControlFile()),
+                                       AForm.PlacementEnvironment(), AOnCustomProperties);
+}
+
+void TOrlenzaViewController::LoadState(IPlacementForm& AForm,
+                                       const TPositionTrackerEvent& AOnDefault,
+                                       const TPositionTrackerEvent& AOnCustomProperties) {
+    TPositionTracker::LoadFormPosition(AForm, PlacementTargetName(ControlFile()),
+                                       AForm.PlacementEnvironment(), AOnDefault,
+                                       AOnCustomProperties);
 }

@@ -19,12 +19,18 @@ public:
     explicit TOrlenzaViewController(Clock AClock = {});
 
     // ILvViewController
-    void SetOnCloseImageAndHide(TNotifyEvent AEvent) override { FOnCloseImageAndHide = std::move(AEvent); }
+    void SetOnCloseImageAndHide(TNotifyEvent AEvent) override {
+        FOnCloseImageAndHide = std::move(AEvent);
+    }
     TNotifyEvent OnCloseImageAndHide() const override { return FOnCloseImageAndHide; }
     TNotifyEvent StateEvent() override;
     void ChangeViewState(TImageViewerState AViewState) override;
     std::vector<TLumivaneImage> ImagesFor(const std::string& ASearchText) override;
     bool SearchTextIsValidForSearch(const std::string& ASearchText) override;
+    void SaveState(IPlacementForm& AForm,
+                   const TPositionTrackerEvent& AOnCustomProperties) override;
+    void LoadState(IPlacementForm& AForm, const TPositionTrackerEvent& AOnDefault,
+                   const TPositionTrackerEvent& AOnCustomProperties) override;
 
     std::string SearchText() const;
     std::string ImagePattern() const;

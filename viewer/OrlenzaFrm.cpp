@@ -2,6 +2,7 @@
 
 #include "app/QtFormPlacement.h"
 #include "controlfile/ImageViewer.ControlFile.h"
+#include "controlfile/Trace.h"
 #include "viewer/ImageDecoding.h"
 #include "viewer/ImageGeometry.h"
 #include "viewer/Orlenza.DocumentPrinting.h"
@@ -549,16 +550,27 @@ void TLumivaneViewerForm::ShowSelectedImage() {
     Image->hide();
     SetBusy(true);
     SetRotation(0);
+    std::string file;
     try {
         const TLumivaneImage selected = SelectedImage();
-        if (selected.IsEmpty())
+        if (selected.IsEmpty()) {
             ShowNoImage();
-        else
-            LoadImageFile(selected.FullFileName());
+        } else {
+            file = selected.FullFileName();
+            LoadImageFile(file);
+            if (lvtrace::Enabled())
+                lvtrace::Line("image shown " + file);
+        }
         ViewController->ChangeViewState(vsOpen);
         FitImage(swFitToWidth->isChecked());
         UpdateTitle();
+    } catch (const std::exception& e) {
+        if (lvtrace::Enabled())
+            lvtrace::Line("image failed to load " + file + ": " + e.what());
+        ShowLoadError();
     } catch (...) {
+        if (lvtrace::Enabled())
+            lvtrace::Line("image failed to load " + file);
         ShowLoadError();
     }
     SetBusy(false);
@@ -856,24 +868,22 @@ void TLumivaneViewerForm::EnsureDetail() {
 // ---------------------------------------------------------------------------------------
 // Placement
 
-// Placement files are kept per host connection: the control block's ConnectionName, empty
-// without a block (the placement code then uses its common file).
-static std::string PlacementTargetName() {
-    TMemoryMappedControlFile* file = ViewController ? ViewController->ControlFile() : nullptr;
-    return file ? file->ConnectionName() : std::string();
-}
-
+// The view controller keeps placements per host connection.
 void TLumivaneViewerForm::RestorePlacement() {
-    LoadFormPosition(
-        this, PlacementTargetName(),
-        [this](const IPositionTrackerPtr& ATracker) { SetDefaultPlacement(ATracker); },
+    if (!ViewController)
+        return;
+    TQtPlacementWindow form(this);
+    ViewController->LoadState(
+        form, [this](const IPositionTrackerPtr& ATracker) { SetDefaultPlacement(ATracker); },
         [this](const IPositionTrackerPtr& ATracker) { ApplyCustomProperties(ATracker); });
 }
 
 void TLumivaneViewerForm::SavePlacement() {
-    SaveFormPosition(this, PlacementTargetName(), [this](const IPositionTrackerPtr& ATracker) {
-        CollectCustomProperties(ATracker);
-    });
+    if (!ViewController)
+        return;
+    TQtPlacementWindow form(this);
+    ViewController->SaveState(
+        form, [this](const IPositionTrackerPtr& ATracker) { CollectCustomProperties(ATracker); });
 }
 
 void TLumivaneViewerForm::SetDefaultPlacement(const IPositionTrackerPtr&) {

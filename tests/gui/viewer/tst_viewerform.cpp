@@ -67,6 +67,13 @@ public:
     bool SearchTextIsValidForSearch(const std::string& t) override {
         return Real->SearchTextIsValidForSearch(t);
     }
+    void SaveState(IPlacementForm& f, const TPositionTrackerEvent& c) override {
+        Real->SaveState(f, c);
+    }
+    void LoadState(IPlacementForm& f, const TPositionTrackerEvent& d,
+                   const TPositionTrackerEvent& c) override {
+        Real->LoadState(f, d, c);
+    }
 
     std::shared_ptr<ILvViewController> Real;
     std::vector<TImageViewerState> States;
