@@ -12,7 +12,8 @@ TLvToolbarController::TLvToolbarController(std::shared_ptr<lvplatform::IWindowSy
 
 TLvToolbarController::~TLvToolbarController() = default;
 
-void TLvToolbarController::SendTerminalCommand(TTerminalCommand ACommand) {
+void TLvToolbarController::SendTerminalCommand(TTerminalCommand ACommand,
+                                               const std::string& AOperands) {
     TMemoryMappedControlFile* file = ControlFile();
     if (!file)
         return;
@@ -21,7 +22,8 @@ void TLvToolbarController::SendTerminalCommand(TTerminalCommand ACommand) {
     std::atomic_thread_fence(std::memory_order_release);
     file->SetTerminalCommandState(ACommand);
     if (lvtrace::Enabled())
-        lvtrace::Line("terminal command " + ToString(ACommand));
+        lvtrace::Line("terminal command " + ToString(ACommand) +
+                      (AOperands.empty() ? std::string() : " " + AOperands));
 }
 
 void TLvToolbarController::ChangeKeySet(std::int32_t AKeySetIndex) {
@@ -29,7 +31,7 @@ void TLvToolbarController::ChangeKeySet(std::int32_t AKeySetIndex) {
     if (!file)
         return;
     file->SetKeyIndex(static_cast<std::uint8_t>(AKeySetIndex & 0xFF));
-    SendTerminalCommand(tcChangeKeySet);
+    SendTerminalCommand(tcChangeKeySet, "key index " + std::to_string(AKeySetIndex & 0xFF));
 }
 
 void TLvToolbarController::ChangePassThroughPrinter(const std::string& APrinterName) {
@@ -37,7 +39,7 @@ void TLvToolbarController::ChangePassThroughPrinter(const std::string& APrinterN
     if (!file)
         return;
     file->SetPassThroughPrinterName(APrinterName);
-    SendTerminalCommand(tcChangePrinterName);
+    SendTerminalCommand(tcChangePrinterName, "printer '" + file->PassThroughPrinterName() + "'");
 }
 
 bool TLvToolbarController::StartCapturing(const std::string& AFileName) {
@@ -46,7 +48,7 @@ bool TLvToolbarController::StartCapturing(const std::string& AFileName) {
         return true;
     file->SetCaptureFileName(AFileName);
     file->SetCaptureFileState(cfsStartingCapture);
-    SendTerminalCommand(tcCapture);
+    SendTerminalCommand(tcCapture, "file '" + file->CaptureFileName() + "'");
     return true;
 }
 

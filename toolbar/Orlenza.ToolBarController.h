@@ -95,7 +95,8 @@ private:
     void DoSetPassThroughPrinterState(bool AState);
     void DoCheckKeyStateIndex();
     // Stores the command byte after everything written before it.
-    void SendTerminalCommand(TTerminalCommand ACommand);
+    // AOperands only describes what was written beside the command, for the trace.
+    void SendTerminalCommand(TTerminalCommand ACommand, const std::string& AOperands = {});
 
     TConsoleInfoCallback FOnTerminalWindowInfoReceived;
     std::unique_ptr<TConsoleMonitor> FWindowMonitor;

@@ -2,12 +2,19 @@
 host's console window, a real block, the real lumivane-viewer, and a user who types an
 identifier into the toolbar with the real keyboard (xdotool)."""
 import os
+import shutil
+import struct
 import subprocess
 import sys
+import tempfile
+import threading
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "app"))
-from lvblock import Block, wait_for  # noqa: E402
+from lvblock import Block, wait_for, KEY, TERMINAL  # noqa: E402
+
+TC_CHANGE_KEY_SET = 4
 
 BIN = os.environ.get("LV_BIN_DIR", os.path.join(os.path.dirname(__file__), "../../../build/bin"))
 
@@ -22,6 +29,15 @@ def visible_windows(pid):
     return [(i, xdotool("getwindowname", i).strip()) for i in ids]
 
 
+def png(width, height):
+    """A small valid RGB PNG, built by hand so the test needs no image library."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    rows = b"".join(b"\x00" + b"\x20\x60\xa0" * width for _ in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
 def geometry(wid):
     out = xdotool("getwindowgeometry", "--shell", wid)
     values = dict(line.split("=", 1) for line in out.split() if "=" in line)
@@ -34,17 +50,32 @@ class ToolbarProgramTest(unittest.TestCase):
     def setUp(self):
         ToolbarProgramTest.counter += 1
         self.name = "lvtest-toolbar-%d-%d" % (os.getpid(), ToolbarProgramTest.counter)
-        self.block = Block(self.name, info='{"Source":"/nonexistent/","Pattern":"****...."}',
+        # A real archive: one good scan and one that cannot be decoded.
+        self.archive = tempfile.mkdtemp(prefix="lv-toolbar-e2e-")
+        self.good = os.path.join(self.archive, "1234", "12345678~1.png")
+        self.bad = os.path.join(self.archive, "8765", "87654321~1.png")
+        for path, data in ((self.good, png(64, 48)), (self.bad, b"\x89PNG\r\n\x1a\n truncated")):
+            os.makedirs(os.path.dirname(path))
+            with open(path, "wb") as f:
+                f.write(data)
+        self.block = Block(self.name, info='{"Source":"%s/","Pattern":"****...."}' % self.archive,
                            title_format="Toolbar E2E %s console %%d" % self.name, console_id=4)
         self.block.start_heartbeat()
         self.procs = []
         self.console = self.spawn([os.path.join(BIN, "lumivane-host"), "console", self.name,
                                    "--geometry", "700x300+200+300"], stdout=subprocess.PIPE)
         self.console_id = self.console.stdout.readline().strip()
-        env = dict(os.environ)
+        env = dict(os.environ, LUMIVANE_TRACE="1")
         env.pop("QT_QPA_PLATFORM", None)
         self.viewer = self.spawn([os.path.join(BIN, "lumivane-viewer"), self.name], env=env,
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.lines = []
+        self.reader = threading.Thread(target=lambda: self.lines.extend(
+            l.rstrip("\n") for l in self.viewer.stderr), daemon=True)
+        self.reader.start()
+
+    def traced(self, text, timeout=10):
+        return wait_for(lambda: any(text in l for l in list(self.lines)), timeout)
 
     def spawn(self, args, **kw):
         p = subprocess.Popen(args, text=True, **kw)
@@ -58,7 +89,9 @@ class ToolbarProgramTest(unittest.TestCase):
                 p.wait()
             if p.stdout:
                 p.stdout.close()
+        self.reader.join(timeout=2)
         self.block.close()
+        shutil.rmtree(self.archive, ignore_errors=True)
 
     def toolbar(self):
         found = [w for w, title in visible_windows(self.viewer.pid) if title == "Form1"]
@@ -81,6 +114,35 @@ class ToolbarProgramTest(unittest.TestCase):
         self.type_into_toolbar("12345678")
         self.assertTrue(wait_for(self.viewer_shown, 10), visible_windows(self.viewer.pid))
         self.assertIsNone(self.viewer.poll())
+
+    def test_identifiers_from_the_toolbar_are_searched_shown_or_reported_unreadable(self):
+        self.type_into_toolbar("12345678")
+        self.assertTrue(self.traced("search '12345678' found 1: " + self.good), self.lines)
+        self.assertTrue(self.traced("image shown " + self.good), self.lines)
+        # The viewer window now stands over the toolbar: the next identifier goes into its
+        # own identifier box.
+        viewer = wait_for(lambda: [w for w, t in visible_windows(self.viewer.pid) if t.startswith("Lumivane Viewer")], 10)
+        self.assertTrue(viewer, visible_windows(self.viewer.pid))
+        xdotool("mousemove", "--window", viewer[0], "40", "12", "click", "1")
+        xdotool("key", "ctrl+a")
+        xdotool("type", "--delay", "20", "87654321")
+        xdotool("key", "Return")
+        self.assertTrue(self.traced("image failed to load " + self.bad), self.lines)
+        self.assertFalse(any("image shown " + self.bad in l for l in self.lines), self.lines)
+        self.assertIsNone(self.viewer.poll())
+
+    def test_key_set_chosen_on_the_toolbar_reaches_the_host(self):
+        bar = wait_for(self.toolbar, 10)
+        self.assertTrue(bar, "the toolbar never showed")
+        x, y, width, _ = geometry(bar)
+        # The key set box sits left of the indicator circle at the strip's right end; the
+        # keyboard picks the second entry of its list.
+        xdotool("mousemove", str(x + width - 24 - 4 - 64), str(y + 13), "click", "1")
+        xdotool("key", "--delay", "100", "Down", "Return")
+        self.assertTrue(wait_for(lambda: self.block.byte(TERMINAL) == TC_CHANGE_KEY_SET, 10),
+                        self.lines)
+        self.assertEqual(self.block.byte(KEY), 1)
+        self.assertTrue(self.traced("terminal command tcChangeKeySet key index 1"), self.lines)
 
     def test_toolbar_sits_on_the_console(self):
         bar = wait_for(self.toolbar, 10)
