@@ -274,17 +274,20 @@ TEST_F(ConsoleMonitorTest, PlacementIsTheOuterFrameAndFollowsMovesMinimiseAndMax
         return reports > 0 && desktop.FrameExtents(w)[2] > 0;
     }));
     const auto ext = desktop.FrameExtents(w); // left, right, top, bottom
+    // The backend may first report the window as created but not yet mapped and framed
+    // (hidden, client size); wait until its events have caught up with the frame.
+    const auto width = static_cast<std::int32_t>(400 + ext[0] + ext[1]);
+    const auto height = static_cast<std::int32_t>(300 + ext[2] + ext[3]);
     EXPECT_TRUE(WaitFor([&] {
         monitor->GetConsoleInfo(1);
-        return last.rcNormalPosition.left == 100 && last.rcNormalPosition.top == 200;
-    })) << last.rcNormalPosition.left
-        << "," << last.rcNormalPosition.top;
-    EXPECT_EQ(last.showCmd, SW_SHOWNORMAL);
+        const auto& r = last.rcNormalPosition;
+        return last.showCmd == SW_SHOWNORMAL && r.left == 100 && r.top == 200 &&
+               r.right - r.left == width && r.bottom - r.top == height;
+    })) << "showCmd "
+        << last.showCmd << " at " << last.rcNormalPosition.left << "," << last.rcNormalPosition.top
+        << " size " << last.rcNormalPosition.right - last.rcNormalPosition.left << "x"
+        << last.rcNormalPosition.bottom - last.rcNormalPosition.top;
     EXPECT_EQ(last.flags, 0u);
-    EXPECT_EQ(last.rcNormalPosition.right - last.rcNormalPosition.left,
-              static_cast<std::int32_t>(400 + ext[0] + ext[1]));
-    EXPECT_EQ(last.rcNormalPosition.bottom - last.rcNormalPosition.top,
-              static_cast<std::int32_t>(300 + ext[2] + ext[3]));
 
     desktop.Move(w, 350, 260);
     EXPECT_TRUE(WaitFor([&] {
