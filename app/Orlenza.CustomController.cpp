@@ -12,9 +12,12 @@ void TOrlenzaCustomerController::CloseMainForm() {
         form->CloseForm();
 }
 
-TMemoryMappedControlFile* TOrlenzaCustomerController::ControlFile() const { return SharedSlot().get(); }
+TMemoryMappedControlFile* TOrlenzaCustomerController::ControlFile() const {
+    return SharedSlot().get();
+}
 
-void TOrlenzaCustomerController::SetControlFile(std::unique_ptr<TMemoryMappedControlFile> AControlFile) {
+void TOrlenzaCustomerController::SetControlFile(
+    std::unique_ptr<TMemoryMappedControlFile> AControlFile) {
     // Empty the slot before destroying its object so nothing reaches a half-destroyed block.
     std::unique_ptr<TMemoryMappedControlFile> previous = std::move(SharedSlot());
     previous.reset();
@@ -26,4 +29,6 @@ void TOrlenzaCustomerController::ShowNewImage(const std::string& ASearchText) {
         form->NewImage(ASearchText);
 }
 
-void TOrlenzaCustomerController::ReleaseSharedControlFile() { SharedSlot().reset(); }
+void TOrlenzaCustomerController::ReleaseSharedControlFile() {
+    SharedSlot().reset();
+}

@@ -13,7 +13,9 @@ void TOrlenzaForm::ShowForm() {
     activateWindow();
 }
 
-void TOrlenzaForm::CloseForm() { close(); }
+void TOrlenzaForm::CloseForm() {
+    close();
+}
 
 void ReportError(QWidget* parent, const std::exception_ptr& error) {
     QString text;

@@ -14,7 +14,9 @@ std::vector<std::string>& Arguments() {
 }
 } // namespace
 
-void SetProgramArguments(std::vector<std::string> AArguments) { Arguments() = std::move(AArguments); }
+void SetProgramArguments(std::vector<std::string> AArguments) {
+    Arguments() = std::move(AArguments);
+}
 
 std::string ParamStr(std::size_t AIndex) {
     const auto& args = Arguments();

@@ -37,7 +37,11 @@ protected:
         if (event->type() == QEvent::Close) {
             auto* window = static_cast<QWidget*>(watched);
             QMetaObject::invokeMethod(
-                qApp, [window] { if (!window->isVisible()) QCoreApplication::quit(); },
+                qApp,
+                [window] {
+                    if (!window->isVisible())
+                        QCoreApplication::quit();
+                },
                 Qt::QueuedConnection);
         }
         return false;
@@ -77,7 +81,8 @@ int main(int argc, char** argv) {
     ToolbarController = std::make_shared<TLvToolbarController>();
 
     // Finding and following the host's console window needs X11, also under Wayland.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

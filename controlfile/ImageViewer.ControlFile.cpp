@@ -25,8 +25,8 @@ std::string ReadSlotString(const std::uint8_t* block, std::size_t blockSize, std
         return {};
     const auto* start = reinterpret_cast<const char*>(block + offset);
     const void* end = std::memchr(start, 0, blockSize - offset);
-    std::size_t n = end ? static_cast<std::size_t>(static_cast<const char*>(end) - start)
-                        : blockSize - offset;
+    std::size_t n =
+        end ? static_cast<std::size_t>(static_cast<const char*>(end) - start) : blockSize - offset;
     return lvutf8::Sanitize(std::string_view(start, n));
 }
 
@@ -51,7 +51,8 @@ TMemoryMappedControlFile::~TMemoryMappedControlFile() {
     FMapping.reset();
 }
 
-TImageViewerCommand TMemoryMappedControlFile::ExchangeCommandState(TImageViewerCommand replacement) {
+TImageViewerCommand
+TMemoryMappedControlFile::ExchangeCommandState(TImageViewerCommand replacement) {
     if (!CanRead())
         return vcUnknown;
     std::atomic_ref<std::uint8_t> slot(FMappedFileSpace[lvcontrol::kCommandState]);

@@ -56,7 +56,9 @@ public:
 
     bool CanRead() const { return FMappedFileSpace != nullptr; }
 
-    TImageViewerCommand CommandState() const { return static_cast<TImageViewerCommand>(Byte(lvcontrol::kCommandState)); }
+    TImageViewerCommand CommandState() const {
+        return static_cast<TImageViewerCommand>(Byte(lvcontrol::kCommandState));
+    }
     void SetCommandState(TImageViewerCommand v) { SetByte(lvcontrol::kCommandState, v); }
     // Takes the pending command and leaves `replacement` in its place in one atomic step,
     // so a command the host stores meanwhile is never overwritten unseen.
@@ -66,13 +68,21 @@ public:
     void SetCommandHeartBeat(std::uint8_t v) { SetByte(lvcontrol::kCommandHeartBeat, v); }
     std::uint8_t ViewerHeartBeat() const { return Byte(lvcontrol::kViewerHeartBeat); }
     void SetViewerHeartBeat(std::uint8_t v) { SetByte(lvcontrol::kViewerHeartBeat, v); }
-    TTerminalCommand TerminalCommandState() const { return static_cast<TTerminalCommand>(Byte(lvcontrol::kTerminalCommandState)); }
-    void SetTerminalCommandState(TTerminalCommand v) { SetByte(lvcontrol::kTerminalCommandState, v); }
+    TTerminalCommand TerminalCommandState() const {
+        return static_cast<TTerminalCommand>(Byte(lvcontrol::kTerminalCommandState));
+    }
+    void SetTerminalCommandState(TTerminalCommand v) {
+        SetByte(lvcontrol::kTerminalCommandState, v);
+    }
     std::uint8_t KeyIndex() const { return Byte(lvcontrol::kKeyIndex); }
     void SetKeyIndex(std::uint8_t v) { SetByte(lvcontrol::kKeyIndex, v); }
-    TImageViewerState ViewState() const { return static_cast<TImageViewerState>(Byte(lvcontrol::kViewState)); }
+    TImageViewerState ViewState() const {
+        return static_cast<TImageViewerState>(Byte(lvcontrol::kViewState));
+    }
     void SetViewState(TImageViewerState v);
-    TCaptureFileState CaptureFileState() const { return static_cast<TCaptureFileState>(Byte(lvcontrol::kCaptureFileState)); }
+    TCaptureFileState CaptureFileState() const {
+        return static_cast<TCaptureFileState>(Byte(lvcontrol::kCaptureFileState));
+    }
     void SetCaptureFileState(TCaptureFileState v) { SetByte(lvcontrol::kCaptureFileState, v); }
 
     std::uint16_t ConsoleInstanceId() const;
@@ -80,16 +90,26 @@ public:
 
     std::string CaptureFileName() const { return String(lvcontrol::kCaptureFileName); }
     void SetCaptureFileName(const std::string& v) { SetString(lvcontrol::kCaptureFileName, v); }
-    std::string CallingWindowNameFormat() const { return String(lvcontrol::kCallingWindowNameFormat); }
-    void SetCallingWindowNameFormat(const std::string& v) { SetString(lvcontrol::kCallingWindowNameFormat, v); }
-    std::string PassThroughPrinterName() const { return String(lvcontrol::kPassThroughPrinterName); }
-    void SetPassThroughPrinterName(const std::string& v) { SetString(lvcontrol::kPassThroughPrinterName, v); }
+    std::string CallingWindowNameFormat() const {
+        return String(lvcontrol::kCallingWindowNameFormat);
+    }
+    void SetCallingWindowNameFormat(const std::string& v) {
+        SetString(lvcontrol::kCallingWindowNameFormat, v);
+    }
+    std::string PassThroughPrinterName() const {
+        return String(lvcontrol::kPassThroughPrinterName);
+    }
+    void SetPassThroughPrinterName(const std::string& v) {
+        SetString(lvcontrol::kPassThroughPrinterName, v);
+    }
     std::string SearchText() const { return String(lvcontrol::kSearchText); }
     std::string ConnectionName() const { return String(lvcontrol::kConnectionName); }
 
     // The cached record, loaded from the block first while none is cached.
     ILumivaneImageInformationPtr ImageInformation();
-    void SetImageInformation(ILumivaneImageInformationPtr value) { FImageInformation = std::move(value); }
+    void SetImageInformation(ILumivaneImageInformationPtr value) {
+        FImageInformation = std::move(value);
+    }
 
 private:
     std::uint8_t Byte(std::size_t offset) const { return CanRead() ? FMappedFileSpace[offset] : 0; }

@@ -14,7 +14,9 @@ public:
 
 class TLumivaneInformation final : public ILumivaneImageInformation {
 public:
-    void SetAlternateSources(const std::vector<std::string>& Value) override { FAlternateSources = Value; }
+    void SetAlternateSources(const std::vector<std::string>& Value) override {
+        FAlternateSources = Value;
+    }
     void SetNoImageName(const std::string& Value) override { FNoImageName = Value; }
     void SetPattern(const std::string& Value) override { FPattern = Value; }
     void SetSecureImageName(const std::string& Value) override { FSecureImageName = Value; }

@@ -71,8 +71,7 @@ TFileKind SniffKind(const QString& APath) {
 std::vector<int> BinOf(int AIn, int AOut) {
     std::vector<int> bins(static_cast<size_t>(AIn));
     for (int i = 0; i < AIn; ++i) {
-        bins[static_cast<size_t>(i)] =
-            static_cast<int>(static_cast<long long>(i) * AOut / AIn);
+        bins[static_cast<size_t>(i)] = static_cast<int>(static_cast<long long>(i) * AOut / AIn);
     }
     return bins;
 }
@@ -101,8 +100,7 @@ class TBilevelReducer {
 public:
     TBilevelReducer(int AWidth, int AHeight, QSize AOut, bool AOneIsBlack)
         : FWidth(AWidth), FHeight(AHeight), FOneIsBlack(AOneIsBlack),
-          FImage(AOut, QImage::Format_Grayscale8),
-          FCounts(static_cast<size_t>(AOut.width()), 0) {
+          FImage(AOut, QImage::Format_Grayscale8), FCounts(static_cast<size_t>(AOut.width()), 0) {
         if (FImage.isNull()) {
             throw std::bad_alloc();
         }
@@ -178,8 +176,8 @@ private:
         // A multiplication by the cell's reciprocal area instead of a division per pixel.
         const float rowScale = 1.0f / static_cast<float>(FRowHeight[static_cast<size_t>(FOutRow)]);
         for (size_t ox = 0; ox < FCounts.size(); ++ox) {
-            const float level = std::min(
-                255.0f, static_cast<float>(FCounts[ox]) * FColScale[ox] * rowScale + 0.5f);
+            const float level =
+                std::min(255.0f, static_cast<float>(FCounts[ox]) * FColScale[ox] * rowScale + 0.5f);
             const auto value = static_cast<uchar>(level);
             line[ox] = FOneIsBlack ? static_cast<uchar>(255 - value) : value;
             FCounts[ox] = 0;
@@ -256,9 +254,7 @@ private:
         for (size_t ox = 0; ox < FColWidth.size(); ++ox) {
             const uint64_t area = FColWidth[ox] * rowHeight;
             uint64_t* cell = FSums.data() + ox * c;
-            auto avg = [&](size_t k) {
-                return static_cast<int>((cell[k] + area / 2) / area);
-            };
+            auto avg = [&](size_t k) { return static_cast<int>((cell[k] + area / 2) / area); };
             if (c == 1) {
                 line[ox] = static_cast<uchar>(avg(0));
             } else {
@@ -304,8 +300,7 @@ int TiffError(TIFF*, void* AUser, const char* AModule, const char* AFormat, va_l
 // Unknown tags and similar trifles are common in scanner output; they are not shown. The
 // fax decoders, though, only warn about missing or garbled rows and fill them with paper,
 // which would show a damaged page as if it were whole.
-int TiffWarning(TIFF* ATiff, void* AUser, const char* AModule, const char* AFormat,
-                va_list AArgs) {
+int TiffWarning(TIFF* ATiff, void* AUser, const char* AModule, const char* AFormat, va_list AArgs) {
     if (AModule && std::strncmp(AModule, "Fax", 3) == 0) {
         static_cast<TTiffMessages*>(AUser)->DataDamaged = true;
         TiffError(ATiff, AUser, AModule, AFormat, AArgs);
@@ -316,8 +311,8 @@ int TiffWarning(TIFF* ATiff, void* AUser, const char* AModule, const char* AForm
 class TTiffFile {
 public:
     explicit TTiffFile(const QString& APath) : FPath(APath) {
-        std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(
-            TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
+        std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
+                                                                             TIFFOpenOptionsFree);
         TIFFOpenOptionsSetErrorHandlerExtR(options.get(), TiffError, &FMessages);
         TIFFOpenOptionsSetWarningHandlerExtR(options.get(), TiffWarning, &FMessages);
         // No single buffer (a strip, a tile) may be larger than this.
@@ -426,11 +421,11 @@ QImage DecodeTiffScanlines(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
         for (int y = 0; y < h; ++y) {
             readLine(y);
             for (int x = 0; x < w; ++x) {
-                const int index = bps == 8 ? line[static_cast<size_t>(x)]
-                                           : (line[static_cast<size_t>(x / 2)] >>
-                                              (x % 2 ? 0 : 4)) & 0x0F;
-                std::memcpy(&rgb[static_cast<size_t>(x) * 3],
-                            &lut[static_cast<size_t>(index) * 3], 3);
+                const int index =
+                    bps == 8 ? line[static_cast<size_t>(x)]
+                             : (line[static_cast<size_t>(x / 2)] >> (x % 2 ? 0 : 4)) & 0x0F;
+                std::memcpy(&rgb[static_cast<size_t>(x) * 3], &lut[static_cast<size_t>(index) * 3],
+                            3);
             }
             reducer.AddRow(rgb.data());
         }
@@ -501,9 +496,10 @@ QImage DecodeTiffRgba(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
         TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &bandRows);
     }
     // Whole strips or tiles avoid decoding one twice; the cap keeps the band in check.
-    const uint32_t capRows =
-        std::max<uint32_t>(16, static_cast<uint32_t>((32u << 20) / (4u * static_cast<unsigned>(w))));
-    bandRows = std::clamp<uint32_t>(bandRows, 1, std::min<uint32_t>(capRows, static_cast<uint32_t>(h)));
+    const uint32_t capRows = std::max<uint32_t>(
+        16, static_cast<uint32_t>((32u << 20) / (4u * static_cast<unsigned>(w))));
+    bandRows =
+        std::clamp<uint32_t>(bandRows, 1, std::min<uint32_t>(capRows, static_cast<uint32_t>(h)));
 
     std::vector<uint32_t> band(static_cast<size_t>(w) * bandRows);
     TSampleReducer reducer(w, h, 4, AOut);
@@ -544,15 +540,15 @@ TDecodedImage DecodeTiff(const QString& APath, const std::function<QSize(QSize)>
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     const bool contigStrips = !TIFFIsTiled(tif) && (planar == PLANARCONFIG_CONTIG || spp == 1);
-    const bool bilevel = bps == 1 && spp == 1 &&
-                         (photometric == PHOTOMETRIC_MINISWHITE ||
-                          photometric == PHOTOMETRIC_MINISBLACK);
+    const bool bilevel =
+        bps == 1 && spp == 1 &&
+        (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
     const bool palette = photometric == PHOTOMETRIC_PALETTE && spp == 1 && (bps == 8 || bps == 4);
-    const bool plain8 = bps == 8 &&
-                        (((photometric == PHOTOMETRIC_MINISBLACK ||
-                           photometric == PHOTOMETRIC_MINISWHITE) &&
-                          spp <= 2) ||
-                         (photometric == PHOTOMETRIC_RGB && spp >= 3));
+    const bool plain8 =
+        bps == 8 &&
+        (((photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
+          spp <= 2) ||
+         (photometric == PHOTOMETRIC_RGB && spp >= 3));
     TDecodedImage result;
     result.fullSize = full;
     if (contigStrips && (bilevel || palette || plain8)) {
@@ -654,8 +650,8 @@ bool RunJpeg(TJpegJob& AJob) {
         info.out_color_space = JCS_EXT_BGRX;
     }
     jpeg_start_decompress(&info);
-    AJob.Image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height),
-                        format);
+    AJob.Image =
+        QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height), format);
     if (AJob.Image.isNull()) {
         std::strcpy(AJob.Message, "not enough memory");
         jpeg_destroy_decompress(&info);
@@ -735,8 +731,8 @@ TDecodedImage DecodeWithQt(const QString& APath, const std::function<QSize(QSize
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
     if (!reader.canRead()) {
-        Fail(APath, QStringLiteral("not an image format that can be read (%1)")
-                        .arg(reader.errorString()));
+        Fail(APath,
+             QStringLiteral("not an image format that can be read (%1)").arg(reader.errorString()));
     }
     QSize full = reader.size();
     if (!full.isValid()) {
@@ -751,9 +747,9 @@ TDecodedImage DecodeWithQt(const QString& APath, const std::function<QSize(QSize
         TDecodedImage result{QImage(), full};
         if (!AHeaderOnly) {
             const QSize out = DecodeSizeWithin(full, ATargetFor(full));
-            result.image = out == full ? std::move(image)
-                                       : image.scaled(out, Qt::IgnoreAspectRatio,
-                                                      Qt::SmoothTransformation);
+            result.image = out == full
+                               ? std::move(image)
+                               : image.scaled(out, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
             result.image = ForDisplay(std::move(result.image));
         }
         return result;
@@ -775,8 +771,8 @@ TDecodedImage DecodeWithQt(const QString& APath, const std::function<QSize(QSize
     }
     QImage image = reader.read();
     if (image.isNull()) {
-        Fail(APath,
-             QStringLiteral("the image data is truncated or corrupt (%1)").arg(reader.errorString()));
+        Fail(APath, QStringLiteral("the image data is truncated or corrupt (%1)")
+                        .arg(reader.errorString()));
     }
     if (image.size() != out) {
         image = image.scaled(out, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -826,14 +822,18 @@ QSize DecodeSizeWithin(QSize AFull, QSize ABox) {
 }
 
 QSize ReadImageSize(const QString& APath) {
-    return Decode(APath, [](QSize full) { return full; }, true).fullSize;
+    return Decode(
+               APath, [](QSize full) { return full; }, true)
+        .fullSize;
 }
 
 TDecodedImage DecodeForDisplay(const QString& APath, QSize ATargetSize) {
-    return Decode(APath, [ATargetSize](QSize) { return ATargetSize; }, false);
+    return Decode(
+        APath, [ATargetSize](QSize) { return ATargetSize; }, false);
 }
 
 TDecodedImage DecodeForDisplay(const QString& APath,
                                const std::function<QSize(QSize)>& ATargetFor) {
-    return Decode(APath, ATargetFor ? ATargetFor : [](QSize) { return QSize(); }, false);
+    return Decode(
+        APath, ATargetFor ? ATargetFor : [](QSize) { return QSize(); }, false);
 }

@@ -52,8 +52,7 @@ TDecodedImage DecodeForDisplay(const QString& APath, QSize ATargetSize);
 // As above, with the target computed from the file's own size once the header is read
 // (one open of the file): ATargetFor(fullSize) returns the box to fit within. Lets a
 // caller apply its fit rules, which depend on the image's proportions, before decoding.
-TDecodedImage DecodeForDisplay(const QString& APath,
-                               const std::function<QSize(QSize)>& ATargetFor);
+TDecodedImage DecodeForDisplay(const QString& APath, const std::function<QSize(QSize)>& ATargetFor);
 
 // Limits on a declared image size. Anything beyond is refused as absurd before any pixel
 // memory is taken: no side over 65535 (the JPEG and practical TIFF limit), at most

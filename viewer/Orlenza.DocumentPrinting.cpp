@@ -13,8 +13,7 @@ TPrintPlacement PlaceBitmapOnPage(double APageWidth, double APageHeight, int ABi
         !std::isfinite(APageWidth) || !std::isfinite(APageHeight)) {
         return {};
     }
-    const double scale =
-        std::min(APageWidth / ABitmapWidth, APageHeight / ABitmapHeight);
+    const double scale = std::min(APageWidth / ABitmapWidth, APageHeight / ABitmapHeight);
     // The destination keeps the bitmap's proportions; stretching it to the full page width
     // would distort a page taller than the paper.
     return {0, 0, ABitmapWidth * scale, ABitmapHeight * scale};
@@ -43,8 +42,8 @@ void PrintBitmap(QPrinter& APrinter, const QImage& ABitmap, const QString& ATitl
 
     // The painter's coordinates start at the top left of the printable area, in device
     // pixels (the printer is not in full-page mode).
-    const TPrintPlacement place = PlaceBitmapOnPage(APrinter.width(), APrinter.height(),
-                                                    ABitmap.width(), ABitmap.height());
+    const TPrintPlacement place =
+        PlaceBitmapOnPage(APrinter.width(), APrinter.height(), ABitmap.width(), ABitmap.height());
     if (place.IsEmpty()) {
         return;
     }

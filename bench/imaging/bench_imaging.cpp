@@ -13,8 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <QImageReader>
 #include <QTemporaryDir>
 
@@ -35,8 +35,12 @@
 namespace {
 
 QString GDir;
-QString G4File() { return GDir + "/a4-300dpi-g4.tif"; }
-QString JpegFile() { return GDir + "/photo-24mp.jpg"; }
+QString G4File() {
+    return GDir + "/a4-300dpi-g4.tif";
+}
+QString JpegFile() {
+    return GDir + "/photo-24mp.jpg";
+}
 const QSize FitBox(600, 496);
 const QSize Zoom4Box(2400, 1984);
 
@@ -83,8 +87,9 @@ void MakeG4Page(const QString& APath) {
                     const int cx = (x - x0) % 14;
                     // Vertical stems, plus bars at the top, middle and foot of the glyphs.
                     const bool stem = cx < 4;
-                    const bool bar = (inLine < 4 || (inLine >= 13 && inLine < 16) ||
-                                      inLine >= 26) && cx < 10 && ((x - x0) / 14 + y / 50) % 3;
+                    const bool bar =
+                        (inLine < 4 || (inLine >= 13 && inLine < 16) || inLine >= 26) && cx < 10 &&
+                        ((x - x0) / 14 + y / 50) % 3;
                     if (stem || bar) {
                         row[static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80u >> (x % 8));
                     }
@@ -212,7 +217,8 @@ std::vector<uint8_t> G4Floor(QSize ABox) {
 
 unsigned DctScaleFor(unsigned AW, unsigned AH, QSize AOut) {
     for (unsigned m = 1; m <= 8; ++m) {
-        if ((AW * m + 7) / 8 >= unsigned(AOut.width()) && (AH * m + 7) / 8 >= unsigned(AOut.height())) {
+        if ((AW * m + 7) / 8 >= unsigned(AOut.width()) &&
+            (AH * m + 7) / 8 >= unsigned(AOut.height())) {
             return m;
         }
     }
@@ -246,8 +252,12 @@ std::vector<uint8_t> JpegFloor(QSize ABox) {
 
 // ---- Benchmarks -----------------------------------------------------------------------
 
-QSize BoxArg(const benchmark::State& AState) { return AState.range(0) ? Zoom4Box : FitBox; }
-const char* BoxName(int64_t AArg) { return AArg ? "zoom4" : "fit"; }
+QSize BoxArg(const benchmark::State& AState) {
+    return AState.range(0) ? Zoom4Box : FitBox;
+}
+const char* BoxName(int64_t AArg) {
+    return AArg ? "zoom4" : "fit";
+}
 
 void G4_Floor(benchmark::State& state) {
     for (auto _ : state) {
@@ -307,13 +317,21 @@ void Register() {
         const std::string suffix = std::string("/") + BoxName(box);
         benchmark::RegisterBenchmark(("G4_Floor" + suffix).c_str(), G4_Floor)->Arg(box)->Unit(unit);
         benchmark::RegisterBenchmark(("G4_DecodeForDisplay" + suffix).c_str(), G4_DecodeForDisplay)
-            ->Arg(box)->Unit(unit);
-        benchmark::RegisterBenchmark(("G4_QtPlain" + suffix).c_str(), G4_QtPlain)->Arg(box)->Unit(unit);
-        benchmark::RegisterBenchmark(("Jpeg_Floor" + suffix).c_str(), Jpeg_Floor)->Arg(box)->Unit(unit);
-        benchmark::RegisterBenchmark(("Jpeg_DecodeForDisplay" + suffix).c_str(), Jpeg_DecodeForDisplay)
-            ->Arg(box)->Unit(unit);
+            ->Arg(box)
+            ->Unit(unit);
+        benchmark::RegisterBenchmark(("G4_QtPlain" + suffix).c_str(), G4_QtPlain)
+            ->Arg(box)
+            ->Unit(unit);
+        benchmark::RegisterBenchmark(("Jpeg_Floor" + suffix).c_str(), Jpeg_Floor)
+            ->Arg(box)
+            ->Unit(unit);
+        benchmark::RegisterBenchmark(("Jpeg_DecodeForDisplay" + suffix).c_str(),
+                                     Jpeg_DecodeForDisplay)
+            ->Arg(box)
+            ->Unit(unit);
         benchmark::RegisterBenchmark(("Jpeg_QtScaledSize" + suffix).c_str(), Jpeg_QtScaledSize)
-            ->Arg(box)->Unit(unit);
+            ->Arg(box)
+            ->Unit(unit);
     }
 }
 
@@ -365,10 +383,10 @@ int main(int argc, char** argv) {
         const QSize box(std::atoi(argv[3]), std::atoi(argv[4]));
         const TDecodedImage decoded = DecodeForDisplay(QString::fromLocal8Bit(argv[2]), box);
         const long after = PeakRssKb();
-        std::printf("%s for %dx%d: %dx%d image, peak RSS grew by %.1f MiB (whole process %.1f MiB)\n",
-                    argv[2], box.width(), box.height(), decoded.image.width(),
-                    decoded.image.height(), static_cast<double>(after - before) / 1024.0,
-                    static_cast<double>(after) / 1024.0);
+        std::printf(
+            "%s for %dx%d: %dx%d image, peak RSS grew by %.1f MiB (whole process %.1f MiB)\n",
+            argv[2], box.width(), box.height(), decoded.image.width(), decoded.image.height(),
+            static_cast<double>(after - before) / 1024.0, static_cast<double>(after) / 1024.0);
         return 0;
     }
 

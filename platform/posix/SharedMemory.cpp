@@ -13,7 +13,8 @@ namespace {
 
 class PosixView final : public ISharedMemoryView {
 public:
-    PosixView(void* data, std::size_t size) : data_(static_cast<std::uint8_t*>(data)), size_(size) {}
+    PosixView(void* data, std::size_t size)
+        : data_(static_cast<std::uint8_t*>(data)), size_(size) {}
     ~PosixView() override {
         if (data_)
             munmap(data_, size_);
@@ -28,7 +29,9 @@ private:
     std::size_t size_;
 };
 
-std::unique_ptr<ISharedMemoryView> Unmapped() { return std::make_unique<PosixView>(nullptr, 0); }
+std::unique_ptr<ISharedMemoryView> Unmapped() {
+    return std::make_unique<PosixView>(nullptr, 0);
+}
 
 std::unique_ptr<ISharedMemoryView> MapFd(int fd, std::size_t size) {
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -72,6 +75,8 @@ std::unique_ptr<ISharedMemoryView> CreateSharedMemory(const std::string& name, s
     return view;
 }
 
-bool RemoveSharedMemory(const std::string& name) { return shm_unlink(name.c_str()) == 0; }
+bool RemoveSharedMemory(const std::string& name) {
+    return shm_unlink(name.c_str()) == 0;
+}
 
 } // namespace lvplatform

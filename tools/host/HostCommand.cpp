@@ -15,8 +15,9 @@ HostCommandRegistrar::HostCommandRegistrar(HostCommand command) {
 
 const std::vector<HostCommand>& AllHostCommands() {
     auto& commands = Registry();
-    std::sort(commands.begin(), commands.end(),
-              [](const HostCommand& a, const HostCommand& b) { return std::string(a.name) < b.name; });
+    std::sort(commands.begin(), commands.end(), [](const HostCommand& a, const HostCommand& b) {
+        return std::string(a.name) < b.name;
+    });
     return commands;
 }
 

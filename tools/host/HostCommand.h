@@ -11,7 +11,7 @@ using Args = std::vector<std::string>;
 
 struct HostCommand {
     const char* name;
-    const char* summary; // one line for the command list
+    const char* summary;          // one line for the command list
     int (*run)(const Args& args); // args exclude the program and subcommand names
 };
 

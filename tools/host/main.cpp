@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
     using namespace lvhost;
     const auto& commands = AllHostCommands();
     auto usage = [&](FILE* out) {
-        std::fprintf(out, "usage: lumivane-host COMMAND [ARGS...]   (COMMAND --help for details)\n\n");
+        std::fprintf(out,
+                     "usage: lumivane-host COMMAND [ARGS...]   (COMMAND --help for details)\n\n");
         for (const auto& c : commands)
             std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
     };

@@ -29,10 +29,9 @@ std::unique_ptr<QPrinter> PdfPrinter(const QString& AFile, QSize APrintable, dou
     printer->setResolution(1200);
     const QSizeF paper(APrintable.width() / 1200.0 + 2 * AMargin,
                        APrintable.height() / 1200.0 + 2 * AMargin);
-    printer->setPageLayout(QPageLayout(QPageSize(paper, QPageSize::Inch, "test"),
-                                       QPageLayout::Portrait,
-                                       QMarginsF(AMargin, AMargin, AMargin, AMargin),
-                                       QPageLayout::Inch, QMarginsF()));
+    printer->setPageLayout(
+        QPageLayout(QPageSize(paper, QPageSize::Inch, "test"), QPageLayout::Portrait,
+                    QMarginsF(AMargin, AMargin, AMargin, AMargin), QPageLayout::Inch, QMarginsF()));
     return printer;
 }
 
@@ -102,10 +101,9 @@ void TDocumentPrintingTest::placement_data() {
         << QSizeF(4800, 6600) << QSize(1000, 2000) << QRectF(0, 0, 3300, 6600);
     QTest::newRow("same proportions fill the page")
         << QSizeF(4800, 6600) << QSize(480, 660) << QRectF(0, 0, 4800, 6600);
-    QTest::newRow("small bitmap is enlarged") << QSizeF(4800, 6600) << QSize(48, 33)
-                                              << QRectF(0, 0, 4800, 3300);
-    QTest::newRow("empty bitmap gives nothing") << QSizeF(4800, 6600) << QSize(0, 100)
-                                                << QRectF();
+    QTest::newRow("small bitmap is enlarged")
+        << QSizeF(4800, 6600) << QSize(48, 33) << QRectF(0, 0, 4800, 3300);
+    QTest::newRow("empty bitmap gives nothing") << QSizeF(4800, 6600) << QSize(0, 100) << QRectF();
     QTest::newRow("empty page gives nothing") << QSizeF(0, 6600) << QSize(100, 100) << QRectF();
     QTest::newRow("page size not a number gives nothing")
         << QSizeF(qQNaN(), 6600) << QSize(100, 100) << QRectF();
@@ -141,7 +139,8 @@ void TDocumentPrintingTest::printsWhereThePlacementSays() {
     QFETCH(double, margin);
     QFETCH(QString, title);
     QFETCH(QRect, inked);
-    const QString pdf = FDir.filePath(QStringLiteral("print-%1.pdf").arg(QTest::currentDataTag())
+    const QString pdf = FDir.filePath(QStringLiteral("print-%1.pdf")
+                                          .arg(QTest::currentDataTag())
                                           .replace(QRegularExpression("[^A-Za-z0-9.-]"), "_"));
     auto printer = PdfPrinter(pdf, QSize(4800, 6600), margin);
     QCOMPARE(printer->width(), 4800);
@@ -180,7 +179,8 @@ void TDocumentPrintingTest::printsWhereThePlacementSays() {
             }
         }
     }
-    QVERIFY2(wrong == 0, qPrintable(QStringLiteral("%1 pixels wrong, first %2").arg(wrong).arg(first)));
+    QVERIFY2(wrong == 0,
+             qPrintable(QStringLiteral("%1 pixels wrong, first %2").arg(wrong).arg(first)));
 }
 
 void TDocumentPrintingTest::emptyBitmapStartsNoJob() {

@@ -15,7 +15,9 @@
 
 namespace {
 
-int Grey(const QImage& AImage, int AX, int AY) { return qGray(AImage.pixel(AX, AY)); }
+int Grey(const QImage& AImage, int AX, int AY) {
+    return qGray(AImage.pixel(AX, AY));
+}
 
 QByteArray ReadAll(const QString& APath) {
     QFile f(APath);
@@ -82,14 +84,13 @@ void TImageDecodingTest::decodeSizeWithin_data() {
     QTest::addColumn<QSize>("full");
     QTest::addColumn<QSize>("box");
     QTest::addColumn<QSize>("expected");
-    QTest::newRow("upright page limited by height") << QSize(2480, 3508) << QSize(600, 496)
-                                                    << QSize(351, 496);
-    QTest::newRow("wide photo limited by width") << QSize(6000, 4000) << QSize(600, 496)
-                                                 << QSize(600, 400);
+    QTest::newRow("upright page limited by height")
+        << QSize(2480, 3508) << QSize(600, 496) << QSize(351, 496);
+    QTest::newRow("wide photo limited by width")
+        << QSize(6000, 4000) << QSize(600, 496) << QSize(600, 400);
     QTest::newRow("never enlarged") << QSize(300, 200) << QSize(2400, 1984) << QSize(300, 200);
     QTest::newRow("empty box means full size") << QSize(300, 200) << QSize() << QSize(300, 200);
-    QTest::newRow("sliver keeps one pixel") << QSize(10000, 2) << QSize(100, 100)
-                                            << QSize(100, 1);
+    QTest::newRow("sliver keeps one pixel") << QSize(10000, 2) << QSize(100, 100) << QSize(100, 1);
 }
 
 void TImageDecodingTest::decodeSizeWithin() {
@@ -105,8 +106,8 @@ void TImageDecodingTest::bilevelPage_data() {
     QTest::addColumn<QSize>("target");
     QTest::newRow("G4 min-is-white at the fitted size")
         << int(COMPRESSION_CCITTFAX4) << true << QSize(600, 496);
-    QTest::newRow("G4 at the widest zoom") << int(COMPRESSION_CCITTFAX4) << true
-                                           << QSize(2400, 1984);
+    QTest::newRow("G4 at the widest zoom")
+        << int(COMPRESSION_CCITTFAX4) << true << QSize(2400, 1984);
     QTest::newRow("min-is-black must not come out inverted")
         << int(COMPRESSION_NONE) << false << QSize(600, 496);
     QTest::newRow("PackBits at full size") << int(COMPRESSION_PACKBITS) << true << QSize();
@@ -152,14 +153,20 @@ void TImageDecodingTest::bilevelPage() {
 void TImageDecodingTest::colourKinds_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind");
-    QTest::newRow("JPEG through DCT scaling") << "photo.jpg" << "jpeg";
-    QTest::newRow("grey JPEG") << "grey.jpg" << "greyjpeg";
-    QTest::newRow("PNG through Qt") << "photo.png" << "png";
-    QTest::newRow("RGB TIFF in strips") << "strips.tif" << "tiff";
-    QTest::newRow("RGB TIFF in tiles") << "tiles.tif" << "tiledtiff";
-    QTest::newRow("palette TIFF") << "palette.tif" << "palette";
-    QTest::newRow("grey + alpha min-is-white TIFF must not invert the alpha")
-        << "greyalpha.tif" << "greyalpha";
+    QTest::newRow("JPEG through DCT scaling") << "photo.jpg"
+                                              << "jpeg";
+    QTest::newRow("grey JPEG") << "grey.jpg"
+                               << "greyjpeg";
+    QTest::newRow("PNG through Qt") << "photo.png"
+                                    << "png";
+    QTest::newRow("RGB TIFF in strips") << "strips.tif"
+                                        << "tiff";
+    QTest::newRow("RGB TIFF in tiles") << "tiles.tif"
+                                       << "tiledtiff";
+    QTest::newRow("palette TIFF") << "palette.tif"
+                                  << "palette";
+    QTest::newRow("grey + alpha min-is-white TIFF must not invert the alpha") << "greyalpha.tif"
+                                                                              << "greyalpha";
 }
 
 // A 1200 x 800 picture, red on the left, blue on the right (the grey JPEG: dark left,
@@ -207,8 +214,7 @@ void TImageDecodingTest::colourKinds() {
     }
     QVERIFY2(left.red() > 190 && left.blue() < 50, qPrintable(left.name()));
     QVERIFY2(right.blue() > 190 && right.red() < 50, qPrintable(right.name()));
-    QVERIFY2(left.green() < 50 && right.green() < 50,
-             qPrintable(left.name() + " " + right.name()));
+    QVERIFY2(left.green() < 50 && right.green() < 50, qPrintable(left.name() + " " + right.name()));
 }
 
 // Container files load like any other file: a picture inside decodes, text does not.
@@ -285,18 +291,28 @@ void TImageDecodingTest::targetFromFullSize() {
 void TImageDecodingTest::failures_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing file") << "missing.tif" << "cannot open";
-    QTest::newRow("empty file") << "empty.png" << "";
-    QTest::newRow("random bytes named .tif") << "random.tif" << "";
-    QTest::newRow("random bytes behind a TIFF signature") << "badheader.tif" << "";
-    QTest::newRow("G4 page losing its directory") << "cut.tif" << "not a readable TIFF";
+    QTest::newRow("missing file") << "missing.tif"
+                                  << "cannot open";
+    QTest::newRow("empty file") << "empty.png"
+                                << "";
+    QTest::newRow("random bytes named .tif") << "random.tif"
+                                             << "";
+    QTest::newRow("random bytes behind a TIFF signature") << "badheader.tif"
+                                                          << "";
+    QTest::newRow("G4 page losing its directory") << "cut.tif"
+                                                  << "not a readable TIFF";
     QTest::newRow("G4 rows garbled (fax decoder only warns)") << "zeroed.tif"
                                                               << "truncated or corrupt";
-    QTest::newRow("JPEG cut at 60%") << "cut.jpg" << "truncated or corrupt";
-    QTest::newRow("PNG cut at 60%") << "cut.png" << "truncated or corrupt";
-    QTest::newRow("TIFF declaring 100000 x 100000") << "huge.tif" << "too large";
-    QTest::newRow("JPEG declaring 65000 x 65000") << "huge.jpg" << "too large";
-    QTest::newRow("PNG declaring 30000 x 30000") << "huge.png" << "too large";
+    QTest::newRow("JPEG cut at 60%") << "cut.jpg"
+                                     << "truncated or corrupt";
+    QTest::newRow("PNG cut at 60%") << "cut.png"
+                                    << "truncated or corrupt";
+    QTest::newRow("TIFF declaring 100000 x 100000") << "huge.tif"
+                                                    << "too large";
+    QTest::newRow("JPEG declaring 65000 x 65000") << "huge.jpg"
+                                                  << "too large";
+    QTest::newRow("PNG declaring 30000 x 30000") << "huge.png"
+                                                 << "too large";
 }
 
 void TImageDecodingTest::failures() {

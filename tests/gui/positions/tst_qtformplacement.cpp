@@ -49,10 +49,12 @@ private slots:
         const auto screens = QGuiApplication::screens();
         QCOMPARE(env.Displays.size(), static_cast<std::size_t>(screens.size()));
         const QRect wa = screens.first()->availableGeometry();
-        QCOMPARE(env.Displays[0].WorkArea, (TPlacementRect{wa.x(), wa.y(), wa.width(), wa.height()}));
+        QCOMPARE(env.Displays[0].WorkArea,
+                 (TPlacementRect{wa.x(), wa.y(), wa.width(), wa.height()}));
         const QRect frame = main.frameGeometry();
         QVERIFY(env.MainWindow);
-        QCOMPARE(*env.MainWindow, (TPlacementRect{frame.x(), frame.y(), frame.width(), frame.height()}));
+        QCOMPARE(*env.MainWindow,
+                 (TPlacementRect{frame.x(), frame.y(), frame.width(), frame.height()}));
         QCOMPARE(env.DataFolder, fs::path(FData.path().toStdString()));
         QCOMPARE(env.Title, std::string("tst_qtformplacement"));
     }
@@ -92,7 +94,8 @@ private slots:
         w.setObjectName("LumivaneViewerForm");
         w.resize(200, 150);
         int defaults = 0;
-        LoadFormPosition(&w, "fresh", [&](const IPositionTrackerPtr&) { ++defaults; }, nullptr);
+        LoadFormPosition(
+            &w, "fresh", [&](const IPositionTrackerPtr&) { ++defaults; }, nullptr);
         QCOMPARE(defaults, 0);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -105,7 +108,9 @@ private slots:
         ShowAt(w, {100, 120}, {300, 200});
         const QRect before = w.frameGeometry();
         std::string target;
-        LoadFormPosition(&w, "never-saved", [&](const IPositionTrackerPtr& t) { target = t->TargetName(); }, nullptr);
+        LoadFormPosition(
+            &w, "never-saved", [&](const IPositionTrackerPtr& t) { target = t->TargetName(); },
+            nullptr);
         QCOMPARE(target, std::string("never-saved"));
         QCOMPARE(w.frameGeometry(), before);
     }

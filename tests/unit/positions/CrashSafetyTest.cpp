@@ -1,7 +1,7 @@
 // A process killed while it saves must never leave a placement file that fails to read:
 // a child saves two different records over and over, and is killed at a random moment.
-#include "positions/ScreenPositionTracker.h"
 #include "TempFolder.h"
+#include "positions/ScreenPositionTracker.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,8 @@ namespace {
 
 std::shared_ptr<TPositionTracker> Record(int i) {
     // Different lengths, so a torn write cannot look like either whole record.
-    auto r = TPositionTracker::Create(i % 2 ? "conn-with-a-much-longer-name-\xC3\xA9\xC3\xA9\xC3\xA9" : "c");
+    auto r = TPositionTracker::Create(
+        i % 2 ? "conn-with-a-much-longer-name-\xC3\xA9\xC3\xA9\xC3\xA9" : "c");
     r->SetMonitor(i % 2);
     r->SetZoom(i % 2 ? 0.8f : 2.0f);
     r->SetPosition({static_cast<float>(i % 2 ? 123456 : 1), 2});
@@ -47,7 +48,8 @@ TEST(CrashSafety, KilledWhileSavingLeavesAReadableFile) {
                 }
                 if (!told) {
                     const char c = 'x';
-                    if (write(ready[1], &c, 1) != 1) _exit(4);
+                    if (write(ready[1], &c, 1) != 1)
+                        _exit(4);
                     told = true;
                 }
             }
@@ -57,7 +59,8 @@ TEST(CrashSafety, KilledWhileSavingLeavesAReadableFile) {
         ASSERT_EQ(read(ready[0], &c, 1), 1) << "child never saved";
         close(ready[0]);
         // The moment of the kill is the point of the test: spread it over many saves.
-        std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(rng)));
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(rng)));
         kill(child, SIGKILL);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);

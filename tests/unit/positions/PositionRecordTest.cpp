@@ -1,7 +1,7 @@
 // The placement record and its file: exact bytes written, what the reader accepts, where
 // the file lies, and that names from the host cannot lead the file out of its folder.
-#include "positions/ScreenPositionTracker.h"
 #include "TempFolder.h"
+#include "positions/ScreenPositionTracker.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,8 @@ std::string ReadAll(const fs::path& p) {
 
 std::string Repeat(const std::string& s, int n) {
     std::string out;
-    for (int i = 0; i < n; ++i) out += s;
+    for (int i = 0; i < n; ++i)
+        out += s;
     return out;
 }
 
@@ -123,7 +124,8 @@ TEST(PositionRecord, FloatFormat) {
         {"nan_stays_valid_json", std::numeric_limits<float>::quiet_NaN(), "0"},
         {"infinity_stays_valid_json", std::numeric_limits<float>::infinity(), "0"},
     };
-    for (const Row& row : rows) EXPECT_EQ(FormatFloat(row.value), row.text) << row.fault;
+    for (const Row& row : rows)
+        EXPECT_EQ(FormatFloat(row.value), row.text) << row.fault;
 }
 
 TEST(PositionRecord, StringEscapes) {
@@ -142,10 +144,14 @@ TEST(PositionRecord, StringEscapes) {
         {"latin_letter", "\xC3\xA9", R"("\u00E9")"},
         {"bmp_letter_upper_hex", "\xE2\x82\xAC", R"("\u20AC")"},
         {"astral_as_surrogate_pair", "\xF0\x9F\x98\x80", R"("\uD83D\uDE00")"},
-        {"malformed_byte_replaced", "a\xFF" "b", R"("a\uFFFDb")"},
+        {"malformed_byte_replaced",
+         "a\xFF"
+         "b",
+         R"("a\uFFFDb")"},
         {"truncated_sequence_replaced", "\xE2\x82", R"("\uFFFD\uFFFD")"},
     };
-    for (const Row& row : rows) EXPECT_EQ(QuoteJSON(row.in), row.out) << row.fault;
+    for (const Row& row : rows)
+        EXPECT_EQ(QuoteJSON(row.in), row.out) << row.fault;
 }
 
 TEST(PositionRecord, ReadsFiles) {
@@ -167,20 +173,70 @@ TEST(PositionRecord, ReadsFiles) {
         {"with_bom", "\xEF\xBB\xBF" + full, 1, wsMaximized, {2000, 100}, {800, 600}, 0.75f, "conn"},
         {"without_bom", full, 1, wsMaximized, {2000, 100}, {800, 600}, 0.75f, "conn"},
         {"missing_form_size_is_zero",
-         R"({"monitor":1,"position":[[5,6],5,6],"zoom":0.75})", 1, wsNormal, {5, 6}, {0, 0}, 0.75f, "asker"},
+         R"({"monitor":1,"position":[[5,6],5,6],"zoom":0.75})",
+         1,
+         wsNormal,
+         {5, 6},
+         {0, 0},
+         0.75f,
+         "asker"},
         {"extra_member_ignored",
-         R"({"refCount":3,"monitor":2,"formSize":[[9,9],30,40],"nested":{"a":[1]}})", 2, wsNormal, {0, 0}, {30, 40}, 0, "asker"},
+         R"({"refCount":3,"monitor":2,"formSize":[[9,9],30,40],"nested":{"a":[1]}})",
+         2,
+         wsNormal,
+         {0, 0},
+         {30, 40},
+         0,
+         "asker"},
         {"keys_any_case_and_field_names",
          R"({"MONITOR":4,"FScreenMode":"wsMaximized","fposition":[[1,2],1,2],"FZOOM":2,"FTargetName":"t"})",
-         4, wsMaximized, {1, 2}, {0, 0}, 2.0f, "t"},
-        {"point_last_two_elements_decide", R"({"position":[[1,2],3,4]})", 0, wsNormal, {3, 4}, {0, 0}, 0, "asker"},
+         4,
+         wsMaximized,
+         {1, 2},
+         {0, 0},
+         2.0f,
+         "t"},
+        {"point_last_two_elements_decide",
+         R"({"position":[[1,2],3,4]})",
+         0,
+         wsNormal,
+         {3, 4},
+         {0, 0},
+         0,
+         "asker"},
         {"point_pair_alone", R"({"position":[[7,8]]})", 0, wsNormal, {7, 8}, {0, 0}, 0, "asker"},
-        {"screen_mode_by_name", R"({"screenMode":"wsMinimized"})", 0, wsMinimized, {0, 0}, {0, 0}, 0, "asker"},
+        {"screen_mode_by_name",
+         R"({"screenMode":"wsMinimized"})",
+         0,
+         wsMinimized,
+         {0, 0},
+         {0, 0},
+         0,
+         "asker"},
         {"wrong_types_keep_new_values",
          R"({"monitor":"1","screenMode":2,"position":"x","zoom":true,"targetName":5,"formSize":[["a"],null,{}]})",
-         0, wsNormal, {0, 0}, {0, 0}, 0, "asker"},
-        {"out_of_range_numbers_ignored", R"({"monitor":1e12,"zoom":1e300})", 0, wsNormal, {0, 0}, {0, 0}, 0, "asker"},
-        {"unknown_screen_mode_ignored", R"({"screenMode":"wsHuge"})", 0, wsNormal, {0, 0}, {0, 0}, 0, "asker"},
+         0,
+         wsNormal,
+         {0, 0},
+         {0, 0},
+         0,
+         "asker"},
+        {"out_of_range_numbers_ignored",
+         R"({"monitor":1e12,"zoom":1e300})",
+         0,
+         wsNormal,
+         {0, 0},
+         {0, 0},
+         0,
+         "asker"},
+        {"unknown_screen_mode_ignored",
+         R"({"screenMode":"wsHuge"})",
+         0,
+         wsNormal,
+         {0, 0},
+         {0, 0},
+         0,
+         "asker"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.fault);
@@ -217,7 +273,8 @@ TEST(PositionRecord, RoundTripThroughFile) {
     ASSERT_TRUE(back);
     ExpectSameRecord(*back, *original);
     // Only the file is left in the folder: no temporary files behind a good save.
-    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()),
+              1);
 }
 
 TEST(PositionRecord, FileLocation) {
@@ -237,11 +294,12 @@ TEST(PositionRecord, FileLocation) {
 TEST(PositionRecord, HostNamesStayInsideThePlacementFolder) {
     TempFolder tmp;
     const fs::path folder = tmp.path() / "Lumivane" / "screen";
-    const std::vector<std::string> names = {"../x", "a/b", "..", ".", "/etc/passwd", "a\\b", "c:d",
-                                            "../../../../tmp/evil", "x\ny", "a%2Fb",
-                                            // Longer than a file name may be; differ only at the end.
-                                            std::string(300, 'x') + "1", std::string(300, 'x') + "2",
-                                            std::string(100, '/') + Repeat("\xC3\xA9", 100)};
+    const std::vector<std::string> names = {
+        "../x", "a/b", "..", ".", "/etc/passwd", "a\\b", "c:d", "../../../../tmp/evil", "x\ny",
+        "a%2Fb",
+        // Longer than a file name may be; differ only at the end.
+        std::string(300, 'x') + "1", std::string(300, 'x') + "2",
+        std::string(100, '/') + Repeat("\xC3\xA9", 100)};
     std::vector<fs::path> files;
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
@@ -259,11 +317,13 @@ TEST(PositionRecord, HostNamesStayInsideThePlacementFolder) {
     }
     // Distinct names never share a file ("a/b" and "a%2Fb" included).
     for (std::size_t i = 0; i < files.size(); ++i)
-        for (std::size_t j = i + 1; j < files.size(); ++j) EXPECT_NE(files[i], files[j]) << names[i] << " / " << names[j];
+        for (std::size_t j = i + 1; j < files.size(); ++j)
+            EXPECT_NE(files[i], files[j]) << names[i] << " / " << names[j];
     // Nothing was written outside the placement folder.
     std::size_t outside = 0;
     for (const auto& e : fs::recursive_directory_iterator(tmp.path()))
-        if (e.is_regular_file() && e.path().parent_path() != folder) ++outside;
+        if (e.is_regular_file() && e.path().parent_path() != folder)
+            ++outside;
     EXPECT_EQ(outside, 0u);
 }
 
@@ -304,12 +364,14 @@ TEST(PositionRecord, ApplicationTitle) {
         {"first_char_keeps_case", "ABC", "Abc"},
         {"single_char", "/opt/Q", "Q"},
     };
-    for (const Row& row : rows) EXPECT_EQ(ApplicationTitle(row.exe), row.title) << row.fault;
+    for (const Row& row : rows)
+        EXPECT_EQ(ApplicationTitle(row.exe), row.title) << row.fault;
 }
 
 TEST(PositionRecord, LocalDataFolderFromEnvironment) {
     const char* oldXdg = std::getenv("XDG_DATA_HOME");
-    const std::optional<std::string> savedXdg = oldXdg ? std::optional<std::string>(oldXdg) : std::nullopt;
+    const std::optional<std::string> savedXdg =
+        oldXdg ? std::optional<std::string>(oldXdg) : std::nullopt;
     const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
 
     setenv("XDG_DATA_HOME", "/some/data", 1);

@@ -21,12 +21,14 @@ namespace {
 
 std::string UniqueName(const char* tag) {
     static std::atomic<int> counter{0};
-    return std::string("lvtest-vc-") + tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    return std::string("lvtest-vc-") + tag + "-" + std::to_string(getpid()) + "-" +
+           std::to_string(counter++);
 }
 
 // A block as a host creates it.
 struct HostBlock {
-    explicit HostBlock(const char* tag, const std::string& json = R"({"Source":"/src","Pattern":"ABC..."})")
+    explicit HostBlock(const char* tag,
+                       const std::string& json = R"({"Source":"/src","Pattern":"ABC..."})")
         : name(UniqueName(tag)), view(lvplatform::CreateSharedMemory(name, lvcontrol::kBlockSize)) {
         std::memcpy(bytes() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
     }
@@ -215,7 +217,7 @@ TEST_F(ViewControllerTest, SearchTextLengthIsCheckedAgainstPatternWithoutTrailin
         {"ABC...", "ab", false},
         {"...", "anything", false},
         {"", "anything", false},
-        {"A.B.", "xyz", true},       // only trailing dots go
+        {"A.B.", "xyz", true}, // only trailing dots go
         {"A.B.", "xy", false},
         {"ABCD", "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", true}, // 4 UTF-16 units in 8 bytes
         {"ABCD", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80", true}, // two surrogate pairs
