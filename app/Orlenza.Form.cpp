@@ -17,15 +17,18 @@ void TOrlenzaForm::CloseForm() {
     close();
 }
 
-void ReportError(QWidget* parent, const std::exception_ptr& error) {
-    QString text;
+QString ErrorText(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
-        text = QString::fromUtf8(e.what());
+        return QString::fromUtf8(e.what());
     } catch (...) {
-        text = QStringLiteral("Unknown error");
+        return QStringLiteral("Unknown error");
     }
+}
+
+void ReportError(QWidget* parent, const std::exception_ptr& error) {
+    const QString text = ErrorText(error);
     std::fprintf(stderr, "lumivane-viewer: %s\n", text.toUtf8().constData());
     auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Lumivane Viewer"), text,
                                 QMessageBox::Ok, parent);

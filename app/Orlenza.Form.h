@@ -22,6 +22,8 @@ public:
 // The toolkit's default error report: the message on stderr and in a message box that
 // does not block the timers. Used by every handler boundary.
 void ReportError(QWidget* parent, const std::exception_ptr& error);
+// The message an error carries, "Unknown error" when it carries none.
+QString ErrorText(const std::exception_ptr& error);
 
 // Runs fn; an exception from it is reported and goes no further. Returns false on error.
 bool Guarded(QWidget* parent, const std::function<void()>& fn);

@@ -51,14 +51,7 @@ protected:
 // An error that escapes the viewer window's creation (an unreadable image information
 // record from the host) ends the program: say why, then leave with a failure status.
 void ReportStartupFailure(const std::exception_ptr& error) {
-    QString text;
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        text = QString::fromUtf8(e.what());
-    } catch (...) {
-        text = QStringLiteral("Unknown error");
-    }
+    const QString text = ErrorText(error);
     std::fprintf(stderr, "lumivane-viewer: cannot start: %s\n", text.toUtf8().constData());
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Lumivane Viewer"),
                     QStringLiteral("Lumivane Viewer cannot start:\n%1").arg(text));
