@@ -1,5 +1,7 @@
 # The Qt window base shared by the toolbar and the viewer window.
-add_library(lv_app_form STATIC ${CMAKE_CURRENT_LIST_DIR}/Orlenza.Form.cpp ${CMAKE_CURRENT_LIST_DIR}/Orlenza.Form.h)
-lv_warnings(lv_app_form)
-target_include_directories(lv_app_form PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(lv_app_form PUBLIC lv_app_core Qt6::Widgets)
+if(LV_BUILD_GUI)
+  add_library(lv_app_form STATIC ${CMAKE_CURRENT_LIST_DIR}/Orlenza.Form.cpp ${CMAKE_CURRENT_LIST_DIR}/Orlenza.Form.h)
+  lv_warnings(lv_app_form)
+  target_include_directories(lv_app_form PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(lv_app_form PUBLIC lv_app_core Qt6::Widgets)
+endif()
