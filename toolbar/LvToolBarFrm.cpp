@@ -4,6 +4,7 @@
 #include "toolbar/LvToolBarDock.h"
 #include "toolbar/Orlenza.ToolBarController.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
 #include <QDesktopServices>
@@ -347,6 +348,13 @@ void TLvTerminalToolBarForm::ttToolbarPositionTimer() {
         Circle1->SetFillColor(QColor::fromRgba(
             ToolbarController->Connected() ? kConnectedColor : kNotConnectedColor));
     });
+}
+
+void TLvTerminalToolBarForm::closeEvent(QCloseEvent* event) {
+    // Closing the main window ends the program; a docking tick must not show it again
+    // before the program has noticed it closed.
+    ttToolbarPosition->stop();
+    TOrlenzaForm::closeEvent(event);
 }
 
 void TLvTerminalToolBarForm::DockToConsole(const lvplatform::WINDOWPLACEMENT& APlacement) {

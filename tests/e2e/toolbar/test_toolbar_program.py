@@ -144,6 +144,23 @@ class ToolbarProgramTest(unittest.TestCase):
         self.assertEqual(self.block.byte(KEY), 1)
         self.assertTrue(self.traced("terminal command tcChangeKeySet key index 1"), self.lines)
 
+    def test_close_and_terminate_end_the_program_while_the_toolbar_is_docked(self):
+        # The docking tick shows the toolbar whenever the console is up; it must not bring
+        # the closed main window back and keep the program running.
+        for command in ("close", "terminate"):
+            with self.subTest(command=command):
+                if command != "close":
+                    self.tearDown()
+                    self.setUp()
+                self.assertTrue(wait_for(self.toolbar, 10), "the toolbar never showed")
+                self.block.send(command)
+                try:
+                    code = self.viewer.wait(10)
+                except subprocess.TimeoutExpired:
+                    code = None
+                self.assertEqual(code, 0, "the viewer did not end on " + command)
+                self.assertEqual(self.block.state, "vsClosed")
+
     def test_toolbar_sits_on_the_console(self):
         bar = wait_for(self.toolbar, 10)
         self.assertTrue(bar)
