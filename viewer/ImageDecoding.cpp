@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QTransform>
 
 #include <algorithm>
 #include <array>
@@ -40,6 +41,100 @@ void CheckDeclaredSize(const QString& APath, QSize ASize) {
                         .arg(ASize.width())
                         .arg(ASize.height()));
     }
+}
+
+// ---- Orientation ----------------------------------------------------------------------
+//
+// The TIFF/EXIF orientation, 1..8: where the stored first row and column belong in the
+// upright picture. 1 is as stored; 5..8 turn it a quarter, so width and height swap.
+// Decoders reduce in stored terms and turn the small result, never the full frame.
+
+int ValidOrientation(long long AValue) {
+    return AValue >= 1 && AValue <= 8 ? static_cast<int>(AValue) : 1;
+}
+
+bool SwapsSides(int AOrientation) {
+    return AOrientation >= 5;
+}
+
+QSize Upright(QSize AStored, int AOrientation) {
+    return SwapsSides(AOrientation) ? AStored.transposed() : AStored;
+}
+
+// The caller fits the upright picture; the decoder reduces the stored one. The size rule is
+// symmetric, so the turned result has exactly the size the upright box asks for.
+QSize StoredOut(QSize AStoredFull, int AOrientation,
+                const std::function<QSize(QSize)>& ATargetFor) {
+    const QSize box = ATargetFor(Upright(AStoredFull, AOrientation));
+    return DecodeSizeWithin(AStoredFull, SwapsSides(AOrientation) ? box.transposed() : box);
+}
+
+QImage ToUpright(QImage AImage, int AOrientation) {
+    switch (AOrientation) {
+    case 2:
+        return AImage.mirrored(true, false);
+    case 3:
+        return AImage.mirrored(true, true);
+    case 4:
+        return AImage.mirrored(false, true);
+    case 5: // transposed: the stored first row is the upright first column
+        return AImage.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case 6: // taken turned a quarter counter-clockwise: turn it clockwise
+        return AImage.transformed(QTransform().rotate(90));
+    case 7:
+        return AImage.transformed(QTransform().rotate(90)).mirrored(false, true);
+    case 8:
+        return AImage.transformed(QTransform().rotate(270));
+    default:
+        return AImage;
+    }
+}
+
+// The orientation tag of a TIFF structure held in memory (the body of an EXIF block or of
+// a PNG eXIf chunk), from the first directory. Everything is read within ASize: a cut or
+// garbled block means 1, as stored.
+int ExifOrientation(const uint8_t* AData, size_t ASize) {
+    if (!AData || ASize < 8) {
+        return 1;
+    }
+    bool little;
+    if (AData[0] == 'I' && AData[1] == 'I') {
+        little = true;
+    } else if (AData[0] == 'M' && AData[1] == 'M') {
+        little = false;
+    } else {
+        return 1;
+    }
+    const auto u16 = [&](size_t AAt) {
+        return little ? static_cast<uint32_t>(AData[AAt] | AData[AAt + 1] << 8)
+                      : static_cast<uint32_t>(AData[AAt] << 8 | AData[AAt + 1]);
+    };
+    const auto u32 = [&](size_t AAt) {
+        return little ? u16(AAt) | u16(AAt + 2) << 16 : u16(AAt) << 16 | u16(AAt + 2);
+    };
+    if (u16(2) != 42) {
+        return 1;
+    }
+    const uint64_t ifd = u32(4);
+    if (ifd < 8 || ifd + 2 > ASize) {
+        return 1;
+    }
+    const uint32_t entries = u16(static_cast<size_t>(ifd));
+    for (uint64_t i = 0; i < entries; ++i) {
+        const uint64_t at = ifd + 2 + 12 * i;
+        if (at + 12 > ASize) {
+            return 1;
+        }
+        const auto entry = static_cast<size_t>(at);
+        constexpr uint32_t OrientationTag = 0x0112;
+        constexpr uint32_t TypeShort = 3;
+        if (u16(entry) == OrientationTag) {
+            return u16(entry + 2) == TypeShort && u32(entry + 4) >= 1
+                       ? ValidOrientation(u16(entry + 8))
+                       : 1;
+        }
+    }
+    return 1;
 }
 
 enum class TFileKind { Jpeg, Tiff, Other };
@@ -350,6 +445,12 @@ public:
         return {clamp(w), clamp(h)};
     }
 
+    int Orientation() const {
+        uint16_t orientation = ORIENTATION_TOPLEFT;
+        TIFFGetFieldDefaulted(FTiff, TIFFTAG_ORIENTATION, &orientation);
+        return ValidOrientation(orientation);
+    }
+
 private:
     QString FPath;
     TTiffMessages FMessages;
@@ -485,7 +586,10 @@ QImage DecodeTiffRgba(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
         TIFFRGBAImage* Img;
         ~TEnd() { TIFFRGBAImageEnd(Img); }
     } end{&img};
-    img.req_orientation = ORIENTATION_TOPLEFT;
+    // Rows as stored, like the scanline path: the orientation is applied once, to the
+    // reduced frame. (Asked for top-left, libtiff would flip each band on its own and
+    // leave the quarter turns undone.)
+    img.req_orientation = img.orientation;
 
     const int w = AFull.width();
     const int h = AFull.height();
@@ -529,7 +633,8 @@ TDecodedImage DecodeTiff(const QString& APath, const std::function<QSize(QSize)>
     TTiffFile tiff(APath);
     const QSize full = tiff.Size();
     CheckDeclaredSize(APath, full);
-    const QSize out = DecodeSizeWithin(full, ATargetFor(full));
+    const int orientation = tiff.Orientation();
+    const QSize out = StoredOut(full, orientation, ATargetFor);
     TIFF* tif = tiff.get();
     uint16_t bps = 1;
     uint16_t spp = 1;
@@ -550,12 +655,13 @@ TDecodedImage DecodeTiff(const QString& APath, const std::function<QSize(QSize)>
           spp <= 2) ||
          (photometric == PHOTOMETRIC_RGB && spp >= 3));
     TDecodedImage result;
-    result.fullSize = full;
+    result.fullSize = Upright(full, orientation);
     if (contigStrips && (bilevel || palette || plain8)) {
         result.image = DecodeTiffScanlines(tiff, full, out);
     } else {
         result.image = DecodeTiffRgba(tiff, full, out);
     }
+    result.image = ToUpright(std::move(result.image), orientation);
     return result;
 }
 
@@ -590,7 +696,8 @@ struct TFileCloser {
 struct TJpegJob {
     FILE* File = nullptr;
     std::function<QSize(QSize)> TargetFor;
-    QSize Full;
+    QSize Full; // as stored
+    int Orientation = 1;
     QSize Out;
     QImage Image;
     bool Cmyk = false;
@@ -612,7 +719,18 @@ bool RunJpeg(TJpegJob& AJob) {
     }
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, AJob.File);
+    // APP1 holds EXIF (and XMP); the orientation is read from it once the header is in.
+    jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&info, TRUE);
+    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
+        static constexpr char ExifId[6] = {'E', 'x', 'i', 'f', 0, 0};
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= sizeof ExifId &&
+            std::memcmp(m->data, ExifId, sizeof ExifId) == 0) {
+            AJob.Orientation =
+                ExifOrientation(m->data + sizeof ExifId, m->data_length - sizeof ExifId);
+            break;
+        }
+    }
     AJob.Full = QSize(static_cast<int>(info.image_width), static_cast<int>(info.image_height));
     if (AJob.HeaderOnly || AJob.Full.width() > MaxImageSide || AJob.Full.height() > MaxImageSide ||
         static_cast<long long>(AJob.Full.width()) * AJob.Full.height() > MaxImagePixels ||
@@ -622,7 +740,7 @@ bool RunJpeg(TJpegJob& AJob) {
         return true;
     }
     try {
-        AJob.Out = DecodeSizeWithin(AJob.Full, AJob.TargetFor(AJob.Full));
+        AJob.Out = StoredOut(AJob.Full, AJob.Orientation, AJob.TargetFor);
     } catch (...) {
         jpeg_destroy_decompress(&info);
         throw;
@@ -688,7 +806,7 @@ TDecodedImage DecodeJpeg(const QString& APath, const std::function<QSize(QSize)>
     }
     CheckDeclaredSize(APath, job.Full);
     TDecodedImage result;
-    result.fullSize = job.Full;
+    result.fullSize = Upright(job.Full, job.Orientation);
     if (AHeaderOnly) {
         return result;
     }
@@ -708,7 +826,7 @@ TDecodedImage DecodeJpeg(const QString& APath, const std::function<QSize(QSize)>
     // The DCT-scaled frame is kept as it is, up to one scale step above the target: the
     // viewer resamples it to the screen anyway, and a second resampling here would cost a
     // fifth of the decode.
-    result.image = std::move(job.Image);
+    result.image = ToUpright(std::move(job.Image), job.Orientation);
     return result;
 }
 
@@ -725,6 +843,62 @@ QImage ForDisplay(QImage AImage) {
     return AImage;
 }
 
+// PNG keeps EXIF in an eXIf chunk, which Qt's reader does not look at; only chunks before
+// the image data are searched, so the scan costs a few small reads.
+int PngOrientation(const QString& APath) {
+    QFile file(APath);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(8)) {
+        return 1;
+    }
+    for (;;) {
+        const QByteArray head = file.read(8);
+        if (head.size() != 8) {
+            return 1;
+        }
+        const auto* b = reinterpret_cast<const uint8_t*>(head.constData());
+        const uint32_t length = static_cast<uint32_t>(b[0]) << 24 |
+                                static_cast<uint32_t>(b[1]) << 16 |
+                                static_cast<uint32_t>(b[2]) << 8 | b[3];
+        const QByteArray type = head.mid(4);
+        if (type == "IDAT" || type == "IEND" || length > 0x7FFFFFFFu) {
+            return 1;
+        }
+        if (type == "eXIf") {
+            const QByteArray exif = file.read(std::min<qint64>(length, 0xFFFF));
+            return ExifOrientation(reinterpret_cast<const uint8_t*>(exif.constData()),
+                                   static_cast<size_t>(exif.size()));
+        }
+        if (!file.seek(file.pos() + length + 4)) {
+            return 1;
+        }
+    }
+}
+
+// The orientation Qt's reader reports for the formats it knows it for, as 1..8. The reader
+// is left not to apply it, so it is applied in one place, to the reduced frame.
+int QtOrientation(QImageReader& AReader, const QString& APath) {
+    using T = QImageIOHandler;
+    switch (AReader.transformation()) {
+    case T::TransformationMirror:
+        return 2;
+    case T::TransformationRotate180:
+        return 3;
+    case T::TransformationFlip:
+        return 4;
+    case T::TransformationFlipAndRotate90:
+        return 5;
+    case T::TransformationRotate90:
+        return 6;
+    case T::TransformationMirrorAndRotate90:
+        return 7;
+    case T::TransformationRotate270:
+        return 8;
+    default:
+        break;
+    }
+    return AReader.format() == "png" ? PngOrientation(APath) : 1;
+}
+
 TDecodedImage DecodeWithQt(const QString& APath, const std::function<QSize(QSize)>& ATargetFor,
                            bool AHeaderOnly) {
     QImageReader reader(APath);
@@ -734,7 +908,8 @@ TDecodedImage DecodeWithQt(const QString& APath, const std::function<QSize(QSize
         Fail(APath,
              QStringLiteral("not an image format that can be read (%1)").arg(reader.errorString()));
     }
-    QSize full = reader.size();
+    const int orientation = QtOrientation(reader, APath);
+    QSize full = reader.size(); // as stored
     if (!full.isValid()) {
         // A reader that cannot tell the size up front: decode under Qt's default limit.
         QImage image = reader.read();
@@ -744,23 +919,23 @@ TDecodedImage DecodeWithQt(const QString& APath, const std::function<QSize(QSize
         }
         full = image.size();
         CheckDeclaredSize(APath, full);
-        TDecodedImage result{QImage(), full};
+        TDecodedImage result{QImage(), Upright(full, orientation)};
         if (!AHeaderOnly) {
-            const QSize out = DecodeSizeWithin(full, ATargetFor(full));
+            const QSize out = StoredOut(full, orientation, ATargetFor);
             result.image = out == full
                                ? std::move(image)
                                : image.scaled(out, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            result.image = ForDisplay(std::move(result.image));
+            result.image = ToUpright(ForDisplay(std::move(result.image)), orientation);
         }
         return result;
     }
     CheckDeclaredSize(APath, full);
     TDecodedImage result;
-    result.fullSize = full;
+    result.fullSize = Upright(full, orientation);
     if (AHeaderOnly) {
         return result;
     }
-    const QSize out = DecodeSizeWithin(full, ATargetFor(full));
+    const QSize out = StoredOut(full, orientation, ATargetFor);
     // These readers decode the whole frame before any reduction; the size was checked
     // above, so the frame may take what it needs.
     const long long frameMb =
@@ -777,7 +952,7 @@ TDecodedImage DecodeWithQt(const QString& APath, const std::function<QSize(QSize
     if (image.size() != out) {
         image = image.scaled(out, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
-    result.image = ForDisplay(std::move(image));
+    result.image = ToUpright(ForDisplay(std::move(image)), orientation);
     return result;
 }
 
@@ -792,7 +967,7 @@ TDecodedImage Decode(const QString& APath, const std::function<QSize(QSize)>& AT
             if (AHeaderOnly) {
                 TTiffFile tiff(APath);
                 CheckDeclaredSize(APath, tiff.Size());
-                return {QImage(), tiff.Size()};
+                return {QImage(), Upright(tiff.Size(), tiff.Orientation())};
             }
             return DecodeTiff(APath, ATargetFor);
         case TFileKind::Other:

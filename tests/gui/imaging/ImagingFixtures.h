@@ -52,10 +52,12 @@ inline void WriteBilevelTiff(const QString& APath, int AWidth, int AHeight, QRec
     TIFFClose(tif);
 }
 
-// Writes an 8-bit RGB TIFF row by row (no full frame in memory): left half red, right
-// half blue. ATileSize > 0 writes tiles instead of strips.
-inline void WriteRgbTiff(const QString& APath, int AWidth, int AHeight, uint16_t ACompression,
-                         int ATileSize = 0) {
+// Writes an 8-bit RGB TIFF row by row (no full frame in memory), APixel(x, y, rgb) giving
+// each pixel. ATileSize > 0 writes tiles instead of strips; AOrientation other than 1 goes
+// into the orientation tag (the pixels stay as given: that is how they are stored).
+template <class TPixel>
+void WriteRgbTiffOf(const QString& APath, int AWidth, int AHeight, uint16_t ACompression,
+                    int ATileSize, int AOrientation, TPixel APixel) {
     TIFF* tif = TIFFOpen(APath.toLocal8Bit().constData(), "w");
     if (!tif) {
         throw std::runtime_error("cannot write " + APath.toStdString());
@@ -67,11 +69,9 @@ inline void WriteRgbTiff(const QString& APath, int AWidth, int AHeight, uint16_t
     TIFFSetField(tif, TIFFTAG_COMPRESSION, ACompression);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    auto pixel = [&](int x, uint8_t* px) {
-        px[0] = x < AWidth / 2 ? 220 : 20;
-        px[1] = 20;
-        px[2] = x < AWidth / 2 ? 20 : 220;
-    };
+    if (AOrientation != ORIENTATION_TOPLEFT) {
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<uint16_t>(AOrientation));
+    }
     bool ok = true;
     if (ATileSize > 0) {
         TIFFSetField(tif, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(ATileSize));
@@ -81,7 +81,7 @@ inline void WriteRgbTiff(const QString& APath, int AWidth, int AHeight, uint16_t
             for (int tx = 0; tx < AWidth && ok; tx += ATileSize) {
                 for (int y = 0; y < ATileSize; ++y) {
                     for (int x = 0; x < ATileSize; ++x) {
-                        pixel(tx + x, &tile[static_cast<size_t>((y * ATileSize + x) * 3)]);
+                        APixel(tx + x, ty + y, &tile[static_cast<size_t>((y * ATileSize + x) * 3)]);
                     }
                 }
                 ok = TIFFWriteTile(tif, tile.data(), static_cast<uint32_t>(tx),
@@ -91,10 +91,10 @@ inline void WriteRgbTiff(const QString& APath, int AWidth, int AHeight, uint16_t
     } else {
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
         std::vector<uint8_t> row(static_cast<size_t>(AWidth) * 3);
-        for (int x = 0; x < AWidth; ++x) {
-            pixel(x, &row[static_cast<size_t>(x) * 3]);
-        }
         for (int y = 0; y < AHeight && ok; ++y) {
+            for (int x = 0; x < AWidth; ++x) {
+                APixel(x, y, &row[static_cast<size_t>(x) * 3]);
+            }
             ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) >= 0;
         }
     }
@@ -102,6 +102,17 @@ inline void WriteRgbTiff(const QString& APath, int AWidth, int AHeight, uint16_t
     if (!ok) {
         throw std::runtime_error("cannot write " + APath.toStdString());
     }
+}
+
+// Left half red, right half blue.
+inline void WriteRgbTiff(const QString& APath, int AWidth, int AHeight, uint16_t ACompression,
+                         int ATileSize = 0) {
+    WriteRgbTiffOf(APath, AWidth, AHeight, ACompression, ATileSize, ORIENTATION_TOPLEFT,
+                   [AWidth](int x, int, uint8_t* px) {
+                       px[0] = x < AWidth / 2 ? 220 : 20;
+                       px[1] = 20;
+                       px[2] = x < AWidth / 2 ? 20 : 220;
+                   });
 }
 
 // Writes an 8-bit min-is-white grey TIFF with an alpha sample (fully opaque): dark on the
@@ -135,10 +146,12 @@ inline void WriteGreyAlphaMinIsWhiteTiff(const QString& APath, int AWidth, int A
 #include <cstdio>
 #include <jpeglib.h>
 
-// Writes a JPEG row by row (no full frame in memory): left half red, right half blue, or
-// grey levels when AGrey.
-inline void WriteJpeg(const QString& APath, int AWidth, int AHeight, bool AGrey = false,
-                      int AQuality = 90) {
+// Writes a JPEG row by row (no full frame in memory), APixel(x, y, samples) giving each
+// pixel (one grey sample when AGrey, else R, G, B). AApp1, when given, is written as an
+// APP1 marker (e.g. an EXIF block, see ExifApp1).
+template <class TPixel>
+void WriteJpegOf(const QString& APath, int AWidth, int AHeight, bool AGrey, int AQuality,
+                 const QByteArray& AApp1, TPixel APixel) {
     FILE* file = std::fopen(APath.toLocal8Bit().constData(), "wb");
     if (!file) {
         throw std::runtime_error("cannot write " + APath.toStdString());
@@ -155,22 +168,62 @@ inline void WriteJpeg(const QString& APath, int AWidth, int AHeight, bool AGrey 
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, AQuality, TRUE);
     jpeg_start_compress(&info, TRUE);
-    std::vector<uint8_t> row(static_cast<size_t>(AWidth) * (AGrey ? 1 : 3));
-    for (int x = 0; x < AWidth; ++x) {
-        if (AGrey) {
-            row[static_cast<size_t>(x)] = x < AWidth / 2 ? 30 : 220;
-        } else {
-            uint8_t* px = &row[static_cast<size_t>(x) * 3];
-            px[0] = x < AWidth / 2 ? 220 : 20;
-            px[1] = 20;
-            px[2] = x < AWidth / 2 ? 20 : 220;
-        }
+    if (!AApp1.isEmpty()) {
+        jpeg_write_marker(&info, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(AApp1.constData()),
+                          static_cast<unsigned>(AApp1.size()));
     }
+    const size_t samples = AGrey ? 1 : 3;
+    std::vector<uint8_t> row(static_cast<size_t>(AWidth) * samples);
     for (int y = 0; y < AHeight; ++y) {
+        for (int x = 0; x < AWidth; ++x) {
+            APixel(x, y, &row[static_cast<size_t>(x) * samples]);
+        }
         JSAMPROW rows[1] = {row.data()};
         jpeg_write_scanlines(&info, rows, 1);
     }
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
     std::fclose(file);
+}
+
+// Left half red, right half blue, or dark left and light right when AGrey.
+inline void WriteJpeg(const QString& APath, int AWidth, int AHeight, bool AGrey = false,
+                      int AQuality = 90) {
+    WriteJpegOf(APath, AWidth, AHeight, AGrey, AQuality, {}, [=](int x, int, uint8_t* px) {
+        if (AGrey) {
+            px[0] = x < AWidth / 2 ? 30 : 220;
+        } else {
+            px[0] = x < AWidth / 2 ? 220 : 20;
+            px[1] = 20;
+            px[2] = x < AWidth / 2 ? 20 : 220;
+        }
+    });
+}
+
+// The body of an EXIF APP1 marker: "Exif\0\0" and a TIFF structure in either byte order
+// whose first directory holds a camera make and then the orientation (a plain SHORT).
+inline QByteArray ExifApp1(int AOrientation, bool ABigEndian) {
+    QByteArray tiff;
+    auto put = [&](uint32_t AValue, int ABytes) {
+        for (int i = 0; i < ABytes; ++i) {
+            const int shift = 8 * (ABigEndian ? ABytes - 1 - i : i);
+            tiff.append(static_cast<char>((AValue >> shift) & 0xFF));
+        }
+    };
+    tiff.append(ABigEndian ? "MM" : "II");
+    put(42, 2);
+    put(8, 4); // first directory right after the header
+    put(2, 2); // two entries
+    put(0x010F, 2); // Make, ASCII, 6 bytes, stored after the directory
+    put(2, 2);
+    put(6, 4);
+    put(8 + 2 + 2 * 12 + 4, 4);
+    put(0x0112, 2); // Orientation, SHORT, 1, left-justified in the value field
+    put(3, 2);
+    put(1, 4);
+    put(static_cast<uint32_t>(AOrientation), 2);
+    put(0, 2);
+    put(0, 4); // no next directory
+    tiff.append("Lumi\0\0", 6);
+    return QByteArray("Exif\0\0", 6) + tiff;
 }

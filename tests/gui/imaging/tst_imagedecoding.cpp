@@ -4,7 +4,9 @@
 #include "ImagingFixtures.h"
 #include "viewer/ImageDecoding.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QImageReader>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -12,6 +14,7 @@
 #include <QtTest>
 
 #include <stdexcept>
+#include <tuple>
 
 namespace {
 
@@ -51,6 +54,52 @@ void PutBigEndian(QByteArray& AData, int AAt, quint32 AValue, int ABytes) {
     }
 }
 
+// The picture of the orientation cases, as stored: 160 x 80, white, with a red block over
+// the upper left 2/5 of each side.
+const QSize MarkedSize(160, 80);
+
+bool InMarkedBlock(int AX, int AY) {
+    return AX < MarkedSize.width() * 2 / 5 && AY < MarkedSize.height() * 2 / 5;
+}
+
+// Which corner of AImage holds the red block: "top-left", ..., or "none" / "several".
+// Sampled at 1/8 and 7/8 of each side, well inside the block and clear of it.
+QString MarkedCorner(const QImage& AImage) {
+    QStringList red;
+    for (const auto& [name, fx, fy] : {std::tuple{"top-left", 1, 1}, std::tuple{"top-right", 7, 1},
+                                       std::tuple{"bottom-left", 1, 7},
+                                       std::tuple{"bottom-right", 7, 7}}) {
+        const QColor c = AImage.pixelColor(AImage.width() * fx / 8, AImage.height() * fy / 8);
+        if (c.red() > 180 && c.green() < 90 && c.blue() < 90) {
+            red << name;
+        } else if (c.red() < 200 || c.green() < 200 || c.blue() < 200) {
+            return QStringLiteral("muddled %1 at %2").arg(c.name(), name);
+        }
+    }
+    return red.isEmpty() ? QStringLiteral("none") : red.join(" and ");
+}
+
+// A PNG with an eXIf chunk (the same TIFF structure as in a JPEG's EXIF block) before the
+// image data.
+void WriteMarkedPng(const QString& APath, int AOrientation) {
+    QImage picture(MarkedSize, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter(&picture).fillRect(0, 0, 64, 32, QColor(220, 20, 20));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!picture.save(&buffer, "PNG")) {
+        throw std::runtime_error("cannot encode PNG");
+    }
+    const QByteArray body = "eXIf" + ExifApp1(AOrientation, true).mid(6);
+    QByteArray chunk(4, '\0');
+    PutBigEndian(chunk, 0, static_cast<quint32>(body.size() - 4), 4);
+    chunk += body + QByteArray(4, '\0');
+    PutBigEndian(chunk, int(chunk.size() - 4), Crc32(body), 4);
+    png.insert(8 + 25, chunk); // after the signature and IHDR
+    WriteAll(APath, png);
+}
+
 // The A4 page used throughout: 2480 x 3508 at 300 dpi, a black block in the upper left.
 const QSize PageSize(2480, 3508);
 const QRect PageBlock(400, 1000, 800, 800);
@@ -72,6 +121,8 @@ private slots:
     void largeScansShowReduced_data();
     void largeScansShowReduced();
     void targetFromFullSize();
+    void orientation_data();
+    void orientation();
     void failures_data();
     void failures();
 
@@ -286,6 +337,108 @@ void TImageDecodingTest::targetFromFullSize() {
     });
     QCOMPARE(seen, QSize(1000, 2000));
     QCOMPARE(decoded.image.size(), QSize(250, 500));
+}
+
+void TImageDecodingTest::orientation_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<QByteArray>("exif"); // JPEG: the APP1 body; empty: a valid one
+    QTest::addColumn<QString>("corner");  // where the stored upper left shows
+    QTest::addColumn<bool>("turned");     // a quarter turn: upright width = stored height
+    const char* corners[] = {"top-left",  "top-right",   "bottom-right", "bottom-left",
+                             "top-left",  "top-right",   "bottom-right", "bottom-left"};
+    const char* names[] = {"as stored",      "mirrored",         "upside down",
+                           "flipped",        "transposed",       "turned clockwise",
+                           "transverse",     "turned counter-clockwise"};
+    // Strips take the scanline path, tiles libtiff's RGBA reader (which flips by itself
+    // when asked, band by band).
+    for (const QString kind : {"jpeg", "tiff strips", "tiff tiles"}) {
+        for (int o = 1; o <= 8; ++o) {
+            QTest::addRow("%s %d %s", qPrintable(kind), o, names[o - 1])
+                << kind << o << QByteArray() << QString(corners[o - 1]) << (o >= 5);
+        }
+    }
+    QTest::newRow("png 6 eXIf chunk turned clockwise")
+        << "png" << 6 << QByteArray() << "top-right" << true;
+    QTest::newRow("png 4 eXIf chunk flipped") << "png" << 4 << QByteArray() << "bottom-left" << false;
+
+    // Broken EXIF blocks show the picture as stored, reading nothing outside the block.
+    const QByteArray valid = ExifApp1(6, false);
+    QByteArray farDirectory = valid;
+    PutBigEndian(farDirectory, 6 + 4, 0xF8FFFFFFu, 4); // little-endian 0xFFFFFFF8
+    QByteArray manyEntries = valid.left(6 + 8 + 2 + 12);
+    manyEntries[6 + 8] = '\xFF';
+    manyEntries[6 + 9] = '\xFF';
+    QByteArray noByteOrder = valid;
+    noByteOrder[6] = 'X';
+    QTest::newRow("jpeg EXIF cut inside the orientation entry")
+        << "jpeg" << 1 << valid.left(6 + 8 + 2 + 12 + 9) << "top-left" << false;
+    QTest::newRow("jpeg EXIF directory offset past the end (overflows 32 bits)")
+        << "jpeg" << 1 << farDirectory << "top-left" << false;
+    QTest::newRow("jpeg EXIF claiming 65535 entries in 12 bytes")
+        << "jpeg" << 1 << manyEntries << "top-left" << false;
+    QTest::newRow("jpeg EXIF without a byte order")
+        << "jpeg" << 1 << noByteOrder << "top-left" << false;
+    QTest::newRow("jpeg EXIF orientation 9") << "jpeg" << 1 << ExifApp1(9, true) << "top-left" << false;
+    QTest::newRow("jpeg EXIF header only") << "jpeg" << 1 << QByteArray("Exif\0\0", 6) << "top-left"
+                                           << false;
+}
+
+// A picture with one marked corner, stored as the camera or scanner had it, with its
+// orientation: it must come out upright at full size and reduced, with the full size in
+// upright terms (the fit is computed from it) and the caller's box taken as upright.
+void TImageDecodingTest::orientation() {
+    QFETCH(QString, kind);
+    QFETCH(int, orientation);
+    QFETCH(QByteArray, exif);
+    QFETCH(QString, corner);
+    QFETCH(bool, turned);
+    const QString file =
+        Path(QStringLiteral("marked-%1-%2-%3")
+                 .arg(kind.section(' ', -1))
+                 .arg(orientation)
+                 .arg(QString::number(qHash(exif), 16)));
+    const auto pixel = [](int x, int y, uint8_t* px) {
+        const bool red = InMarkedBlock(x, y);
+        px[0] = red ? 220 : 255;
+        px[1] = red ? 20 : 255;
+        px[2] = red ? 20 : 255;
+    };
+    if (kind == "jpeg") {
+        WriteJpegOf(file, MarkedSize.width(), MarkedSize.height(), false, 90,
+                    exif.isEmpty() ? ExifApp1(orientation, orientation % 2 == 0) : exif, pixel);
+    } else if (kind == "png") {
+        WriteMarkedPng(file, orientation);
+    } else {
+        WriteRgbTiffOf(file, MarkedSize.width(), MarkedSize.height(), COMPRESSION_LZW,
+                       kind == "tiff tiles" ? 16 : 0, orientation, pixel);
+    }
+    if (exif.isEmpty() && kind != "png") {
+        // The fixture means what the row says: Qt's own readers agree.
+        QImageReader reader(file);
+        reader.setAutoTransform(true);
+        QCOMPARE(MarkedCorner(reader.read()), corner);
+    }
+
+    const QSize upright = turned ? MarkedSize.transposed() : MarkedSize;
+    QCOMPARE(ReadImageSize(file), upright);
+    const TDecodedImage whole = DecodeForDisplay(file, QSize());
+    QCOMPARE(whole.fullSize, upright);
+    QCOMPARE(whole.image.size(), upright);
+    QCOMPARE(MarkedCorner(whole.image), corner);
+
+    // Half the upright width, the whole height: a box not turned with the picture would
+    // give a quarter of the size.
+    QSize seen;
+    const TDecodedImage reduced = DecodeForDisplay(file, [&](QSize AFull) {
+        seen = AFull;
+        return QSize(AFull.width() / 2, AFull.height());
+    });
+    QCOMPARE(seen, upright);
+    QCOMPARE(reduced.fullSize, upright);
+    QCOMPARE(reduced.image.size(), upright / 2);
+    QVERIFY(reduced.IsReduced());
+    QCOMPARE(MarkedCorner(reduced.image), corner);
 }
 
 void TImageDecodingTest::failures_data() {
