@@ -10,6 +10,10 @@
 //   - anything else (PNG, ...): Qt's image readers, decoded whole and then reduced.
 // The file's kind is taken from its content, not its name.
 //
+// Pictures come upright by their stored orientation (TIFF orientation tag, EXIF in JPEG,
+// eXIf in PNG, what Qt's readers report for the rest): every size here, given or returned,
+// is in upright terms, with width and height swapped for a picture stored turned a quarter.
+//
 // Failures (missing or unreadable file, unknown format, corrupt or truncated data, an
 // absurd declared size) are thrown as std::runtime_error whose message names the file and
 // the reason, e.g. "scan.tif: the file is truncated or corrupt (Read error on strip 3)".
@@ -28,7 +32,7 @@ struct TDecodedImage {
     // Format_Grayscale8 for grey and bilevel sources, Format_RGB32 or Format_ARGB32
     // otherwise.
     QImage image;
-    // The file's own pixel size. Geometry that depends on "the bitmap's own size" (the fit
+    // The file's own pixel size, upright. Geometry that depends on "the bitmap's own size" (the fit
     // rules of the viewer) must use this, not image.size().
     QSize fullSize;
 
@@ -39,7 +43,8 @@ struct TDecodedImage {
 // AFull and never smaller than 1 x 1. An empty or invalid ABox means AFull itself.
 QSize DecodeSizeWithin(QSize AFull, QSize ABox);
 
-// Reads only the header: the file's own pixel size. Throws like DecodeForDisplay.
+// Reads only the header: the file's own pixel size, upright (the same as the fullSize a
+// decode reports). Throws like DecodeForDisplay.
 QSize ReadImageSize(const QString& APath);
 
 // Decodes APath reduced to fit within ATargetSize (see DecodeSizeWithin; JPEG may come up

@@ -212,8 +212,8 @@ inline QByteArray ExifApp1(int AOrientation, bool ABigEndian) {
     };
     tiff.append(ABigEndian ? "MM" : "II");
     put(42, 2);
-    put(8, 4); // first directory right after the header
-    put(2, 2); // two entries
+    put(8, 4);      // first directory right after the header
+    put(2, 2);      // two entries
     put(0x010F, 2); // Make, ASCII, 6 bytes, stored after the directory
     put(2, 2);
     put(6, 4);
