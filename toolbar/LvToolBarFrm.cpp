@@ -178,6 +178,9 @@ TLvTerminalToolBarForm::TLvTerminalToolBarForm(QWidget* parent)
     : TOrlenzaForm(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("LvTerminalToolBarForm"));
     setWindowTitle(QStringLiteral("Form1"));
+    // The strip reappears whenever its console is restored; the keyboard must stay with
+    // the console the user just brought back. A click still activates the strip.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     FSaveDialog = &RunSaveDialog;
     FPrinterDialog = &RunPrinterDialog;
     FCursorPosition = [] { return QCursor::pos(); };

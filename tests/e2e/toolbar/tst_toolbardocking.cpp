@@ -130,13 +130,23 @@ private slots:
         QCOMPARE(form->frameGeometry().left(), ConsoleFrame().left());
     }
 
-    void hidesWhileTheConsoleIsMinimised() {
+    void hidesWhileTheConsoleIsMinimisedAndLeavesItTheKeyboard() {
         QVERIFY(OpenConsole());
         CreateForm();
         QTRY_VERIFY_WITH_TIMEOUT(Docked(), 10000);
+        desktop->Activate(consoleWindow);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop->ActiveWindow(), consoleWindow, 5000);
         desktop->Minimise(consoleWindow);
         QTRY_VERIFY_WITH_TIMEOUT(!form->isVisible(), 5000);
-        desktop->Restore(consoleWindow);
+        // The user brings the console back from the task bar and goes on typing there.
+        desktop->Activate(consoleWindow);
+        QTRY_VERIFY_WITH_TIMEOUT(Docked(), 5000);
+        // The window manager handles requests in order: once it has moved the console, it
+        // has also dealt with the strip that reappeared before.
+        const int left = ConsoleFrame().left();
+        desktop->Move(consoleWindow, left + 10, ConsoleFrame().top());
+        QTRY_COMPARE_WITH_TIMEOUT(ConsoleFrame().left(), left + 10, 5000);
+        QCOMPARE(desktop->ActiveWindow(), consoleWindow);
         QTRY_VERIFY_WITH_TIMEOUT(Docked(), 5000);
     }
 

@@ -137,6 +137,23 @@ public:
                     Atom("_NET_WM_STATE_MAXIMIZED_HORZ"), 1, 0});
     }
 
+    // Asks the window manager to activate w, as a task bar click does.
+    void Activate(xcb_window_t w) {
+        SendToRoot(w, Atom("_NET_ACTIVE_WINDOW"), {2, XCB_CURRENT_TIME, 0, 0, 0});
+    }
+
+    // The window the window manager reports as active, or 0.
+    xcb_window_t ActiveWindow() {
+        auto cookie = xcb_get_property(FConnection, 0, Root(), Atom("_NET_ACTIVE_WINDOW"),
+                                       XCB_ATOM_WINDOW, 0, 1);
+        xcb_get_property_reply_t* r = xcb_get_property_reply(FConnection, cookie, nullptr);
+        xcb_window_t w = 0;
+        if (r && xcb_get_property_value_length(r) == 4)
+            w = *static_cast<xcb_window_t*>(xcb_get_property_value(r));
+        std::free(r);
+        return w;
+    }
+
     // Whether the window manager lists the window among its clients.
     bool Managed(xcb_window_t w) {
         auto list = ClientList();
