@@ -40,6 +40,18 @@ std::string S(const QString& text) {
 // How long a click that activated the window may take to reach the save button.
 constexpr int kActivationClickMs = 500;
 
+// Counts a modal dialog of the window while it is open.
+class TOwnDialog {
+public:
+    explicit TOwnDialog(int& ACount) : FCount(ACount) { ++FCount; }
+    ~TOwnDialog() { --FCount; }
+    TOwnDialog(const TOwnDialog&) = delete;
+    TOwnDialog& operator=(const TOwnDialog&) = delete;
+
+private:
+    int& FCount;
+};
+
 // Both icons share one grid, outline and palette, so they sit together as a pair: the
 // same 1 px dark outline, the same slate body, white paper/label, bottoms on one line.
 const QColor kOutline(0x2E, 0x34, 0x40);
@@ -416,7 +428,11 @@ void TLvTerminalToolBarForm::sbtnSaveClick() {
         StopCapture();
         return;
     }
-    const std::optional<std::string> name = FSaveDialog ? FSaveDialog(this) : std::nullopt;
+    std::optional<std::string> name;
+    {
+        const TOwnDialog open(FOwnDialogs);
+        name = FSaveDialog ? FSaveDialog(this) : std::nullopt;
+    }
     if (name)
         StartCapture(*name);
 }
@@ -436,7 +452,11 @@ void TLvTerminalToolBarForm::StopCapture() {
 }
 
 void TLvTerminalToolBarForm::sbtnPrinterClick() {
-    const std::optional<std::string> name = FPrinterDialog ? FPrinterDialog(this) : std::nullopt;
+    std::optional<std::string> name;
+    {
+        const TOwnDialog open(FOwnDialogs);
+        name = FPrinterDialog ? FPrinterDialog(this) : std::nullopt;
+    }
     if (name)
         ChangePrinter(*name);
 }
@@ -509,8 +529,16 @@ void TLvTerminalToolBarForm::FormShow() {
 }
 
 bool TLvTerminalToolBarForm::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate)
-        Guarded(this, [this] { FormActivate(); });
+    if (event->type() == QEvent::WindowDeactivate) {
+        FLostToOwnDialog = FOwnDialogs > 0;
+    } else if (event->type() == QEvent::WindowActivate) {
+        // Back from its own dialog with the pointer still over the save button, the
+        // window would open the save dialog again and again.
+        if (FLostToOwnDialog)
+            FLostToOwnDialog = false;
+        else
+            Guarded(this, [this] { FormActivate(); });
+    }
     return TOrlenzaForm::event(event);
 }
 

@@ -162,4 +162,8 @@ private:
     // button, which the activation already handled.
     bool FSwallowSaveClick = false;
     bool FShownBefore = false;
+    // Dialogs of this window now open, and whether the window last lost the activation
+    // to one of them: the activation it gets back when the dialog closes is no user's.
+    int FOwnDialogs = 0;
+    bool FLostToOwnDialog = false;
 };

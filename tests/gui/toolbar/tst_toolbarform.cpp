@@ -362,6 +362,51 @@ private slots:
         }
     }
 
+    void windowComingBackFromItsOwnDialogDoesNotClickAgain() {
+        // The pointer rests over the save button while the user answers a dialog with
+        // the keyboard; closing the dialog hands the activation back to the strip.
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        const QPoint global = form->mapToGlobal(Child<QWidget>("sbtnSave")->geometry().center());
+        form->SetCursorPosition([global] { return global; });
+        auto activation = [this](QEvent::Type type) {
+            QEvent event(type);
+            QApplication::sendEvent(form, &event);
+        };
+        // A modal dialog takes the activation while it is open.
+        auto modal = [&](std::optional<std::string> answer) {
+            return [&activation, answer](QWidget*) {
+                activation(QEvent::WindowDeactivate);
+                return answer;
+            };
+        };
+        form->SetSaveDialog([&, dialog = modal(std::nullopt)](QWidget* parent) {
+            ++saveDialogs;
+            return dialog(parent);
+        });
+        form->SetPrinterDialog(modal(std::nullopt));
+        const struct {
+            const char* name;
+            std::function<void()> openDialog;
+            int dialogs;
+        } rows[] = {
+            {"save dialog opened by the activation", [&] { activation(QEvent::WindowActivate); }, 1},
+            {"save dialog opened by a click", [&] { form->sbtnSaveClick(); }, 1},
+            {"printer dialog", [&] { form->sbtnPrinterClick(); }, 0},
+        };
+        for (const auto& row : rows) {
+            saveDialogs = 0;
+            row.openDialog();
+            activation(QEvent::WindowActivate); // the dialog has closed
+            QVERIFY2(saveDialogs == row.dialogs, row.name);
+            // A later activation by the user still counts.
+            activation(QEvent::WindowDeactivate);
+            activation(QEvent::WindowActivate);
+            QVERIFY2(saveDialogs == row.dialogs + 1, row.name);
+            activation(QEvent::WindowDeactivate);
+        }
+    }
+
     void saveDialogIsTitledAndReturnsTheChosenFile() {
         const QString path = QDir::tempPath() + QStringLiteral("/lv-capture-") +
                              QString::fromStdString(name) + QStringLiteral(".log");
