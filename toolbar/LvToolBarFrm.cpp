@@ -19,6 +19,7 @@
 #include <QPrinter>
 #include <QPropertyAnimation>
 #include <QPushButton>
+#include <QScreen>
 #include <QSequentialAnimationGroup>
 #include <QSignalBlocker>
 #include <QStyleOptionToolButton>
@@ -63,6 +64,36 @@ QPixmap BlankIcon(int ASize) {
     QPixmap pixmap(ASize, ASize);
     pixmap.fill(Qt::transparent);
     return pixmap;
+}
+
+// The window system reports the console in its own pixels, while Qt places windows in
+// units of devicePixelRatio pixels on a scaled desktop. Each screen's top-left corner is
+// the same point in both.
+lvplatform::WINDOWPLACEMENT InWindowUnits(const lvplatform::WINDOWPLACEMENT& APlacement) {
+    const QPoint corner(APlacement.rcNormalPosition.left, APlacement.rcNormalPosition.top);
+    const QScreen* screen = nullptr;
+    for (const QScreen* candidate : QGuiApplication::screens()) {
+        const QRect pixels(candidate->geometry().topLeft(),
+                           candidate->geometry().size() * candidate->devicePixelRatio());
+        if (pixels.contains(corner)) {
+            screen = candidate;
+            break;
+        }
+    }
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen || screen->devicePixelRatio() == 1.0)
+        return APlacement;
+    const qreal ratio = screen->devicePixelRatio();
+    const QPoint origin = screen->geometry().topLeft();
+    auto x = [&](std::int32_t v) { return origin.x() + qRound((v - origin.x()) / ratio); };
+    auto y = [&](std::int32_t v) { return origin.y() + qRound((v - origin.y()) / ratio); };
+    lvplatform::WINDOWPLACEMENT p = APlacement;
+    p.rcNormalPosition = {x(p.rcNormalPosition.left), y(p.rcNormalPosition.top),
+                          x(p.rcNormalPosition.right), y(p.rcNormalPosition.bottom)};
+    p.ptMaxPosition = {x(p.ptMaxPosition.x), y(p.ptMaxPosition.y)};
+    p.ptMinPosition = {x(p.ptMinPosition.x), y(p.ptMinPosition.y)};
+    return p;
 }
 
 } // namespace
@@ -374,7 +405,7 @@ void TLvTerminalToolBarForm::closeEvent(QCloseEvent* event) {
 
 void TLvTerminalToolBarForm::DockToConsole(const lvplatform::WINDOWPLACEMENT& APlacement) {
     fTopOffset = 0;
-    const TToolbarDock dock = ToolbarDockFor(APlacement, frameGeometry().height(), width(),
+    const TToolbarDock dock = ToolbarDockFor(InWindowUnits(APlacement), frameGeometry().height(), width(),
                                              GetBorderWidth(), FLeftOffset, fTopOffset);
     if (!dock.visible) {
         if (isVisible())

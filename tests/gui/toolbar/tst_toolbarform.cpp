@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSequentialAnimationGroup>
 #include <QTimer>
 #include <QtTest>
@@ -334,6 +335,31 @@ private slots:
         QVERIFY(form->isVisible());
         QCOMPARE(form->pos(), QPoint(300, 372));
         form->removeEventFilter(&counter);
+    }
+
+    void dockingTurnsTheConsolesPixelsIntoWindowUnits() {
+        // The window system reports the console in its own pixels; on a scaled desktop Qt
+        // places windows in units of several pixels.
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const qreal ratio = screen->devicePixelRatio();
+        if (ratio == 1.0)
+            QSKIP("needs a scaled screen (QT_SCALE_FACTOR)");
+        const QPoint origin = screen->geometry().topLeft();
+        auto units = [&](int x, int y) {
+            return QPoint(origin.x() + qRound((x - origin.x()) / ratio),
+                          origin.y() + qRound((y - origin.y()) / ratio));
+        };
+        lvplatform::WINDOWPLACEMENT p{};
+        p.length = sizeof p;
+        p.showCmd = lvplatform::SW_SHOWNORMAL;
+        p.rcNormalPosition = {200, 300, 600, 500};
+        form->DockToConsole(p);
+        QCOMPARE(form->pos(), units(200, 300) - QPoint(0, 28));
+        // Centred over a maximised console: half its width in window units.
+        p.flags = lvplatform::WPF_RESTORETOMAXIMIZED;
+        p.ptMaxPosition = {0, 100};
+        form->DockToConsole(p);
+        QCOMPARE(form->pos(), units(0, 100) + QPoint(qRound(400 / ratio) / 2 - 516 / 2, -28));
     }
 
     void activationOverTheSaveButtonClicksItOnce() {
