@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace lvplatform {
@@ -89,8 +90,11 @@ public:
         Followed& f = FFollowed[w];
         if (!ReadPlacement(w, f)) {
             FFollowed.erase(w);
+            if (FKept.erase(w))
+                FListDirty = true;
             return false;
         }
+        FKept.insert(w);
         placement = f.placement;
         return true;
     }
@@ -214,6 +218,7 @@ private:
         case XCB_DESTROY_NOTIFY: {
             auto* d = reinterpret_cast<const xcb_destroy_notify_event_t*>(ev);
             FFollowed.erase(d->window);
+            FKept.erase(d->window);
             for (auto& [client, f] : FFollowed)
                 if (f.frame == d->window) {
                     f.frame = 0;
@@ -261,6 +266,12 @@ private:
                     FEntries.push_back(std::move(e));
                 }
             }
+            // A window manager drops a hidden (withdrawn) window from its list; a followed
+            // window is still found by its title until it is destroyed, so its placement
+            // can say it is hidden.
+            for (auto& [w, e] : old)
+                if (FKept.count(w))
+                    FEntries.push_back(std::move(e));
             FTitlesDirty = true;
         }
         if (FTitlesDirty) {
@@ -442,6 +453,7 @@ private:
     bool FTitlesDirty = false;
     bool FFallback = false; // listing the root's children (no _NET_CLIENT_LIST)
     std::unordered_map<xcb_window_t, Followed> FFollowed;
+    std::unordered_set<xcb_window_t> FKept; // windows whose placement was read, until destroyed
     std::chrono::steady_clock::time_point FLastSocketPoll{};
 };
 

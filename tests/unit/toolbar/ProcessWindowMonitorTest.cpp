@@ -310,6 +310,21 @@ TEST_F(ConsoleMonitorTest, PlacementIsTheOuterFrameAndFollowsMovesMinimiseAndMax
     })) << "showCmd "
         << last.showCmd;
 
+    // Hidden is not gone: the window manager drops a hidden window from its list, but
+    // its placement still says it is hidden, so the toolbar can hide with it.
+    desktop.Hide(w);
+    EXPECT_TRUE(WaitFor([&] {
+        monitor->GetConsoleInfo(1);
+        return last.showCmd == lvplatform::SW_HIDE;
+    })) << "showCmd "
+        << last.showCmd;
+    desktop.Restore(w);
+    EXPECT_TRUE(WaitFor([&] {
+        monitor->GetConsoleInfo(1);
+        return last.showCmd == SW_SHOWNORMAL;
+    })) << "showCmd "
+        << last.showCmd;
+
     desktop.Maximise(w, true);
     EXPECT_TRUE(WaitFor([&] {
         monitor->GetConsoleInfo(1);

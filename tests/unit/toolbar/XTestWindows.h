@@ -131,6 +131,19 @@ public:
         Sync();
     }
 
+    // Withdraws the window (hides it without minimising), as ICCCM asks a client to.
+    void Hide(xcb_window_t w) {
+        xcb_unmap_window(FConnection, w);
+        xcb_unmap_notify_event_t ev{};
+        ev.response_type = XCB_UNMAP_NOTIFY;
+        ev.event = Root();
+        ev.window = w;
+        xcb_send_event(FConnection, 0, Root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&ev));
+        Sync();
+    }
+
     void Maximise(xcb_window_t w, bool on) {
         SendToRoot(w, FNetWmState,
                    {on ? 1u : 0u, Atom("_NET_WM_STATE_MAXIMIZED_VERT"),
