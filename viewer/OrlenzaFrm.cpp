@@ -33,6 +33,7 @@
 #include <QToolButton>
 #include <QVariantAnimation>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <cmath>
 #include <cstdlib>
@@ -297,6 +298,10 @@ void TLumivaneViewerForm::CreateComponents() {
             [this] { Guarded(this, [this] { ttImageStateTimer(); }); });
     connect(FDetailTimer, &QTimer::timeout, this,
             [this] { Guarded(this, [this] { EnsureDetail(); }); });
+    // Activation is delivered before the application reports the new focus window, so
+    // this still tells where the focus came from when FormActivate runs.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this,
+            [this](QWindow* AWindow) { FFocusOnOwnWindow = IsOwnWindow(AWindow); });
     edImageId->installEventFilter(this);
     tabImage->installEventFilter(this);
     tabForImage->installEventFilter(this);
@@ -349,8 +354,21 @@ void TLumivaneViewerForm::FormActivate() {
     state.setFlag(Qt::WindowMinimized, false);
     if (state != windowState())
         setWindowState(state);
-    if (!StartupSearchText.empty())
+    // Focus coming back from a window this one opened (its error report, the print dialog)
+    // is no return to the window: searching again would raise a failed search's report
+    // anew on every dismissal, and take the user off the page just printed.
+    if (!StartupSearchText.empty() && !FFocusOnOwnWindow)
         NewImage(StartupSearchText);
+}
+
+bool TLumivaneViewerForm::IsOwnWindow(const QWindow* AWindow) const {
+    const QWindow* own = windowHandle();
+    if (!own || !AWindow || AWindow == own)
+        return false;
+    for (const QWindow* w = AWindow->transientParent(); w; w = w->transientParent())
+        if (w == own)
+            return true;
+    return false;
 }
 
 void TLumivaneViewerForm::closeEvent(QCloseEvent* event) {

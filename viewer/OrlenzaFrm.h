@@ -32,6 +32,7 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 class QVariantAnimation;
+class QWindow;
 class TActivityIndicator;
 class TAlignLayout;
 class TCircleShape;
@@ -81,6 +82,9 @@ private:
 
     // Handlers; each is a boundary where errors are reported.
     void FormActivate();
+    // A window opened over this one (dialog, error report): its transient parent chain
+    // leads here.
+    bool IsOwnWindow(const QWindow* AWindow) const;
     void cbxImageListChange();
     void btnFormClick();
     void edImageIdKeyUp(int AKey);
@@ -176,6 +180,8 @@ private:
     std::vector<TLumivaneImage> FImages;
     QDateTime FLastKeyPress; // invalid until a key is released: counts as long ago
     bool FShown = false;
+    // The application's focus window is one this window opened.
+    bool FFocusOnOwnWindow = false;
     float FDefaultImageListWidth = 0;
     TNotifyEvent FStateEvent;
     TPrintSetup FPrintSetup;

@@ -13,6 +13,7 @@
 
 #include <QAbstractAnimation>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -450,6 +451,57 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(List()->count(), 3, 3000);
         QCOMPARE(FForm->ImageId(), 1);
         QVERIFY(!(FForm->windowState() & Qt::WindowMaximized));
+    }
+
+    // Coming back from a window this one opened (its error report, a dialog) is no return
+    // to the window: searching the start-up text again would raise the same error report
+    // without end, or throw away the page the user was on.
+    void returnFromOwnWindowDoesNotSearchAgain() {
+        auto visibleReports = [] {
+            int n = 0;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                n += w->objectName() == "errorReport" && w->isVisible();
+            return n;
+        };
+        auto activate = [](QWidget* AWindow) {
+            AWindow->activateWindow();
+            QTRY_VERIFY_WITH_TIMEOUT(AWindow->isActiveWindow(), 3000);
+        };
+        // A start-up text the folder search refuses: one report, not one per dismissal.
+        StartupSearchText = "1234/678";
+        FForm->ShowForm();
+        QTRY_COMPARE_WITH_TIMEOUT(visibleReports(), 1, 3000);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "errorReport" && w->isVisible()) {
+                activate(w);
+                w->close();
+            }
+        activate(FForm.get());
+        QCOMPARE(visibleReports(), 0);
+
+        // On the second page, a dialog of the window comes and goes: still the second page.
+        StartupSearchText = "12345678";
+        FForm->NewImage("12345678");
+        Child<QToolButton>("btnNext")->click();
+        QCOMPARE(FForm->ImageId(), 2);
+        TakeStates();
+        {
+            QDialog dialog(FForm.get());
+            dialog.show();
+            activate(&dialog);
+            dialog.accept();
+        }
+        activate(FForm.get());
+        QCOMPARE(FForm->ImageId(), 2);
+        QVERIFY(TakeStates().empty());
+
+        // Coming back from another window searches the start-up text again.
+        QWidget other;
+        other.show();
+        activate(&other);
+        activate(FForm.get());
+        QCOMPARE(FForm->ImageId(), 1);
+        QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
     }
 
     void longPathWidensListOnceAndNeverNarrows() {
