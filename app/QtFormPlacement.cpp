@@ -126,8 +126,13 @@ void TQtPlacementWindow::SetSize(int AWidth, int AHeight) {
     const QSize frame = FWindow->frameGeometry().size() - FWindow->geometry().size();
     FWindow->resize(std::max(1, AWidth - frame.width()), std::max(1, AHeight - frame.height()));
     if (!FWindow->isVisible() || !FrameKnown(FWindow)) {
-        if (auto* pending =
-                FWindow->findChild<TDeferredOuterSize*>(QString(), Qt::FindDirectChildrenOnly))
+        // The helper has no meta-object of its own, so findChild would take any child
+        // for it; look for it by its real type.
+        TDeferredOuterSize* pending = nullptr;
+        for (QObject* child : FWindow->children())
+            if ((pending = dynamic_cast<TDeferredOuterSize*>(child)))
+                break;
+        if (pending)
             pending->SetOuter({AWidth, AHeight});
         else
             new TDeferredOuterSize(FWindow, {AWidth, AHeight});

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -89,10 +90,13 @@ private slots:
             saved = w.frameGeometry();
             SaveFormPosition(&w, "fresh", nullptr);
         }
-        // As at creation: hidden, designed at 0,0, frame not known yet.
+        // As at creation: hidden, designed at 0,0, frame not known yet, and holding its
+        // controls, as a real window does.
         QWidget w;
         w.setObjectName("LumivaneViewerForm");
         w.resize(200, 150);
+        new QTimer(&w);
+        new QWidget(&w);
         int defaults = 0;
         LoadFormPosition(
             &w, "fresh", [&](const IPositionTrackerPtr&) { ++defaults; }, nullptr);
