@@ -493,9 +493,22 @@ void TLumivaneViewerForm::NewImage(const std::string& ASearchText) {
     SelectImage(1);
 }
 
+void TLumivaneViewerForm::ShowForm() {
+    RestoreFromMinimized();
+    TOrlenzaForm::ShowForm();
+}
+
+void TLumivaneViewerForm::RestoreFromMinimized() {
+    // The toolkit counts a minimised window as visible; the user does not see it.
+    if (isVisible() && (windowState() & Qt::WindowMinimized))
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+}
+
 void TLumivaneViewerForm::EnsureShown() {
-    if (isVisible())
+    if (isVisible()) {
+        RestoreFromMinimized();
         return;
+    }
     if (!FShown) {
         FShown = true;
         ShowForm();

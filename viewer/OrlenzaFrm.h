@@ -55,6 +55,8 @@ public:
     // TOrlenzaForm
     void SetSearchText(const std::string& ASearchText) override;
     void NewImage(const std::string& ASearchText) override;
+    // IOrlenzaForm: also brings a minimised window back (the host's open, a search).
+    void ShowForm() override;
 
     // Installed as the view controller's OnCloseImageAndHide (the host's hide request).
     void CloseImageAndHide(void* Sender);
@@ -107,6 +109,7 @@ private:
 
     // Behaviour
     void EnsureShown();
+    void RestoreFromMinimized();
     void ClearImage();
     void LoadImageList(const std::string& ASearchText);
     void SelectImage(int AImageId);

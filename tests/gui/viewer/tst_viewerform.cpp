@@ -35,6 +35,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -432,6 +433,28 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(FForm->isVisible(), 3000);
         QVERIFY(Image()->IsBitmapEmpty());
         QCOMPARE(List()->count(), 3);
+    }
+
+    // A minimised window is visible to the toolkit but not to the user: a search and the
+    // host's open both bring it back.
+    void minimisedWindowComesBackForSearchAndOpen() {
+        FForm->NewImage("12345678");
+        QTRY_VERIFY_WITH_TIMEOUT(FForm->isActiveWindow(), 3000);
+        const struct {
+            const char* Name;
+            std::function<void()> Ask;
+        } requests[] = {
+            {"search", [this] { FForm->NewImage("12345679"); }},
+            {"host open", [this] { FBlock->At(lvcontrol::kCommandState) = vcOpen; }},
+        };
+        for (const auto& request : requests) {
+            FForm->showMinimized();
+            QTRY_VERIFY_WITH_TIMEOUT(FForm->windowState() & Qt::WindowMinimized, 3000);
+            request.Ask();
+            QTRY_VERIFY2_WITH_TIMEOUT(!(FForm->windowState() & Qt::WindowMinimized),
+                                      request.Name, 3000);
+            QVERIFY2(FForm->isVisible(), request.Name);
+        }
     }
 
     void userCloseWritesUnknownAndHides() {
