@@ -9,6 +9,8 @@
 #include "app/Orlenza.CustomController.h"
 #include "app/Orlenza.Form.h"
 #include "app/Orlenza.FormCommon.h"
+#include "controlfile/Trace.h"
+#include "platform/EndRequests.h"
 #include "toolbar/LvToolBarFrm.h"
 #include "toolbar/Orlenza.ToolBarController.h"
 #include "toolbar/ProcessWindowMonitor.h"
@@ -18,6 +20,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdio>
@@ -66,7 +69,8 @@ void ReportStartupFailure(const std::exception_ptr& error) {
 } // namespace
 
 int main(int argc, char** argv) {
-    SetProgramArguments(std::vector<std::string>(argv, argv + argc));
+    const std::vector<std::string> arguments(argv, argv + argc);
+    SetProgramArguments(arguments);
 
     // Unit initialisation: the view controller's initializer is installed and the toolbar
     // controller exists before any window.
@@ -77,10 +81,13 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
+    // Only the program's name goes to Qt: every word of the command line belongs to the
+    // host, and a search text such as "-reverse" must neither be taken away nor change Qt.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 
-    const TCommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv, argv + argc));
+    const TCommandLine commandLine = ParseCommandLine(arguments);
     StartupSearchText = commandLine.StartupSearchText;
     StartMaximized = commandLine.StartMaximized;
 
@@ -88,6 +95,21 @@ int main(int argc, char** argv) {
     std::unique_ptr<TLumivaneViewerForm> viewer;
     MainWindowCloseWatcher closeWatcher;
     int status = 0;
+
+    // Ended from outside (kill, Ctrl+C, the session closing): close the main window as
+    // vcClose does, so the block still receives vsClosed last.
+    std::unique_ptr<QSocketNotifier> endRequests;
+    if (const int fd = lvplatform::WatchEndRequests(); fd >= 0) {
+        endRequests = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(endRequests.get(), &QSocketNotifier::activated, [&] {
+            lvtrace::Line("end requested by signal " +
+                          std::to_string(lvplatform::TakeEndRequest()));
+            if (toolbar)
+                toolbar->close();
+            else
+                QCoreApplication::exit(status);
+        });
+    }
 
     // Windows are created once the event loop runs, toolbar first (it is the main window).
     QTimer::singleShot(0, [&] {

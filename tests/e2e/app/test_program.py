@@ -2,6 +2,7 @@
 test runner provides (Xvfb with openbox). The test plays the host."""
 import os
 import random
+import signal
 import re
 import subprocess
 import sys
@@ -16,6 +17,11 @@ BIN = os.environ.get("LV_BIN_DIR", os.path.join(os.path.dirname(__file__), "../.
 VIEWER = os.path.join(BIN, "lumivane-viewer")
 
 
+def _default_end_signals():
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(sig, signal.SIG_DFL)
+
+
 class Viewer:
     """One viewer process with the trace on; its stderr lines are collected."""
 
@@ -23,8 +29,9 @@ class Viewer:
         e = dict(os.environ, LUMIVANE_TRACE="1")
         e.pop("QT_QPA_PLATFORM", None)
         e.update(env or {})
+        # The end signals as a terminal would deliver them, whatever the test runner ignores.
         self.proc = subprocess.Popen([VIEWER, *args], stderr=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                     env=e, text=True)
+                                     env=e, text=True, preexec_fn=_default_end_signals)
         self.lines = []
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
@@ -184,6 +191,9 @@ class ProgramTest(unittest.TestCase):
             (("ABC123", "fullscreen", "max"), True, True),
             (("SCREEN", "max"), False, False),
             ((), False, False),
+            # Every word belongs to the host: a search text that looks like a toolkit
+            # option is still the search text, and the words after it still count.
+            (("-reverse", "screen", "max"), True, True),
         ]
         for args, shown, maximised in cases:
             with self.subTest(args=args):
@@ -199,6 +209,22 @@ class ProgramTest(unittest.TestCase):
                     self.assertEqual(visible_windows("^Lumivane Viewer$"), [])
                 self.block.send("terminate")
                 self.assertEqual(v.wait_exit(), 0)
+
+    def test_end_signals_close_like_terminate(self):
+        # Someone ending the viewer from outside (kill, Ctrl+C, a closed session) still
+        # gets the orderly end: vsClosed is the last value in the block.
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                v = self.start("ABC123")
+                self.ready(v)
+                self.assertTrue(wait_for(lambda: visible_windows("^Lumivane Viewer$"), 5))
+                v.proc.send_signal(sig)
+                self.assertEqual(v.wait_exit(), 0, v.lines)
+                v._reader.join(timeout=2)
+                states = [l for l in v.trace() if l.startswith("view state")]
+                self.assertEqual(states[-2:], ["view state vsUnknown", "view state vsClosed"],
+                                 v.lines)
+                self.assertEqual(self.block.state, "vsClosed")
 
     def test_command_storm_loses_nothing(self):
         v = self.start()
