@@ -525,9 +525,12 @@ void TLumivaneViewerForm::ClearImage() {
 }
 
 void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
-    // An empty text searches what the box holds.
-    if (!ASearchText.empty())
+    // An empty text searches what the box holds. A text from elsewhere has passed the
+    // length check, so the Form button must not stay off from a shorter text typed before.
+    if (!ASearchText.empty()) {
         edImageId->setText(Q(ASearchText));
+        btnForm->setEnabled(ViewController->SearchTextIsValidForSearch(ASearchText));
+    }
     ClearImage();
     ViewController->ChangeViewState(vsIdle);
     FImages = ViewController->ImagesFor(edImageId->text().toStdString());

@@ -416,6 +416,17 @@ private slots:
         QTest::keyClick(box, Qt::Key_Enter);
         QCOMPARE(List()->count(), 3);
         QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
+        // A search from elsewhere puts its identifier into the box: the button follows it,
+        // not the short text typed before.
+        box->clear();
+        QTest::keyClicks(box, "12");
+        QVERIFY(!form->isEnabled());
+        FForm->NewImage("12345679");
+        QCOMPARE(box->text(), QStringLiteral("12345679"));
+        QVERIFY(form->isEnabled());
+        TakeStates();
+        form->click();
+        QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
     }
 
     void hostHideEmptiesBitmapKeepsListAndOpenShowsAgain() {
