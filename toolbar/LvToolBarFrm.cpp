@@ -28,6 +28,7 @@
 #include <QUrl>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -596,10 +597,20 @@ void TLvTerminalToolBarForm::ClickSaveIfUnderMouse() {
 }
 
 bool TLvTerminalToolBarForm::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == edImageId && event->type() == QEvent::KeyRelease) {
+    if (watched == edImageId &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (!key->isAutoRepeat())
-            Guarded(this, [this, code = key->key()] { edImageIdKeyUp(code); });
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (event->type() == QEvent::KeyPress) {
+            if (enter)
+                FEnterPressedInEdit = true;
+        } else if (!key->isAutoRepeat()) {
+            // An Enter whose press closed a dialog is released here once the box has the
+            // focus back; only an Enter pressed in the box asks for a search.
+            const bool ours = !enter || std::exchange(FEnterPressedInEdit, false);
+            if (ours)
+                Guarded(this, [this, code = key->key()] { edImageIdKeyUp(code); });
+        }
     }
     return TOrlenzaForm::eventFilter(watched, event);
 }

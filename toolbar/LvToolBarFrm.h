@@ -166,4 +166,6 @@ private:
     // to one of them: the activation it gets back when the dialog closes is no user's.
     int FOwnDialogs = 0;
     bool FLostToOwnDialog = false;
+    // Whether the Enter now held down was pressed in edImageId.
+    bool FEnterPressedInEdit = false;
 };

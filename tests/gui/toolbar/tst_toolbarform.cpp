@@ -288,6 +288,13 @@ private slots:
         QCOMPARE(viewer->images, std::vector<std::string>{"12345678"});
         button->click();
         QCOMPARE(viewer->images.size(), std::size_t(2));
+
+        // Enter pressed in a dialog closes it; its release then lands in the box, which
+        // has the focus again. That Enter was the dialog's, not a search.
+        QTest::keyRelease(edit, Qt::Key_Return);
+        QCOMPARE(viewer->images.size(), std::size_t(2));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(viewer->images.size(), std::size_t(3));
     }
 
     void indicatorIsGreenOnlyWithAPattern() {
