@@ -357,8 +357,10 @@ void TLumivaneViewerForm::FormActivate() {
     // Focus coming back from a window this one opened (its error report, the print dialog)
     // is no return to the window: searching again would raise a failed search's report
     // anew on every dismissal, and take the user off the page just printed.
+    // With a start-up text a return searches again, for the identifier last searched: the
+    // start-up text until the user searches another one, which it must not replace.
     if (!StartupSearchText.empty() && !FFocusOnOwnWindow)
-        NewImage(StartupSearchText);
+        NewImage(FLastSearchText.empty() ? StartupSearchText : FLastSearchText);
 }
 
 bool TLumivaneViewerForm::IsOwnWindow(const QWindow* AWindow) const {
@@ -487,6 +489,7 @@ TLumivaneImage TLumivaneViewerForm::SelectedImage() const {
 void TLumivaneViewerForm::NewImage(const std::string& ASearchText) {
     if (!ViewController->SearchTextIsValidForSearch(ASearchText))
         return;
+    FLastSearchText = ASearchText;
     ClearImage();
     EnsureShown();
     LoadImageList(ASearchText);

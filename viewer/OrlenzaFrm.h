@@ -183,6 +183,8 @@ private:
     std::vector<TLumivaneImage> FImages;
     QDateTime FLastKeyPress; // invalid until a key is released: counts as long ago
     bool FShown = false;
+    // The identifier of the last search; what a return to the window searches again.
+    std::string FLastSearchText;
     // The application's focus window is one this window opened.
     bool FFocusOnOwnWindow = false;
     float FDefaultImageListWidth = 0;

@@ -485,6 +485,38 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(List()->count(), 3, 3000);
         QCOMPARE(FForm->ImageId(), 1);
         QVERIFY(!(FForm->windowState() & Qt::WindowMaximized));
+
+        // Another identifier searched since (the toolbar's or the box's) is what a return
+        // to the window searches again; the start-up text must not replace it.
+        const QString other = FScans + "1234/12345679~1.png";
+        QWidget elsewhere;
+        elsewhere.show();
+        auto returnToWindow = [&] {
+            elsewhere.activateWindow();
+            QTRY_VERIFY_WITH_TIMEOUT(elsewhere.isActiveWindow(), 3000);
+            FForm->activateWindow();
+            QTRY_VERIFY_WITH_TIMEOUT(FForm->isActiveWindow(), 3000);
+        };
+        FForm->NewImage("12345679");
+        returnToWindow();
+        QCOMPARE(List()->count(), 1);
+        QCOMPARE(List()->itemText(0), other);
+        // Hidden by the host, then a search from the toolbar shows it for that identifier.
+        FBlock->At(lvcontrol::kCommandState) = vcHide;
+        QTRY_VERIFY_WITH_TIMEOUT(!FForm->isVisible(), 3000);
+        elsewhere.activateWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(elsewhere.isActiveWindow(), 3000);
+        FForm->NewImage("12345679");
+        QTRY_VERIFY_WITH_TIMEOUT(FForm->isActiveWindow(), 3000);
+        QCOMPARE(List()->count(), 1);
+        QCOMPARE(List()->itemText(0), other);
+        QVERIFY(!Image()->IsBitmapEmpty());
+        // Searching the start-up text again makes it the one a return searches.
+        FForm->NewImage("12345678");
+        TakeStates();
+        returnToWindow();
+        QCOMPARE(List()->count(), 3);
+        QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
     }
 
     // Coming back from a window this one opened (its error report, a dialog) is no return
