@@ -406,8 +406,8 @@ void TLvTerminalToolBarForm::closeEvent(QCloseEvent* event) {
 
 void TLvTerminalToolBarForm::DockToConsole(const lvplatform::WINDOWPLACEMENT& APlacement) {
     fTopOffset = 0;
-    const TToolbarDock dock = ToolbarDockFor(InWindowUnits(APlacement), frameGeometry().height(), width(),
-                                             GetBorderWidth(), FLeftOffset, fTopOffset);
+    const TToolbarDock dock = ToolbarDockFor(InWindowUnits(APlacement), frameGeometry().height(),
+                                             width(), GetBorderWidth(), FLeftOffset, fTopOffset);
     if (!dock.visible) {
         if (isVisible())
             hide();

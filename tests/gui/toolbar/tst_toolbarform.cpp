@@ -423,7 +423,8 @@ private slots:
             std::function<void()> openDialog;
             int dialogs;
         } rows[] = {
-            {"save dialog opened by the activation", [&] { activation(QEvent::WindowActivate); }, 1},
+            {"save dialog opened by the activation", [&] { activation(QEvent::WindowActivate); },
+             1},
             {"save dialog opened by a click", [&] { form->sbtnSaveClick(); }, 1},
             {"printer dialog", [&] { form->sbtnPrinterClick(); }, 0},
         };
