@@ -535,7 +535,9 @@ void TPositionTracker::ApplyToForm(IPlacementWindow& AForm,
     }
     if (AOnCustomProperties)
         AOnCustomProperties(shared_from_this());
-    AForm.SetWindowState(FScreenMode);
+    // This program never saves a minimised state; one read from a file written elsewhere
+    // would keep the window out of sight whenever it is shown.
+    AForm.SetWindowState(FScreenMode == wsMinimized ? wsNormal : FScreenMode);
     AForm.SetFullScreen(FFullScreen);
 }
 

@@ -476,6 +476,16 @@ TEST_F(Placement, MinimisedWindowComesBackNormal) {
     EXPECT_EQ(w.state_, wsNormal);
     EXPECT_TRUE(w.fullScreen_);
     EXPECT_EQ(w.Left(), 100);
+
+    // A file that says minimised (written by hand or by another program) must not bring
+    // the window back minimised: it would stay out of sight when it is shown.
+    std::ofstream(File(), std::ios::binary | std::ios::trunc)
+        << R"({"monitor":0,"monitorCount":1,"position":[[100,100],100,100],)"
+        << R"("screenMode":"wsMinimized"})";
+    TestWindow fromFile(0, 0, 600, 568);
+    TPositionTracker::LoadFormPosition(fromFile, "conn", Env(1), nullptr, nullptr);
+    EXPECT_EQ(fromFile.Left(), 100);
+    EXPECT_EQ(fromFile.state_, wsNormal);
 }
 
 TEST_F(Placement, CustomPropertiesSurviveSaveAndLoad) {
