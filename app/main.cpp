@@ -102,8 +102,10 @@ int main(int argc, char** argv) {
     if (const int fd = lvplatform::WatchEndRequests(); fd >= 0) {
         endRequests = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         QObject::connect(endRequests.get(), &QSocketNotifier::activated, [&] {
-            lvtrace::Line("end requested by signal " +
-                          std::to_string(lvplatform::TakeEndRequest()));
+            const int request = lvplatform::TakeEndRequest();
+            if (request == 0)
+                return;
+            lvtrace::Line("end requested by signal " + std::to_string(request));
             if (toolbar)
                 toolbar->close();
             else
