@@ -23,7 +23,8 @@ const char* kSendUsage =
     "Send open after setting the search text (lumivane-host set NAME --search TEXT).\n"
     "\n"
     "  --wait MS   wait up to MS milliseconds for the viewer to take the command (the byte\n"
-    "              changes, normally to vcHandled); exit status 1 when it does not\n";
+    "              changes, normally to vcHandled; for handled itself, the viewer\n"
+    "              heartbeat moves); exit status 1 when it does not\n";
 
 int RunSend(const Args& args) {
     if (WantsHelp(args)) {
@@ -45,7 +46,10 @@ int RunSend(const Args& args) {
         return 2;
     }
     const TImageViewerCommand command = ParseCommand(positional[1]);
+    // Line by line, so a script reading the pipe sees "sent" while the wait still runs.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     HostBlock block = HostBlock::Open(positional[0]);
+    const std::uint8_t beatAtSend = block.Byte(kViewerHeartBeat);
     block.SetCommand(command);
     std::printf("sent %s\n", Named(command).c_str());
     if (waitMs < 0)
@@ -53,7 +57,10 @@ int RunSend(const Args& args) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
         auto now = static_cast<TImageViewerCommand>(block.Byte(kCommandState));
-        if (now != command) {
+        // vcHandled is what every poll leaves, so taking it changes no byte; the viewer's
+        // heartbeat, written in the poll that takes the command, shows that it was polled.
+        const bool polled = command == vcHandled && block.Byte(kViewerHeartBeat) != beatAtSend;
+        if (now != command || polled) {
             std::printf("taken: %s\n", Named(now).c_str());
             return 0;
         }

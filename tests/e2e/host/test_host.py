@@ -166,6 +166,14 @@ class HostTest(unittest.TestCase):
         r = run("send", self.name, "hide", "--wait", "5000")
         self.assertIn("taken: vcHandled (4)", r.stdout)
         viewer.expect("took vcHide (3)")
+        # vcHandled over vcHandled leaves the byte as it was: the viewer's poll shows in
+        # its heartbeat, which it writes in the same poll that takes the command.
+        send = Proc(HOST, "send", self.name, "handled", "--wait", "5000")
+        send.expect("sent vcHandled (4)")
+        viewer.step("heartbeat=77")
+        viewer.step("take")
+        self.assertEqual(send.expect(lambda l: l.startswith("taken")), "taken: vcHandled (4)")
+        self.assertEqual(send.p.wait(timeout=TIMEOUT), 0)
         # Nobody takes this one.
         r = run("send", self.name, "open", "--wait", "300", check=False)
         self.assertEqual(r.returncode, 1)
