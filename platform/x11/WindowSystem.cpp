@@ -207,13 +207,11 @@ private:
             if (it != FFollowed.end())
                 FFollowed.erase(it);
             Invalidate(r->window);
-            if (FFallback)
-                FListDirty = true;
+            FListDirty = true;
             break;
         }
         case XCB_CREATE_NOTIFY:
-            if (FFallback)
-                FListDirty = true;
+            FListDirty = true;
             break;
         case XCB_DESTROY_NOTIFY: {
             auto* d = reinterpret_cast<const xcb_destroy_notify_event_t*>(ev);
@@ -287,24 +285,32 @@ private:
         std::vector<xcb_window_t> result;
         auto cookie =
             xcb_get_property(FConnection, 0, FRoot, FNetClientList, XCB_ATOM_WINDOW, 0, 1u << 20);
+        // The root's children: without an EWMH window manager these are the top-level
+        // windows; with one they still hold the hidden (withdrawn) windows, which it no
+        // longer lists, beside its frames.
+        auto treeCookie = xcb_query_tree(FConnection, FRoot);
         XcbPtr<xcb_get_property_reply_t> reply(
             xcb_get_property_reply(FConnection, cookie, nullptr));
+        XcbPtr<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(FConnection, treeCookie, nullptr));
+        std::vector<xcb_window_t> children;
+        if (tree) {
+            xcb_window_t* c = xcb_query_tree_children(tree.get());
+            children.assign(c, c + xcb_query_tree_children_length(tree.get()));
+        }
         if (reply && reply->type == XCB_ATOM_WINDOW && reply->format == 32) {
             FFallback = false;
             auto* data = static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
             const int n = xcb_get_property_value_length(reply.get()) / 4;
             result.assign(data, data + n);
+            // Listed windows first, so a shown window wins over a hidden one of its title.
+            const std::unordered_set<xcb_window_t> listed(result.begin(), result.end());
+            for (xcb_window_t w : children)
+                if (!listed.count(w))
+                    result.push_back(w);
             return result;
         }
-        // No EWMH window manager: the root's children are the top-level windows.
         FFallback = true;
-        XcbPtr<xcb_query_tree_reply_t> tree(
-            xcb_query_tree_reply(FConnection, xcb_query_tree(FConnection, FRoot), nullptr));
-        if (tree) {
-            xcb_window_t* children = xcb_query_tree_children(tree.get());
-            result.assign(children, children + xcb_query_tree_children_length(tree.get()));
-        }
-        return result;
+        return children;
     }
 
     void FetchStaleTitles() {

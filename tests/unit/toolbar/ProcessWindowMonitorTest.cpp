@@ -213,6 +213,25 @@ TEST_F(ConsoleMonitorTest, FormatWithoutConversionListsAllFiveHundredIds) {
     EXPECT_EQ(ids.back(), 500);
 }
 
+TEST_F(ConsoleMonitorTest, ConsoleHiddenAtTheScanIsFoundAndReportedHidden) {
+    // Hidden windows are found by their titles, as minimised ones are, though the window
+    // manager no longer lists them.
+    const xcb_window_t w = OpenConsole(prefix + "6");
+    desktop.Hide(w);
+    ASSERT_TRUE(WaitFor([&] { return !desktop.Managed(w); }));
+    auto monitor = Monitor();
+    EXPECT_TRUE(monitor->ConsoleRunning(6));
+    EXPECT_TRUE(WaitFor([&] {
+        monitor->GetConsoleInfo(6);
+        return reports > 0 && last.showCmd == lvplatform::SW_HIDE;
+    })) << "reports " << reports << " showCmd " << last.showCmd;
+    desktop.Restore(w);
+    EXPECT_TRUE(WaitFor([&] {
+        monitor->GetConsoleInfo(6);
+        return last.showCmd == SW_SHOWNORMAL;
+    })) << "showCmd " << last.showCmd;
+}
+
 TEST_F(ConsoleMonitorTest, WindowOpenedAfterTheScanIsOnlySeenAfterARescan) {
     auto monitor = Monitor();
     OpenConsole(prefix + "7");
