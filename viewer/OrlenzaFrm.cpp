@@ -489,10 +489,11 @@ TLumivaneImage TLumivaneViewerForm::SelectedImage() const {
 void TLumivaneViewerForm::NewImage(const std::string& ASearchText) {
     if (!ViewController->SearchTextIsValidForSearch(ASearchText))
         return;
-    FLastSearchText = ASearchText;
     ClearImage();
     EnsureShown();
     LoadImageList(ASearchText);
+    // Only a search that went through: a refused one is not searched again on a return.
+    FLastSearchText = ASearchText;
     SelectImage(1);
 }
 

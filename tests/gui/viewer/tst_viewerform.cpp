@@ -511,6 +511,19 @@ private slots:
         QCOMPARE(List()->count(), 1);
         QCOMPARE(List()->itemText(0), other);
         QVERIFY(!Image()->IsBitmapEmpty());
+        // A search the folder search refuses is reported once; a return searches the last
+        // identifier that could be searched, not the refused one again.
+        Child<QLineEdit>("edImageId")->setText("1234/678");
+        Child<QPushButton>("btnForm")->click();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "errorReport" && w->isVisible())
+                w->close();
+        returnToWindow();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY(!(w->objectName() == "errorReport" && w->isVisible()));
+        QCOMPARE(List()->count(), 1);
+        QCOMPARE(List()->itemText(0), other);
+        QVERIFY(!Image()->IsBitmapEmpty());
         // Searching the start-up text again makes it the one a return searches.
         FForm->NewImage("12345678");
         TakeStates();
