@@ -633,5 +633,9 @@ std::optional<std::string> TLvTerminalToolBarForm::RunPrinterDialog(QWidget* APa
     dialog.setObjectName(QStringLiteral("pdPassthroughPrinter"));
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
+    // Printing to a file names no printer; the host can pass nothing to it, and the one
+    // choice of the run must not be spent on it.
+    if (printer.outputFormat() != QPrinter::NativeFormat || printer.printerName().isEmpty())
+        return std::nullopt;
     return S(printer.printerName());
 }

@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPrinterInfo>
 #include <QPushButton>
 #include <QScreen>
 #include <QSequentialAnimationGroup>
@@ -456,6 +457,19 @@ private slots:
         const auto chosen = TLvTerminalToolBarForm::RunSaveDialog(form);
         QVERIFY(chosen);
         QCOMPARE(QString::fromStdString(*chosen), path);
+    }
+
+    void printingToAFileIsNoPassThroughPrinter() {
+        // Without a printer installed the print dialog offers only a file to print to;
+        // confirming it names no printer the host could pass print jobs to.
+        if (!QPrinterInfo::availablePrinterNames().isEmpty())
+            QSKIP("a printer is installed");
+        QTimer::singleShot(0, [] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            QMetaObject::invokeMethod(QApplication::activeModalWidget(), "accept",
+                                      Qt::DirectConnection);
+        });
+        QCOMPARE(TLvTerminalToolBarForm::RunPrinterDialog(form), std::optional<std::string>());
     }
 
     void badTitleFormatIsReportedOnce() {
