@@ -74,6 +74,9 @@ TLumivaneViewerForm::TLumivaneViewerForm(QWidget* parent) : TOrlenzaForm(parent)
 }
 
 TLumivaneViewerForm::~TLumivaneViewerForm() {
+    // The window handle goes away after this part of the object: a focus change then must
+    // not reach it.
+    disconnect(FFocusWatch);
     if (LumivaneViewerForm == this)
         LumivaneViewerForm = nullptr;
     // The controller outlives windows in tests; it must not call back into a dead one.
@@ -300,8 +303,8 @@ void TLumivaneViewerForm::CreateComponents() {
             [this] { Guarded(this, [this] { EnsureDetail(); }); });
     // Activation is delivered before the application reports the new focus window, so
     // this still tells where the focus came from when FormActivate runs.
-    connect(qApp, &QGuiApplication::focusWindowChanged, this,
-            [this](QWindow* AWindow) { FFocusOnOwnWindow = IsOwnWindow(AWindow); });
+    FFocusWatch = connect(qApp, &QGuiApplication::focusWindowChanged, this,
+                          [this](QWindow* AWindow) { FFocusOnOwnWindow = IsOwnWindow(AWindow); });
     edImageId->installEventFilter(this);
     tabImage->installEventFilter(this);
     tabForImage->installEventFilter(this);

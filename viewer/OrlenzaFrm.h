@@ -187,6 +187,7 @@ private:
     std::string FLastSearchText;
     // The application's focus window is one this window opened.
     bool FFocusOnOwnWindow = false;
+    QMetaObject::Connection FFocusWatch;
     float FDefaultImageListWidth = 0;
     TNotifyEvent FStateEvent;
     TPrintSetup FPrintSetup;
