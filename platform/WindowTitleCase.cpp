@@ -62,6 +62,8 @@ char32_t Fold(char32_t c) {
         return c + 32;
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) // Latin-1 capitals, not the multiplication sign
         return c + 32;
+    if (c == 0x178) // Ÿ: its small letter ÿ sits in Latin-1, not beside it
+        return 0xFF;
     if (c >= 0x100 && c <= 0x17F) { // Latin Extended-A: capital/small pairs
         if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
             return (c % 2 == 1) ? c + 1 : c;

@@ -104,6 +104,8 @@ TEST(TitleCase, WholeTitleComparedWithoutCase) {
     EXPECT_TRUE(lvplatform::TitlesEqualIgnoringCase("Console 7", "CONSOLE 7"));
     EXPECT_TRUE(lvplatform::TitlesEqualIgnoringCase("\xC3\x84rger", "\xC3\xA4RGER")); // Ä / ä
     EXPECT_TRUE(lvplatform::TitlesEqualIgnoringCase("\xD0\x9A", "\xD0\xBA"));         // К / к
+    EXPECT_TRUE(lvplatform::TitlesEqualIgnoringCase("\xC5\xB8", "\xC3\xBF"));         // Ÿ / ÿ
+    EXPECT_FALSE(lvplatform::TitlesEqualIgnoringCase("\xC5\xB8", "\xC5\xB9"));        // Ÿ / Ź
     EXPECT_FALSE(lvplatform::TitlesEqualIgnoringCase("Console 7", "Console 70"));
     EXPECT_FALSE(lvplatform::TitlesEqualIgnoringCase("Console 7", "Console 7 "));
     EXPECT_FALSE(lvplatform::TitlesEqualIgnoringCase("\xC3\x97", "\xC3\xB7")); // × is no letter
