@@ -605,13 +605,10 @@ void TLumivaneViewerForm::ShowSelectedImage() {
         ViewController->ChangeViewState(vsOpen);
         FitImage(swFitToWidth->isChecked());
         UpdateTitle();
-    } catch (const std::exception& e) {
-        if (lvtrace::Enabled())
-            lvtrace::Line("image failed to load " + file + ": " + e.what());
-        ShowLoadError();
     } catch (...) {
         if (lvtrace::Enabled())
-            lvtrace::Line("image failed to load " + file);
+            lvtrace::Line("image failed to load " + file + ": " +
+                          ErrorText(std::current_exception()).toStdString());
         ShowLoadError();
     }
     SetBusy(false);

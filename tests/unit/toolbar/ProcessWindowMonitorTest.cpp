@@ -157,6 +157,14 @@ protected:
         });
     }
 
+    // Asks for console 1's placement until it reports AShowCmd.
+    bool ShowsEventually(TConsoleMonitor& monitor, std::uint32_t AShowCmd) {
+        return WaitFor([&] {
+            monitor.GetConsoleInfo(1);
+            return last.showCmd == AShowCmd;
+        });
+    }
+
     lvtest::XDesktop desktop;
     std::shared_ptr<lvplatform::IWindowSystem> windows;
     std::string prefix;
@@ -226,12 +234,14 @@ TEST_F(ConsoleMonitorTest, ConsoleHiddenAtTheScanIsFoundAndReportedHidden) {
     EXPECT_TRUE(WaitFor([&] {
         monitor->GetConsoleInfo(6);
         return reports > 0 && last.showCmd == lvplatform::SW_HIDE;
-    })) << "reports " << reports << " showCmd " << last.showCmd;
+    })) << "reports "
+        << reports << " showCmd " << last.showCmd;
     desktop.Restore(w);
     EXPECT_TRUE(WaitFor([&] {
         monitor->GetConsoleInfo(6);
         return last.showCmd == SW_SHOWNORMAL;
-    })) << "showCmd " << last.showCmd;
+    })) << "showCmd "
+        << last.showCmd;
 }
 
 TEST_F(ConsoleMonitorTest, WindowOpenedAfterTheScanIsOnlySeenAfterARescan) {
@@ -319,39 +329,19 @@ TEST_F(ConsoleMonitorTest, PlacementIsTheOuterFrameAndFollowsMovesMinimiseAndMax
         << last.rcNormalPosition.left;
 
     desktop.Minimise(w);
-    EXPECT_TRUE(WaitFor([&] {
-        monitor->GetConsoleInfo(1);
-        return last.showCmd == SW_SHOWMINIMIZED;
-    })) << "showCmd "
-        << last.showCmd;
+    EXPECT_TRUE(ShowsEventually(*monitor, SW_SHOWMINIMIZED)) << "showCmd " << last.showCmd;
     desktop.Restore(w);
-    EXPECT_TRUE(WaitFor([&] {
-        monitor->GetConsoleInfo(1);
-        return last.showCmd == SW_SHOWNORMAL;
-    })) << "showCmd "
-        << last.showCmd;
+    EXPECT_TRUE(ShowsEventually(*monitor, SW_SHOWNORMAL)) << "showCmd " << last.showCmd;
 
     // Hidden is not gone: the window manager drops a hidden window from its list, but
     // its placement still says it is hidden, so the toolbar can hide with it.
     desktop.Hide(w);
-    EXPECT_TRUE(WaitFor([&] {
-        monitor->GetConsoleInfo(1);
-        return last.showCmd == lvplatform::SW_HIDE;
-    })) << "showCmd "
-        << last.showCmd;
+    EXPECT_TRUE(ShowsEventually(*monitor, lvplatform::SW_HIDE)) << "showCmd " << last.showCmd;
     desktop.Restore(w);
-    EXPECT_TRUE(WaitFor([&] {
-        monitor->GetConsoleInfo(1);
-        return last.showCmd == SW_SHOWNORMAL;
-    })) << "showCmd "
-        << last.showCmd;
+    EXPECT_TRUE(ShowsEventually(*monitor, SW_SHOWNORMAL)) << "showCmd " << last.showCmd;
 
     desktop.Maximise(w, true);
-    EXPECT_TRUE(WaitFor([&] {
-        monitor->GetConsoleInfo(1);
-        return last.showCmd == SW_SHOWMAXIMIZED;
-    })) << "showCmd "
-        << last.showCmd;
+    EXPECT_TRUE(ShowsEventually(*monitor, SW_SHOWMAXIMIZED)) << "showCmd " << last.showCmd;
     EXPECT_EQ(last.flags & lvplatform::WPF_RESTORETOMAXIMIZED, lvplatform::WPF_RESTORETOMAXIMIZED);
     EXPECT_EQ(last.ptMaxPosition.x, last.rcNormalPosition.left);
     EXPECT_EQ(last.ptMaxPosition.y, last.rcNormalPosition.top);
