@@ -4,6 +4,9 @@ if(NOT LV_BUILD_GUI OR NOT TARGET lv_images)
 endif()
 add_library(lv_viewer_form STATIC
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Components.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Input.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Shared.h
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.h
   ${CMAKE_CURRENT_LIST_DIR}/ViewerWidgets.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ViewerWidgets.h)

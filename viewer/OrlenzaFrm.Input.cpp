@@ -1,0 +1,204 @@
+// The viewer window's input: keys in the identifier box, the page turner, and the pointer
+// on the image and its page.
+#include "viewer/OrlenzaFrm.h"
+
+#include "viewer/ImageGeometry.h"
+#include "viewer/OrlenzaFrm.Shared.h"
+#include "viewer/ViewerWidgets.h"
+
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QVariantAnimation>
+#include <QWheelEvent>
+
+using namespace lvform;
+
+// ---------------------------------------------------------------------------------------
+// Events of the components
+
+bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == edImageId) {
+        if (type == QEvent::KeyRelease) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (!key->isAutoRepeat())
+                Guarded(this, [this, k = key->key()] { edImageIdKeyUp(k); });
+        }
+        return false;
+    }
+    if (watched == tabImage) {
+        if (type == QEvent::Enter)
+            Guarded(this, [this] { tabImageMouseEnter(); });
+        else if (type == QEvent::Resize)
+            Guarded(this, [this] { tabImageResize(); });
+        return false;
+    }
+    if (watched == loPageTurner) {
+        if (type == QEvent::Resize || type == QEvent::LayoutRequest)
+            loPageTurner->setMask(QRegion(loPageTurnerButtons->geometry()));
+        return false;
+    }
+    if (watched == tabForImage && type == QEvent::Resize) {
+        loPageTurner->setGeometry(0, 0, tabForImage->width(), 24);
+        loPageTurner->setMask(QRegion(loPageTurnerButtons->geometry()));
+        return false;
+    }
+    const bool onImage = watched == Image;
+    if (!onImage && watched != tabForImage)
+        return false;
+    switch (type) {
+    case QEvent::Wheel: {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        const int delta =
+            wheel->angleDelta().y() != 0 ? wheel->angleDelta().y() : wheel->angleDelta().x();
+        Guarded(this, [this, delta] { ImageMouseWheel(delta); });
+        // Handled once, whether the pointer is over the image or the page around it.
+        wheel->accept();
+        return true;
+    }
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        FPressedOnImage = onImage;
+        FPressedOnPage = !onImage;
+        if (onImage) {
+            const QPointF pos = Image->mapToParent(mouse->position());
+            Guarded(this, [this, b = mouse->button(), pos] { ImageMouseDown(b, pos); });
+        }
+        return true;
+    }
+    case QEvent::MouseMove: {
+        if (onImage) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            const QPointF pos = Image->mapToParent(mouse->position());
+            Guarded(this, [this, pos] { ImageMouseMove(pos); });
+        }
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (onImage)
+            Guarded(this, [this] { ImageMouseUp(); });
+        const bool click = mouse->button() == Qt::LeftButton && !FSuppressNextClick &&
+                           (onImage ? FPressedOnImage : FPressedOnPage) &&
+                           (onImage ? Image : static_cast<QWidget*>(tabForImage))
+                               ->rect()
+                               .contains(mouse->position().toPoint());
+        FSuppressNextClick = false;
+        FPressedOnImage = FPressedOnPage = false;
+        if (click)
+            Guarded(this, [this, onImage] { onImage ? ImageClick() : tabImageClick(); });
+        return true;
+    }
+    case QEvent::MouseButtonDblClick: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            FSuppressNextClick = true;
+            Guarded(this, [this, onImage] { onImage ? ImageDblClick() : tabImageDblClick(); });
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Navigation and the identifier box
+
+void TLumivaneViewerForm::btnNextClick() {
+    if (ImageId() < Count())
+        SelectImage(ImageId() + 1);
+}
+
+void TLumivaneViewerForm::btnBackClick() {
+    if (ImageId() > 1)
+        SelectImage(ImageId() - 1);
+}
+
+void TLumivaneViewerForm::cbxImageListChange() {
+    SelectImage(ImageId());
+}
+
+void TLumivaneViewerForm::btnFormClick() {
+    NewImage(edImageId->text().toStdString());
+}
+
+void TLumivaneViewerForm::edImageIdKeyUp(int AKey) {
+    FLastKeyPress = QDateTime::currentDateTime();
+    btnForm->setEnabled(
+        ViewController->SearchTextIsValidForSearch(edImageId->text().toStdString()));
+    if (btnForm->isEnabled() && (AKey == Qt::Key_Return || AKey == Qt::Key_Enter))
+        NewImage(edImageId->text().toStdString());
+}
+
+void TLumivaneViewerForm::tabImageMouseEnter() {
+    if (loPageTurnerButtons->height() < 10) {
+        fanmPageTurnerHider->setDirection(QAbstractAnimation::Backward);
+        fanmPageTurnerHider->start();
+    }
+}
+
+void TLumivaneViewerForm::fanmPageTurnerHiderFinish() {
+    loPageTurnerButtons->setVisible(fanmPageTurnerHider->direction() !=
+                                    QAbstractAnimation::Backward);
+}
+
+// ---------------------------------------------------------------------------------------
+// Pointer on the image
+
+void TLumivaneViewerForm::ImageMouseWheel(int AWheelDelta) {
+    tbZoom->SetValue(lvgeometry::WheelZoom(static_cast<float>(tbZoom->Value()), AWheelDelta));
+}
+
+void TLumivaneViewerForm::ImageClick() {
+    RotateQuarterTurn();
+}
+void TLumivaneViewerForm::tabImageClick() {
+    RotateQuarterTurn();
+}
+void TLumivaneViewerForm::ImageDblClick() {
+    SetRotation(0);
+}
+void TLumivaneViewerForm::tabImageDblClick() {
+    SetRotation(0);
+}
+
+void TLumivaneViewerForm::ImageMouseDown(Qt::MouseButton AButton, QPointF APosition) {
+    FPanButton = AButton;
+    if (AButton == Qt::RightButton) {
+        Image->setCursor(Qt::PointingHandCursor);
+        FPanAnchorX = static_cast<float>(APosition.x());
+        FPanAnchorY = static_cast<float>(APosition.y());
+    } else {
+        FPanAnchorX = 0;
+        FPanAnchorY = 0;
+    }
+}
+
+void TLumivaneViewerForm::ImageMouseMove(QPointF APosition) {
+    if (FPanButton != Qt::RightButton)
+        return;
+    // Anchors are in the page's coordinates, which do not move with the image, so the
+    // picture follows the pointer step for step.
+    const lvgeometry::TPanStep x =
+        lvgeometry::PanAxis(FPanAnchorX, static_cast<float>(APosition.x()));
+    const lvgeometry::TPanStep y =
+        lvgeometry::PanAxis(FPanAnchorY, static_cast<float>(APosition.y()));
+    FPanAnchorX = x.Anchor;
+    FPanAnchorY = y.Anchor;
+    if (x.Delta != 0 || y.Delta != 0) {
+        FPanOffset += QPointF(x.Delta, y.Delta);
+        Image->SetBounds(Image->Bounds().translated(x.Delta, y.Delta));
+    }
+}
+
+void TLumivaneViewerForm::ImageMouseUp() {
+    FPanAnchorX = 0;
+    FPanAnchorY = 0;
+    Image->unsetCursor();
+}
