@@ -7,6 +7,12 @@ find_package(TIFF REQUIRED)
 find_package(JPEG REQUIRED)
 add_library(lv_imaging STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Internal.h
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Orientation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.BoxFilter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Tiff.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Jpeg.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Qt.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.h
   ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.h)
