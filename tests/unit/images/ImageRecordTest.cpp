@@ -76,7 +76,13 @@ TEST(LumivaneImage, FormattedTimeStampUsesMonthNamesAndPadding) {
          "d/m/yy h:n:s", "7/3/26 9:3:7"},
         {"m_after_h_is_minutes", march7 + (9 * 60 + 3) / 1440.0, "hh:mm", "09:03"},
         {"long_names_and_quoted_text", march7, "dddd d mmmm 'at' hh", "Saturday 7 March at 00"},
+        // The am/pm word is taken from the format as written, in its own case.
         {"twelve_hour_clock", march7 + 13.5 / 24.0, "h:nn am/pm", "1:30 pm"},
+        {"am_pm_keeps_the_written_case", march7 + 9.25 / 24.0, "hh:nn AM/pm!", "09:15 AM!"},
+        {"am_pm_after_noon_in_capitals", march7 + 23.0 / 24.0, "h AM/PM", "11 PM"},
+        {"midnight_is_twelve_am", march7, "hh:nn am/pm", "12:00 am"},
+        {"a_p_picks_one_letter", march7 + 12.0 / 24.0, "h a/P", "12 P"},
+        {"ampm_is_always_capitals", march7 + 1.0 / 24.0, "h ampm", "1 AM"},
         {"rounding_to_the_next_day", march7 + 0.9999999999, "dd hh:nn:ss", "08 00:00:00"},
         {"zero_is_the_epoch", 0.0, "yyyy-mm-dd hh:nn", "1899-12-30 00:00"},
         {"before_the_epoch_fraction_counts_forward", -1.25, "yyyy-mm-dd hh:nn", "1899-12-29 06:00"},

@@ -1,0 +1,82 @@
+// Reading a container file's text under an exclusive open, with the retries a file
+// locked by another process gets, and the classification of the failures.
+#include "images/Orlenza.Types.h"
+
+#include "platform/FileSystem.h"
+
+#include <chrono>
+#include <random>
+#include <string_view>
+#include <thread>
+
+namespace {
+
+// Bytes as UTF-8 text, every malformed sequence replaced by U+FFFD.
+std::string SanitizeUtf8(std::string_view bytes) {
+    std::u32string cps = lvplatform::DecodeUtf8(bytes);
+    for (char32_t& c : cps)
+        if (c >= 0xD800 && c <= 0xDFFF)
+            c = 0xFFFD;
+    return lvplatform::EncodeUtf8(cps);
+}
+
+const std::vector<std::string>& LockedTexts() {
+    static const std::vector<std::string> texts = lvplatform::LockedErrorTexts();
+    return texts;
+}
+
+const std::vector<std::string>& SecuredTexts() {
+    static const std::vector<std::string> texts = lvplatform::SecuredErrorTexts();
+    return texts;
+}
+
+bool ContainsAny(const std::string& AMessage, const std::vector<std::string>& ATexts) {
+    for (const std::string& t : ATexts)
+        if (!t.empty() && AMessage.find(t) != std::string::npos)
+            return true;
+    return false;
+}
+
+int RandomPause(int AMax) {
+    thread_local std::minstd_rand generator{std::random_device{}()};
+    return std::uniform_int_distribution<int>(1, AMax)(generator);
+}
+
+} // namespace
+
+void ReadAliasText(const std::string& AFileName, TLumivaneCantOpenReason& AReason,
+                   std::string& AText, const TAliasReadPauses& APauses) {
+    AText.clear();
+    int waited = 0;
+    for (;;) {
+        const lvplatform::TExclusiveRead read = lvplatform::ReadFileExclusive(AFileName);
+        if (read.Stage == lvplatform::TExclusiveRead::rsDone) {
+            AText = SanitizeUtf8(read.Bytes);
+            return;
+        }
+        const bool openFailed = read.Stage == lvplatform::TExclusiveRead::rsOpenFailed;
+        if (openFailed && IsLockedError(read.Message)) {
+            waited += 100;
+            if (waited > 300) {
+                AReason = corLocked;
+                return;
+            }
+            const int pause = APauses.Random ? APauses.Random(waited) : RandomPause(waited);
+            if (APauses.Sleep)
+                APauses.Sleep(pause);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+            continue;
+        }
+        AReason = openFailed && IsSecuredError(read.Message) ? corSecured : corUnknown;
+        return;
+    }
+}
+
+bool IsLockedError(const std::string& AMessage) {
+    return ContainsAny(AMessage, LockedTexts());
+}
+
+bool IsSecuredError(const std::string& AMessage) {
+    return ContainsAny(AMessage, SecuredTexts());
+}
