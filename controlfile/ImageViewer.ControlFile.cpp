@@ -2,7 +2,7 @@
 
 #include "controlfile/ImageViewer.LumivaneImageInformation.h"
 #include "controlfile/Trace.h"
-#include "controlfile/Utf8.h"
+#include "platform/Utf8.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "controlfile/ImageViewer.LumivaneImageInformation.h"
 
-#include "controlfile/Utf8.h"
+#include "platform/Utf8.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,5 +1,7 @@
 #include "platform/FileMask.h"
 
+#include "platform/Utf8.h"
+
 #include <stdexcept>
 
 namespace lvplatform {
@@ -14,39 +16,9 @@ char AsciiUpper(char c) {
 
 // One code point from text at i; advances i. Malformed input yields U+DC00 + byte.
 char32_t NextCodePoint(std::string_view text, std::size_t& i) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    std::size_t len = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        len = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        len = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        len = 4, cp = b0 & 0x07, min = 0x10000;
-    }
-    if (len == 0 || i + len > text.size()) {
-        ++i;
-        return EscapedByteBase + b0;
-    }
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(text[i + k]);
-        if ((b & 0xC0) != 0x80) {
-            ++i;
-            return EscapedByteBase + b0;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return EscapedByteBase + b0;
-    }
-    i += len;
-    return cp;
+    const lvutf8::TDecoded d = lvutf8::DecodeOne(text, i);
+    i += d.Length;
+    return d.Valid ? d.CodePoint : EscapedByteBase + d.CodePoint;
 }
 
 } // namespace
@@ -63,27 +35,11 @@ std::string EncodeUtf8(std::u32string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char32_t c : text) {
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            // An escaped byte goes back out as that byte; a lone surrogate has no UTF-8 form.
-            if (c >= EscapedByteBase + 0x80 && c <= EscapedByteBase + 0xFF)
-                out.push_back(static_cast<char>(c - EscapedByteBase));
-            else
-                out += "\xEF\xBF\xBD";
-        } else if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        // An escaped byte goes back out as that byte; a lone surrogate has no UTF-8 form.
+        if (c >= EscapedByteBase + 0x80 && c <= EscapedByteBase + 0xFF)
+            out.push_back(static_cast<char>(c - EscapedByteBase));
+        else
+            lvutf8::AppendUtf8(out, c);
     }
     return out;
 }

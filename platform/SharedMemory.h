@@ -30,4 +30,7 @@ std::unique_ptr<ISharedMemoryView> CreateSharedMemory(const std::string& name, s
 // Host side: removes the name; mapped views stay valid until released.
 bool RemoveSharedMemory(const std::string& name);
 
+// True while a block of that name exists, whatever its size.
+bool SharedMemoryExists(const std::string& name);
+
 } // namespace lvplatform

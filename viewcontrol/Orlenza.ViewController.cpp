@@ -1,7 +1,7 @@
 #include "viewcontrol/Orlenza.ViewController.h"
 
 #include "controlfile/Trace.h"
-#include "controlfile/Utf8.h"
+#include "platform/Utf8.h"
 #include "images/Orlenza.ImageListController.h"
 #include "images/Orlenza.Types.h"
 

@@ -79,4 +79,14 @@ bool RemoveSharedMemory(const std::string& name) {
     return shm_unlink(name.c_str()) == 0;
 }
 
+bool SharedMemoryExists(const std::string& name) {
+    if (name.empty() || name.find('\0') != std::string::npos)
+        return false;
+    int fd = shm_open(name.c_str(), O_RDONLY, 0);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}
+
 } // namespace lvplatform

@@ -1,11 +1,7 @@
 #include "HostBlock.h"
 
 #include "controlfile/ImageViewer.LumivaneImageInformation.h"
-#include "controlfile/Utf8.h"
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
+#include "platform/Utf8.h"
 
 #include <algorithm>
 #include <cctype>
@@ -33,11 +29,7 @@ HostBlock HostBlock::Open(const std::string& name) {
 }
 
 bool HostBlock::Exists(const std::string& name) {
-    int fd = shm_open(name.c_str(), O_RDONLY, 0);
-    if (fd < 0)
-        return false;
-    close(fd);
-    return true;
+    return lvplatform::SharedMemoryExists(name);
 }
 
 std::uint8_t HostBlock::Byte(std::size_t offset) const {
