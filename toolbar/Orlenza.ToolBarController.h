@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/Orlenza.CustomController.h"
-#include "toolbar/ProcessWindowMonitor.h"
+#include "toolbar/ProcessWindowMonitor.ConsoleMonitor.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,3 +1,4 @@
+// The console title format and filling it with an instance id.
 #include "toolbar/ProcessWindowMonitor.h"
 
 #include <algorithm>
@@ -100,42 +101,4 @@ std::string FormatWithInteger(const std::string& AFormat, std::int32_t AValue) {
         out.append(buffer, std::min(static_cast<std::size_t>(written), sizeof buffer - 1));
     }
     return out;
-}
-
-TConsoleMonitor::TConsoleMonitor(TConsoleInfoCallback ACallback, std::int32_t ALowBound,
-                                 std::int32_t AHighBound,
-                                 std::shared_ptr<lvplatform::IWindowSystem> AWindows)
-    : FLowBound(ALowBound), FHighBound(AHighBound), FCallback(std::move(ACallback)),
-      FWindows(AWindows ? std::move(AWindows) : lvplatform::CreateWindowSystem()) {
-    ScanConsoleInstances();
-}
-
-void TConsoleMonitor::ScanConsoleInstances() {
-    FConsoleInstances.clear();
-    for (std::uint16_t id = kFirstInstance; id <= kLastInstance; ++id) {
-        if (FWindows->FindWindow(ProcessWindowText(id)) != 0)
-            FConsoleInstances.push_back(id);
-    }
-}
-
-std::vector<std::uint16_t> TConsoleMonitor::ConsoleInstances() {
-    ScanConsoleInstances();
-    return FConsoleInstances;
-}
-
-bool TConsoleMonitor::ConsoleRunning(std::uint16_t AInstanceID) const {
-    return std::find(FConsoleInstances.begin(), FConsoleInstances.end(), AInstanceID) !=
-           FConsoleInstances.end();
-}
-
-void TConsoleMonitor::GetConsoleInfo(std::uint16_t AInstanceID) {
-    if (!ConsoleRunning(AInstanceID))
-        return;
-    const lvplatform::TWindowHandle window = FWindows->FindWindow(ProcessWindowText(AInstanceID));
-    WINDOWPLACEMENT placement{};
-    placement.length = sizeof(WINDOWPLACEMENT);
-    if (window == 0 || !FWindows->GetWindowPlacement(window, placement))
-        return;
-    if (FCallback)
-        FCallback(placement);
 }

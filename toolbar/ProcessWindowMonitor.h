@@ -1,6 +1,6 @@
-// Finds the host's console windows by their titles and reports where one of them stands.
-// The host titles each console window with one format filled with that console's
-// instance id; the toolbar asks for its own console's placement on every tick.
+// The console window titles: the host titles each console window with one format filled
+// with that console's instance id. The monitor that finds those windows and reports where
+// one of them stands is TConsoleMonitor (ProcessWindowMonitor.ConsoleMonitor.h).
 #pragma once
 
 #include "platform/Assertion.h"
@@ -8,10 +8,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 using lvplatform::WINDOWPLACEMENT;
 
@@ -37,43 +35,3 @@ std::string ProcessWindowText(std::uint16_t AInstanceID);
 // with flags, width, precision and length modifiers) and any number of "%%". Anything
 // else raises EFormatError, so a bad format never reads a missing argument.
 std::string FormatWithInteger(const std::string& AFormat, std::int32_t AValue);
-
-// Watches the console windows of ids 1 to 500. The set of ids found is taken at
-// construction (and on each read of ConsoleInstances); GetConsoleInfo then looks only
-// at the window of a found id. The monitor catches nothing: formatting errors pass on.
-class TConsoleMonitor {
-public:
-    // Scans at once. AWindows is the desktop to look at; none means the session's.
-    TConsoleMonitor(TConsoleInfoCallback ACallback, std::int32_t ALowBound, std::int32_t AHighBound,
-                    std::shared_ptr<lvplatform::IWindowSystem> AWindows = nullptr);
-    TConsoleMonitor(const TConsoleMonitor&) = delete;
-    TConsoleMonitor& operator=(const TConsoleMonitor&) = delete;
-
-    // Reports the placement of that instance's console window to the callback, when the
-    // id was found by the last scan and its window is there now.
-    void GetConsoleInfo(std::uint16_t AInstanceID);
-    // Whether the last scan found the id; looks at no window.
-    bool ConsoleRunning(std::uint16_t AInstanceID) const;
-
-    TConsoleInfoCallback OnInstanceFound() const { return FCallback; }
-    void SetOnInstanceFound(TConsoleInfoCallback ACallback) { FCallback = std::move(ACallback); }
-    // Scans again, then returns the ids found, ascending.
-    std::vector<std::uint16_t> ConsoleInstances();
-    std::int32_t LowBound() const { return FLowBound; }
-    void SetLowBound(std::int32_t AValue) { FLowBound = AValue; }
-    std::int32_t HighBound() const { return FHighBound; }
-    void SetHighBound(std::int32_t AValue) { FHighBound = AValue; }
-
-    // The fixed range of a scan; the bounds above do not narrow it.
-    static constexpr std::uint16_t kFirstInstance = 1;
-    static constexpr std::uint16_t kLastInstance = 500;
-
-private:
-    void ScanConsoleInstances();
-
-    std::int32_t FLowBound;
-    std::int32_t FHighBound;
-    TConsoleInfoCallback FCallback;
-    std::vector<std::uint16_t> FConsoleInstances;
-    std::shared_ptr<lvplatform::IWindowSystem> FWindows;
-};

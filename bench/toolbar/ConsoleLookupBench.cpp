@@ -12,7 +12,7 @@
 //   PerTickIdle         GetConsoleInfo on an idle desktop (the 100 ms tick)
 //   PerTickConsoleMoved GetConsoleInfo after the console moved (one placement read)
 #include "XTestWindows.h"
-#include "toolbar/ProcessWindowMonitor.h"
+#include "toolbar/ProcessWindowMonitor.ConsoleMonitor.h"
 
 #include <benchmark/benchmark.h>
 

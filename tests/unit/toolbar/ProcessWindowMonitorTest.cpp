@@ -1,6 +1,6 @@
 // The console title format and the console monitor, against the real X server of the
 // test runner (Xvfb + openbox).
-#include "toolbar/ProcessWindowMonitor.h"
+#include "toolbar/ProcessWindowMonitor.ConsoleMonitor.h"
 #include "XTestWindows.h"
 
 #include <gtest/gtest.h>
