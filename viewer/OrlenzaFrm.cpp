@@ -51,6 +51,22 @@ using namespace lvform;
 // Printed scans gain nothing from more than 300 pixels per inch of paper.
 constexpr double kPrintDotsPerInch = 300;
 
+// "<name> cannot be shown: <reason>". Decoding names the file before its reason and may
+// add a technical detail in brackets; the user reads the reason alone.
+QString LoadErrorText(const TLumivaneImage& AImage, const QString& AError) {
+    const QString name = Q(AImage.Name);
+    QString reason = AError.trimmed();
+    if (!name.isEmpty() && reason.startsWith(name + QStringLiteral(": ")))
+        reason = reason.mid(name.size() + 2);
+    if (reason.endsWith(QLatin1Char(')'))) {
+        const qsizetype open = reason.lastIndexOf(QStringLiteral(" ("));
+        if (open > 0)
+            reason.truncate(open);
+    }
+    return (name.isEmpty() ? QStringLiteral("The file") : name) +
+           QStringLiteral(" cannot be shown: ") + reason;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -199,6 +215,7 @@ void TLumivaneViewerForm::EnsureShown() {
 
 void TLumivaneViewerForm::ClearImage() {
     Image->SetBitmap(QImage());
+    tabForImage->ClearNotice();
     FBitmapFile.clear();
     FHasPicture = false;
     UpdatePrintEnabled();
@@ -272,6 +289,7 @@ void TLumivaneViewerForm::ShowSelectedImage() {
         } else {
             file = selected.FullFileName();
             LoadImageFile(file);
+            tabForImage->ClearNotice();
             if (lvtrace::Enabled())
                 lvtrace::Line("image shown " + file);
         }
@@ -282,7 +300,7 @@ void TLumivaneViewerForm::ShowSelectedImage() {
         if (lvtrace::Enabled())
             lvtrace::Line("image failed to load " + file + ": " +
                           ErrorText(std::current_exception()).toStdString());
-        ShowLoadError();
+        ShowLoadError(ErrorText(std::current_exception()));
     }
     SetBusy(false);
     Image->show();
@@ -310,12 +328,14 @@ void TLumivaneViewerForm::LoadImageFile(const std::string& AFileName) {
 }
 
 void TLumivaneViewerForm::ShowNoImage() {
+    // The bitmap stays empty (nothing to print or copy); the page shows the colour and why.
     Image->FillBitmap(kNoImageColor);
+    tabForImage->SetNotice(kNoImageColor, QStringLiteral("No images for ") + edImageId->text());
     FHasPicture = false;
     UpdatePrintEnabled();
 }
 
-void TLumivaneViewerForm::ShowLoadError() {
+void TLumivaneViewerForm::ShowLoadError(const QString& AReason) {
     if (Image->IsBitmapEmpty()) {
         // Nothing was shown before (the first image of a search): fill the image area, so
         // the failure is seen instead of an empty page.
@@ -327,6 +347,7 @@ void TLumivaneViewerForm::ShowLoadError() {
     } else {
         Image->FillBitmap(kLoadErrorColor);
     }
+    tabForImage->SetNotice(kLoadErrorColor, LoadErrorText(SelectedImage(), AReason));
     FHasPicture = false;
     UpdatePrintEnabled();
 }
@@ -348,12 +369,12 @@ void TLumivaneViewerForm::UpdateTitle() {
         lblCurrentImageName->setText(QString());
         return;
     }
-    lblCurrentImageName->setText(QStringLiteral("%1 %2 %3\r\n%4 of %5")
-                                     .arg(Q(selected.DisplayName()),
-                                          Q(selected.FormattedTimeStamp("mmm dd yyyy HH:nn")),
-                                          QString())
-                                     .arg(ImageId())
-                                     .arg(Count()));
+    // Put together from its parts: a name is shown as it is, whatever it holds.
+    const QString line1 = Q(selected.DisplayName()) + QLatin1Char(' ') +
+                          Q(selected.FormattedTimeStamp("mmm dd yyyy HH:nn")) + QLatin1Char(' ');
+    const QString line2 =
+        QString::number(ImageId()) + QStringLiteral(" of ") + QString::number(Count());
+    lblCurrentImageName->setText(line1 + QStringLiteral("\r\n") + line2);
 }
 
 void TLumivaneViewerForm::UpdatePrintEnabled() {

@@ -116,7 +116,7 @@ private:
     void ShowSelectedImage();
     void LoadImageFile(const std::string& AFileName);
     void ShowNoImage();
-    void ShowLoadError();
+    void ShowLoadError(const QString& AReason);
     void SetBusy(bool ABusy);
     void UpdateTitle();
     void UpdatePrintEnabled();

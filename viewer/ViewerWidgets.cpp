@@ -501,8 +501,32 @@ TImagePage::TImagePage(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void TImagePage::SetNotice(const QColor& AFill, const QString& AText) {
+    FNoticeFill = AFill;
+    FNoticeText = AText;
+    update();
+}
+
+void TImagePage::ClearNotice() {
+    if (!HasNotice())
+        return;
+    FNoticeFill = QColor();
+    FNoticeText.clear();
+    update();
+}
+
 void TImagePage::paintEvent(QPaintEvent*) {
     QPainter p(this);
+    if (HasNotice()) {
+        p.fillRect(rect(), FNoticeFill);
+        // Dark text on the light fills, wrapped within the page, in the window's font.
+        p.setPen(QColor(0x20, 0x20, 0x20));
+        p.setFont(font());
+        const int margin = std::min(24, width() / 10);
+        p.drawText(rect().adjusted(margin, margin, -margin, -margin),
+                   Qt::AlignCenter | Qt::TextWordWrap, FNoticeText);
+        return;
+    }
     p.fillRect(rect(), QColor(0x8C, 0x8F, 0x94));
     if (FImage)
         FImage->Paint(p);

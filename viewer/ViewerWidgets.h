@@ -218,16 +218,24 @@ private:
     QRectF FBounds;
 };
 
-// The tab page that holds the image control and draws it.
+// The tab page that holds the image control and draws it. In place of a picture it can
+// show a notice: the whole page in one colour with a line saying why nothing is shown.
 class TImagePage : public QWidget {
     Q_OBJECT
 public:
     explicit TImagePage(QWidget* parent = nullptr);
     void SetImage(TImageControl* AImage) { FImage = AImage; }
 
+    void SetNotice(const QColor& AFill, const QString& AText);
+    void ClearNotice();
+    bool HasNotice() const { return FNoticeFill.isValid(); }
+    QString NoticeText() const { return FNoticeText; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     TImageControl* FImage = nullptr;
+    QColor FNoticeFill; // invalid: no notice
+    QString FNoticeText;
 };

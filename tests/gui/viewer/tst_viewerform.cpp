@@ -11,6 +11,8 @@
 #include "viewer/OrlenzaFrm.h"
 #include "viewer/ViewerWidgets.h"
 
+#include "ViewerTestSupport.h"
+
 #include <QAbstractAnimation>
 #include <QComboBox>
 #include <QDialog>
@@ -38,102 +40,7 @@
 #include <functional>
 #include <memory>
 
-namespace {
-
-// Forwards to the real view controller and remembers the view states in the order they
-// were written, since the block itself only holds the last one.
-class StateRecorder : public ILvViewController {
-public:
-    explicit StateRecorder(std::shared_ptr<ILvViewController> AReal) : Real(std::move(AReal)) {}
-    void CloseMainForm() override { Real->CloseMainForm(); }
-    IOrlenzaForm* ToolbarForm() const override { return Real->ToolbarForm(); }
-    IOrlenzaForm* MainForm() const override { return Real->MainForm(); }
-    IOrlenzaForm* ViewerForm() const override { return Real->ViewerForm(); }
-    TMemoryMappedControlFile* ControlFile() const override { return Real->ControlFile(); }
-    void SetControlFile(std::unique_ptr<TMemoryMappedControlFile> f) override {
-        Real->SetControlFile(std::move(f));
-    }
-    void ShowNewImage(const std::string& t) override { Real->ShowNewImage(t); }
-    void SetOnCloseImageAndHide(TNotifyEvent e) override {
-        Real->SetOnCloseImageAndHide(std::move(e));
-    }
-    TNotifyEvent OnCloseImageAndHide() const override { return Real->OnCloseImageAndHide(); }
-    TNotifyEvent StateEvent() override { return Real->StateEvent(); }
-    void ChangeViewState(TImageViewerState s) override {
-        States.push_back(s);
-        Real->ChangeViewState(s);
-    }
-    std::vector<TLumivaneImage> ImagesFor(const std::string& t) override {
-        return Real->ImagesFor(t);
-    }
-    bool SearchTextIsValidForSearch(const std::string& t) override {
-        return Real->SearchTextIsValidForSearch(t);
-    }
-    void SaveState(IPlacementForm& f, const TPositionTrackerEvent& c) override {
-        Real->SaveState(f, c);
-    }
-    void LoadState(IPlacementForm& f, const TPositionTrackerEvent& d,
-                   const TPositionTrackerEvent& c) override {
-        Real->LoadState(f, d, c);
-    }
-
-    std::shared_ptr<ILvViewController> Real;
-    std::vector<TImageViewerState> States;
-};
-
-// A block as the host creates it, with the image information naming one source folder.
-struct HostBlock {
-    HostBlock(const QString& ASource, const char* APattern)
-        : Name("lvtest-viewer-" + std::to_string(getpid()) + "-" + std::to_string(Counter++)),
-          View(lvplatform::CreateSharedMemory(Name, lvcontrol::kBlockSize)) {
-        const std::string json =
-            "{\"Source\":\"" + ASource.toStdString() + "\",\"Pattern\":\"" + APattern + "\"}";
-        std::memcpy(View->Data() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
-        const char connection[] = "viewer-test-host";
-        std::memcpy(View->Data() + lvcontrol::kConnectionName, connection, sizeof connection);
-    }
-    ~HostBlock() { lvplatform::RemoveSharedMemory(Name); }
-    std::uint8_t& At(std::size_t AOffset) const { return View->Data()[AOffset]; }
-    TImageViewerState ViewState() const {
-        return static_cast<TImageViewerState>(At(lvcontrol::kViewState));
-    }
-    static inline int Counter = 0;
-    std::string Name;
-    std::unique_ptr<lvplatform::ISharedMemoryView> View;
-};
-
-// A scanned-looking page: white paper, a heading bar and lines of text in a colour that
-// tells the files apart.
-QImage DocumentPage(QSize ASize, QColor AInk, const QString& ACaption) {
-    QImage page(ASize, QImage::Format_RGB32);
-    page.fill(Qt::white);
-    QPainter p(&page);
-    p.setRenderHint(QPainter::Antialiasing);
-    const int margin = ASize.width() / 12;
-    p.fillRect(QRect(margin, margin, ASize.width() - 2 * margin, ASize.height() / 14), AInk);
-    QFont f;
-    f.setPixelSize(std::max(8, ASize.height() / 45));
-    p.setFont(f);
-    p.setPen(Qt::black);
-    p.drawText(
-        QRect(margin, margin + ASize.height() / 12, ASize.width() - 2 * margin, f.pixelSize() * 2),
-        Qt::AlignLeft, ACaption);
-    int y = margin + ASize.height() / 6;
-    int line = 0;
-    while (y < ASize.height() - margin) {
-        const int len = (ASize.width() - 2 * margin) * (line % 5 == 4 ? 55 : 95) / 100;
-        p.fillRect(QRect(margin, y, len, std::max(2, f.pixelSize() / 2)), QColor(40, 40, 40));
-        y += f.pixelSize() * 3 / 2;
-        ++line;
-    }
-    return page;
-}
-
-QColor CentreColour(const QImage& AImage) {
-    return AImage.pixelColor(AImage.width() / 2, AImage.height() / 2);
-}
-
-} // namespace
+using namespace lvtest;
 
 class TestViewerForm : public QObject {
     Q_OBJECT
@@ -225,6 +132,14 @@ private slots:
         QVERIFY(container.open(QIODevice::WriteOnly));
         container.write("{\"pages\": [\"30000001~1.tif\"]}");
         container.close();
+        // A JPEG cut off half way.
+        {
+            QFile whole(f + "12345678~2.jpg");
+            QVERIFY(whole.open(QIODevice::ReadOnly));
+            QFile cut(Folder("3000") + "30000002~1.jpg");
+            QVERIFY(cut.open(QIODevice::WriteOnly));
+            cut.write(whole.read(whole.size() / 2));
+        }
         // A long name and a short one for the list's width.
         Save(QImage(10, 10, QImage::Format_RGB32),
              Folder("4000") + "40000001~" + QString(90, 'w') + ".png");
@@ -237,6 +152,9 @@ private slots:
         QVERIFY(stamped.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(14, 7)),
                                     QFileDevice::FileModificationTime));
         stamped.close();
+        // Names holding what a format string would take for its placeholders.
+        for (const char* name : {"7777777%1~a.png", "7777777%4~a.png", "7777777%5~a.png"})
+            Save(DocumentPage({200, 283}, Qt::darkGray, "percent"), Folder("7777") + name);
         // A page with far more pixels than the window shows at zoom 0.
         QImage large(2400, 3200, QImage::Format_RGB32);
         large.fill(Qt::white);
@@ -462,8 +380,8 @@ private slots:
             FForm->showMinimized();
             QTRY_VERIFY_WITH_TIMEOUT(FForm->windowState() & Qt::WindowMinimized, 3000);
             request.Ask();
-            QTRY_VERIFY2_WITH_TIMEOUT(!(FForm->windowState() & Qt::WindowMinimized),
-                                      request.Name, 3000);
+            QTRY_VERIFY2_WITH_TIMEOUT(!(FForm->windowState() & Qt::WindowMinimized), request.Name,
+                                      3000);
             QVERIFY2(FForm->isVisible(), request.Name);
         }
     }
@@ -658,6 +576,56 @@ private slots:
     void titleOfANameWithoutTildeStartsWithBlank() {
         FForm->NewImage("50000001");
         QCOMPARE(Title(), QStringLiteral(" Mar 05 2024 14:07 \r\n1 of 1"));
+    }
+
+    // The title is put together from its parts: a name that looks like a placeholder stays
+    // as it is instead of taking the position or the count.
+    void titleKeepsPlaceholderLikeNames() {
+        for (const char* id : {"7777777%1", "7777777%4", "7777777%5"}) {
+            FForm->NewImage(id);
+            QCOMPARE(FForm->Count(), 1);
+            QVERIFY2(Title().startsWith(QString::fromLatin1(id) + ' '), qPrintable(Title()));
+            QVERIFY2(Title().endsWith(" \r\n1 of 1"), qPrintable(Title()));
+            QCOMPARE(Title().count('%'), 1);
+        }
+    }
+
+    // Nothing found, or a file that cannot be shown: the image area shows its colour with
+    // the reason written on it, in the window's font.
+    void noImageAndLoadErrorShowTheirColourAndReason() {
+        auto* page = Child<TImagePage>("tabForImage");
+        const struct {
+            const char* Search;
+            QColor Fill;
+            QString Reason;
+        } rows[] = {
+            {"99999999", QColor(0xFA, 0xEB, 0xD7), "No images for 99999999"},
+            {"30000002", QColor(0xBC, 0x8F, 0x8F),
+             "30000002~1.jpg cannot be shown: the JPEG data is truncated or corrupt"},
+            {"30000001", QColor(0xBC, 0x8F, 0x8F),
+             "30000001~1.tif cannot be shown: not a readable TIFF file"},
+        };
+        for (const auto& row : rows) {
+            FForm->NewImage(row.Search);
+            QCOMPARE(page->NoticeText(), row.Reason);
+            const QImage shown = page->grab().toImage();
+            // The whole area, to its corners, not only where a picture would be.
+            for (const QPoint corner :
+                 {QPoint(2, 2), QPoint(shown.width() - 3, shown.height() - 3)})
+                QCOMPARE(shown.pixelColor(corner), row.Fill);
+            // The reason is written across the middle: dark text pixels there.
+            int ink = 0;
+            const int y0 = shown.height() / 2 - 30, y1 = shown.height() / 2 + 30;
+            for (int y = y0; y < y1; ++y)
+                for (int x = 0; x < shown.width(); ++x)
+                    ink += qGray(shown.pixel(x, y)) < 100;
+            QVERIFY2(ink > 50, row.Search);
+            QCOMPARE(page->font(), FForm->font());
+        }
+        // A picture shown again takes the notice away.
+        FForm->NewImage("12345678");
+        QCOMPARE(page->NoticeText(), QString());
+        QVERIFY(page->grab().toImage().pixelColor(2, 2) != QColor(0xFA, 0xEB, 0xD7));
     }
 
     void hostSearchTextClearsBoxOnlyWhenUserIsNotTyping() {
