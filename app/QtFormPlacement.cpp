@@ -1,6 +1,7 @@
 #include "app/QtFormPlacement.h"
 
 #include "app/Orlenza.FormCommon.h"
+#include "platform/DataFolder.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -54,6 +55,11 @@ private:
     QSize FOuter;
     int FEvents = 0;
 };
+
+std::string ProgramTitle() {
+    const QString exe = QCoreApplication::applicationFilePath();
+    return lvpositions::ApplicationTitle(std::filesystem::path(exe.toStdString()));
+}
 
 } // namespace
 
@@ -173,10 +179,13 @@ TPlacementEnvironment QtPlacementEnvironment(const QWidget* AMainWindow) {
         main = dynamic_cast<const QWidget*>(LvTerminalToolBarForm);
     if (main)
         env.MainWindow = ToRect(main->frameGeometry());
-    env.DataFolder = lvpositions::LocalDataFolder();
-    const QString exe = QCoreApplication::applicationFilePath();
-    env.Title = lvpositions::ApplicationTitle(std::filesystem::path(exe.toStdString()));
+    env.DataFolder = lvplatform::LocalDataFolder();
+    env.Title = ProgramTitle();
     return env;
+}
+
+std::filesystem::path QtPlacementFolder() {
+    return lvpositions::PlacementFolder(lvplatform::LocalDataFolder(), ProgramTitle());
 }
 
 void SaveFormPosition(QWidget* AForm, const std::string& ATargetName,

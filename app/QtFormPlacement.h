@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ std::vector<TPlacementDisplay> QtPlacementDisplays();
 // LvTerminalToolBarForm when it is a widget, else none), the local data folder and the
 // program's title from its executable.
 TPlacementEnvironment QtPlacementEnvironment(const QWidget* AMainWindow = nullptr);
+
+// The folder of the placement files and of the per-connection stores beside them
+// (TTurnStore, TPrintOptionsStore): the local data folder, the program's title, "screen".
+std::filesystem::path QtPlacementFolder();
 
 // TPositionTracker::SaveFormPosition / LoadFormPosition for a Qt window.
 void SaveFormPosition(QWidget* AForm, const std::string& ATargetName,

@@ -223,6 +223,28 @@ std::string QuoteJSON(std::string_view text) {
     return out;
 }
 
+bool JsonNestingWithin(std::string_view text, std::size_t AMaxDepth) {
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > AMaxDepth)
+                return false;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
 } // namespace lvpositions
 
 using namespace lvpositions;
@@ -246,6 +268,8 @@ std::string TPositionTracker::ToJSON() const {
 
 std::shared_ptr<TPositionTracker> TPositionTracker::FromJSON(std::string_view text,
                                                              const std::string& ATargetName) {
+    if (text.size() > MaxFileSize || !JsonNestingWithin(text, MaxNestingDepth))
+        return nullptr;
     if (text.substr(0, Bom.size()) == Bom)
         text.remove_prefix(Bom.size());
     const nlohmann::json doc = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);

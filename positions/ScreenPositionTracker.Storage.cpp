@@ -1,13 +1,7 @@
-// Where a placement record's file lies and how it is written and read: the data folder,
-// the program title, names made safe for file names, and the atomic replace.
+// Where a placement record's file lies and how it is written and read: the program title,
+// names made safe for file names, the atomic replace and the bounded read.
 #include "positions/ScreenPositionTracker.h"
-
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <stdexcept>
-#include <system_error>
+#include "positions/FileStore.h"
 
 namespace fs = std::filesystem;
 
@@ -19,60 +13,69 @@ char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+constexpr char Hex[] = "0123456789ABCDEF";
+
+void Encode(std::string& out, unsigned char c) {
+    out += '%';
+    out += Hex[c >> 4];
+    out += Hex[c & 0xF];
+}
+
+bool IsContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Bytes of one path component at most, before the text after it (".<window>.json", or a
+// folder's "%~"); file names hold at most 255 bytes.
+constexpr std::size_t MaxPart = 180;
+
+// Ends every folder piece of a long name. Plain names never hold it: in their encoded
+// form '%' is always followed by two hexadecimal digits.
+constexpr std::string_view LongNameMark = "%~";
+
 } // namespace
 
 std::string FileNamePart(std::string_view name) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    auto encode = [](std::string& out, unsigned char c) {
-        out += '%';
-        out += Hex[c >> 4];
-        out += Hex[c & 0xF];
-    };
     std::string out;
     if (name == "." || name == "..") {
         for (char c : name)
-            encode(out, static_cast<unsigned char>(c));
+            Encode(out, static_cast<unsigned char>(c));
         return out;
     }
     for (char ch : name) {
         const auto c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c == 0x7F ||
             std::string_view("/\\<>:\"|?*%").find(ch) != std::string_view::npos)
-            encode(out, c);
+            Encode(out, c);
         else
             out += ch;
     }
-    // File names hold at most 255 bytes; a longer name keeps its start and gets a hash of
-    // the whole name, so it can still be saved and still differs from other names.
-    constexpr std::size_t MaxPart = 180;
-    constexpr std::size_t KeepPart = 150;
     if (out.size() <= MaxPart)
         return out;
-    std::size_t cut = KeepPart;
-    while (cut > 0 && ((static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80 ||
-                       out[cut - 1] == '%' || (cut >= 2 && out[cut - 2] == '%')))
-        --cut;
-    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
-    for (char ch : name) {
-        hash ^= static_cast<unsigned char>(ch);
-        hash *= 1099511628211ull;
+    // Too long for one file name: the encoded name is cut into pieces, each but the last a
+    // folder marked as a piece. Joining the pieces gives the encoded name back, so no two
+    // names share a file, and no plain name can look like a piece.
+    std::string path;
+    std::string_view rest = out;
+    while (rest.size() > MaxPart) {
+        std::size_t cut = MaxPart;
+        // Not inside a UTF-8 character (text that is no UTF-8 may be cut anywhere) ...
+        while (cut > MaxPart - 3 && IsContinuationByte(rest[cut]))
+            --cut;
+        if (IsContinuationByte(rest[cut]))
+            cut = MaxPart;
+        // ... and not between '%' and its two digits.
+        if (rest[cut - 1] == '%')
+            cut -= 1;
+        else if (rest[cut - 2] == '%')
+            cut -= 2;
+        path.append(rest.substr(0, cut));
+        path.append(LongNameMark);
+        path += '/';
+        rest.remove_prefix(cut);
     }
-    out.resize(cut);
-    out += '~';
-    for (int shift = 60; shift >= 0; shift -= 4)
-        out += Hex[(hash >> shift) & 0xF];
-    return out;
-}
-
-fs::path LocalDataFolder() {
-    // XDG: a relative XDG_DATA_HOME is invalid and ignored.
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg && fs::path(xdg).is_absolute())
-        return fs::path(xdg);
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return fs::path(home) / ".local" / "share";
-    // Without a home the path starts at the root, as it does when the folder call fails;
-    // writing there fails quietly and loading finds nothing.
-    return fs::path("/");
+    path.append(rest);
+    return path;
 }
 
 std::string ApplicationTitle(const fs::path& executable) {
@@ -83,51 +86,37 @@ std::string ApplicationTitle(const fs::path& executable) {
     return name;
 }
 
+fs::path PlacementFolder(const fs::path& ADataFolder, const std::string& ATitle) {
+    return ADataFolder / FileNamePart(ATitle) / "screen";
+}
+
+fs::path ConnectionFile(const fs::path& AFolder, const std::string& AConnectionName,
+                        std::string_view ASuffix) {
+    const std::string name = AConnectionName.empty()
+                                 ? std::string(TPositionTracker::DefaultTargetName)
+                                 : AConnectionName;
+    return AFolder / (FileNamePart(name) + std::string(ASuffix));
+}
+
 } // namespace lvpositions
 
 using namespace lvpositions;
 
 fs::path TPositionTracker::FileName(const fs::path& ADataFolder, const std::string& ATitle,
                                     const std::string& AWindowName) const {
-    return ADataFolder / FileNamePart(ATitle) / "screen" /
-           (FileNamePart(TargetName()) + "." + FileNamePart(AWindowName) + ".json");
+    return ConnectionFile(PlacementFolder(ADataFolder, ATitle), TargetName(),
+                          "." + FileNamePart(AWindowName) + ".json");
 }
 
 void TPositionTracker::SaveToFile(const fs::path& AFileName) const {
-    fs::create_directories(AFileName.parent_path());
-    const std::string text = ToJSON();
-    // A name of its own for each attempt, next to the target so the rename stays on one
-    // file system and replaces the old file in one step.
-    static std::mt19937_64 rng{std::random_device{}()};
-    const fs::path temp = AFileName.string() + "." + std::to_string(rng() % 100000000) + ".tmp";
-    try {
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            if (!out)
-                throw std::runtime_error("cannot create " + temp.string());
-            out.write(text.data(), static_cast<std::streamsize>(text.size()));
-            out.close();
-            if (!out)
-                throw std::runtime_error("cannot write " + temp.string());
-        }
-        fs::rename(temp, AFileName);
-    } catch (...) {
-        std::error_code ec;
-        fs::remove(temp, ec);
-        throw;
-    }
+    ReplaceFile(AFileName, ToJSON());
 }
 
 std::shared_ptr<TPositionTracker> TPositionTracker::LoadFromFile(const fs::path& AFileName,
                                                                  const std::string& ATargetName) {
-    std::error_code ec;
-    if (!fs::is_regular_file(AFileName, ec))
+    // A placement file is a few hundred bytes; anything near the bound is not one.
+    const auto text = ReadBoundedFile(AFileName, MaxFileSize);
+    if (!text)
         return nullptr;
-    std::ifstream in(AFileName, std::ios::binary);
-    if (!in)
-        return nullptr;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        return nullptr;
-    return FromJSON(text, ATargetName);
+    return FromJSON(*text, ATargetName);
 }

@@ -7,6 +7,7 @@
 // app/QtFormPlacement.h fills both from real widgets and screens).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -131,6 +132,10 @@ class TPositionTracker final : public IPositionTracker,
                                public std::enable_shared_from_this<TPositionTracker> {
 public:
     static constexpr const char* DefaultTargetName = "TrackedForms";
+    // What the reader takes at most: a written file is a few hundred bytes, nested three
+    // deep.
+    static constexpr std::size_t MaxFileSize = 64 * 1024;
+    static constexpr std::size_t MaxNestingDepth = 16;
 
     static std::shared_ptr<TPositionTracker> Create(const std::string& ATargetName);
 
@@ -183,18 +188,18 @@ public:
     std::string ToJSON() const;
     // A new record holding the values of `text` (byte-order mark optional), the others at
     // their new-record values with `ATargetName` as name. Empty when the text is not one
-    // JSON object.
+    // JSON object, is longer than MaxFileSize or nests deeper than MaxNestingDepth.
     static std::shared_ptr<TPositionTracker> FromJSON(std::string_view text,
                                                       const std::string& ATargetName);
 
     // <data folder>/<title>/screen/<target>.<window>.json
     std::filesystem::path FileName(const std::filesystem::path& ADataFolder,
                                    const std::string& ATitle, const std::string& AWindowName) const;
-    // Creates the folder and replaces the file as a whole (temporary file + rename), so a
-    // failed or interrupted write leaves the previous file intact. Throws on failure.
+    // Creates the folder and replaces the file as a whole (ReplaceFile), so a failed or
+    // interrupted write leaves the previous file intact. Throws on failure.
     void SaveToFile(const std::filesystem::path& AFileName) const;
-    // The record in AFileName; empty when the file is missing, unreadable, empty or not
-    // one JSON object.
+    // The record in AFileName; empty when the file is missing, unreadable, longer than
+    // MaxFileSize, too deeply nested, empty or not one JSON object.
     static std::shared_ptr<TPositionTracker> LoadFromFile(const std::filesystem::path& AFileName,
                                                           const std::string& ATargetName);
 
@@ -239,12 +244,26 @@ std::string FormatFloat(float value);
 std::string QuoteJSON(std::string_view text);
 
 // A name made safe as part of a file name: path separators, characters that file names
-// may not hold, '%' and the names "." and ".." are percent-encoded, so distinct names
-// stay distinct and the file always lands in its folder.
+// may not hold, '%' and the names "." and ".." are percent-encoded, so the file always
+// lands in its folder. A name whose encoded form is longer than one file name may be is
+// cut into pieces of at most 180 bytes, each but the last a folder whose name ends in
+// "%~" (which no plain name's encoding holds); so distinct names never share a file.
 std::string FileNamePart(std::string_view name);
 
-// $XDG_DATA_HOME, else ~/.local/share (home from $HOME or the password database).
-std::filesystem::path LocalDataFolder();
+// <data folder>/<title>/screen: the folder of the placement files and of the small
+// per-connection stores beside them.
+std::filesystem::path PlacementFolder(const std::filesystem::path& ADataFolder,
+                                      const std::string& ATitle);
+
+// The file of one connection in AFolder: the connection's name made safe (an empty name
+// read as "TrackedForms", as placement records read it) followed by ASuffix.
+std::filesystem::path ConnectionFile(const std::filesystem::path& AFolder,
+                                     const std::string& AConnectionName, std::string_view ASuffix);
+
+// Whether `text` nests JSON arrays and objects no deeper than AMaxDepth (brackets inside
+// strings do not count). Checked before parsing, so a hostile file cannot make the parser
+// build an endless tree.
+bool JsonNestingWithin(std::string_view text, std::size_t AMaxDepth);
 
 // The executable's file name cut at its first full stop; the first character kept, the
 // rest in lower case.

@@ -1,9 +1,13 @@
 // The placement record and its file: exact bytes written, what the reader accepts, where
 // the file lies, and that names from the host cannot lead the file out of its folder.
 #include "TempFolder.h"
+#include "platform/DataFolder.h"
 #include "positions/ScreenPositionTracker.h"
 
 #include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -305,8 +309,13 @@ TEST(PositionRecord, HostNamesStayInsideThePlacementFolder) {
         SCOPED_TRACE(name);
         auto r = TPositionTracker::Create(name);
         const fs::path file = r->FileName(tmp.path(), "Lumivane", "LumivaneViewerForm");
-        EXPECT_EQ(file.parent_path(), folder);
-        EXPECT_LE(file.filename().string().size(), 255u);
+        // Inside the folder; a name too long for one file name takes folders below it.
+        const fs::path below = file.lexically_relative(folder);
+        ASSERT_FALSE(below.empty());
+        for (const fs::path& part : below) {
+            EXPECT_NE(part, "..");
+            EXPECT_LE(part.string().size(), 255u);
+        }
         r->SaveToFile(file);
         ASSERT_TRUE(fs::is_regular_file(file));
         // The member keeps the name as given.
@@ -322,7 +331,7 @@ TEST(PositionRecord, HostNamesStayInsideThePlacementFolder) {
     // Nothing was written outside the placement folder.
     std::size_t outside = 0;
     for (const auto& e : fs::recursive_directory_iterator(tmp.path()))
-        if (e.is_regular_file() && e.path().parent_path() != folder)
+        if (e.is_regular_file() && *e.path().lexically_relative(folder).begin() == "..")
             ++outside;
     EXPECT_EQ(outside, 0u);
 }
@@ -368,24 +377,43 @@ TEST(PositionRecord, ApplicationTitle) {
         EXPECT_EQ(ApplicationTitle(row.exe), row.title) << row.fault;
 }
 
-TEST(PositionRecord, LocalDataFolderFromEnvironment) {
-    const char* oldXdg = std::getenv("XDG_DATA_HOME");
-    const std::optional<std::string> savedXdg =
-        oldXdg ? std::optional<std::string>(oldXdg) : std::nullopt;
-    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+TEST(DataFolder, FromTheEnvironmentOrTheUsersHome) {
+    const auto saved = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v ? std::optional<std::string>(v) : std::nullopt;
+    };
+    const auto restore = [](const char* name, const std::optional<std::string>& v) {
+        if (v)
+            setenv(name, v->c_str(), 1);
+        else
+            unsetenv(name);
+    };
+    const auto savedXdg = saved("XDG_DATA_HOME");
+    const auto savedHome = saved("HOME");
+    const passwd* user = getpwuid(getuid());
+    ASSERT_TRUE(user && user->pw_dir);
+    const fs::path userHome = user->pw_dir;
 
-    setenv("XDG_DATA_HOME", "/some/data", 1);
-    EXPECT_EQ(LocalDataFolder(), fs::path("/some/data"));
-    if (!home.empty()) {
-        setenv("XDG_DATA_HOME", "relative/ignored", 1);
-        EXPECT_EQ(LocalDataFolder(), fs::path(home) / ".local" / "share");
-        unsetenv("XDG_DATA_HOME");
-        EXPECT_EQ(LocalDataFolder(), fs::path(home) / ".local" / "share");
+    struct Row {
+        const char* fault;
+        std::optional<std::string> xdg;
+        std::optional<std::string> home;
+        fs::path expected;
+    };
+    const Row rows[] = {
+        {"xdg_data_home_wins", "/some/data", "/home/u", "/some/data"},
+        {"relative_xdg_is_invalid", "relative/ignored", "/home/u", "/home/u/.local/share"},
+        {"empty_xdg_is_unset", "", "/home/u", "/home/u/.local/share"},
+        {"no_xdg", std::nullopt, "/home/u", "/home/u/.local/share"},
+        {"no_home_variable_uses_the_password_database", std::nullopt, std::nullopt,
+         userHome / ".local" / "share"},
+        {"relative_home_is_not_the_working_folder", std::nullopt, "rel", "/"},
+    };
+    for (const Row& row : rows) {
+        restore("XDG_DATA_HOME", row.xdg);
+        restore("HOME", row.home);
+        EXPECT_EQ(lvplatform::LocalDataFolder(), row.expected) << row.fault;
     }
-
-    if (savedXdg) {
-        setenv("XDG_DATA_HOME", savedXdg->c_str(), 1);
-    } else {
-        unsetenv("XDG_DATA_HOME");
-    }
+    restore("XDG_DATA_HOME", savedXdg);
+    restore("HOME", savedHome);
 }

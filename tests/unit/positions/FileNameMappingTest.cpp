@@ -1,0 +1,172 @@
+// Which file a connection's placement goes to: distinct names never share a file (two
+// hosts would overwrite each other's placement), every file stays inside the placement
+// folder, and no part of a path is longer than a file name may be.
+#include "TempFolder.h"
+#include "positions/ScreenPositionTracker.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path Data = "/data";
+const fs::path Folder = Data / "Lumivane" / "screen";
+
+fs::path FileOf(const std::string& name) {
+    return TPositionTracker::Create(name)->FileName(Data, "Lumivane", "LumivaneViewerForm");
+}
+
+// The file's path below the placement folder, as text.
+std::string Below(const fs::path& file) {
+    return file.lexically_relative(Folder).generic_string();
+}
+
+// Names built to hit the faults a mapping like this has: escapes that look like
+// characters, lengths around the cut, long names that share their start, and names made of
+// another name's file name.
+std::vector<std::string> GeneratedNames(std::size_t count, std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    const std::vector<std::string> atoms = {
+        "a",
+        "B",
+        "0",
+        "9",
+        "F",
+        "%",
+        "%2",
+        "%25",
+        "%2F",
+        "~",
+        ".",
+        "..",
+        "/",
+        "\\",
+        ":",
+        "*",
+        "?",
+        "\"",
+        "<",
+        "|",
+        " ",
+        "\n",
+        "\x7F",
+        "\x01",
+        "\xC3\xA9",         // é
+        "\xE2\x82\xAC",     // €
+        "\xF0\x9F\x98\x80", // an astral character
+        "\x80",
+        "\xFF",
+        "\xC3" // bytes that are no UTF-8
+    };
+    std::uniform_int_distribution<std::size_t> atom(0, atoms.size() - 1);
+    // Every other name holds only characters a file name keeps as they are, as most real
+    // connection names do.
+    std::uniform_int_distribution<std::size_t> plainAtom(0, 4);
+    const std::vector<std::string> plainAtoms = {"a", "B", "0", "~", "."};
+    // Most names near the lengths where one file name ends and the next piece begins.
+    const std::vector<std::size_t> lengths = {0,   1,   2,   60,  150, 166, 167, 168, 178, 179, 180,
+                                              181, 182, 183, 200, 255, 256, 359, 360, 361, 400};
+    std::uniform_int_distribution<std::size_t> length(0, lengths.size() - 1);
+    std::vector<std::string> names;
+    while (names.size() < count) {
+        std::string name;
+        const std::size_t wanted = lengths[length(rng)];
+        const bool plain = names.size() % 4 < 2;
+        while (name.size() < wanted)
+            name += plain ? plainAtoms[plainAtom(rng)] : atoms[atom(rng)];
+        names.push_back(name);
+        // A twin that differs in one late byte, so only the end of a long name tells them
+        // apart.
+        if (!name.empty()) {
+            std::string twin = name;
+            twin.back() = twin.back() == 'a' ? 'b' : 'a';
+            names.push_back(twin);
+        }
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(PlacementFileName, DistinctNamesGiveDistinctFiles) {
+    std::vector<std::string> names = GeneratedNames(20000, 20261210);
+    // Each long name's file name, taken as a name of its own: a long-name form that plain
+    // names can also spell gives two hosts one file.
+    const std::size_t generated = names.size();
+    for (std::size_t i = 0; i < generated; ++i) {
+        const std::string below = Below(FileOf(names[i]));
+        const std::string suffix = ".LumivaneViewerForm.json";
+        if (below.size() > 170 && below.ends_with(suffix))
+            names.push_back(below.substr(0, below.size() - suffix.size()));
+    }
+
+    std::map<fs::path, std::string> owner;
+    std::set<fs::path> folders; // every folder a file lies in, below the placement folder
+    for (const std::string& name : names) {
+        const fs::path file = FileOf(name);
+        // Empty names read as the default name, so they share its file by design.
+        const std::string key = name.empty() ? TPositionTracker::DefaultTargetName : name;
+        const auto [it, fresh] = owner.emplace(file, key);
+        ASSERT_TRUE(fresh || it->second == key)
+            << "'" << it->second << "' and '" << key << "' share " << file;
+
+        // Inside the placement folder, every component a valid file name.
+        const fs::path below = file.lexically_relative(Folder);
+        ASSERT_FALSE(below.empty()) << file;
+        for (const fs::path& part : below) {
+            ASSERT_NE(part, "..") << file;
+            ASSERT_NE(part, ".") << file;
+            ASSERT_LE(part.string().size(), 255u) << file;
+        }
+        for (fs::path p = file.parent_path(); p != Folder && p.has_relative_path();
+             p = p.parent_path())
+            folders.insert(p);
+    }
+    // No file stands where another name needs a folder.
+    for (const auto& [file, name] : owner)
+        EXPECT_EQ(folders.count(file), 0u) << name << " takes the place of a folder: " << file;
+}
+
+TEST(PlacementFileName, ExistingPlainNamesKeepTheirFiles) {
+    // Files written before by earlier runs must still be found.
+    struct Row {
+        const char* name;
+        const char* below;
+    };
+    const Row rows[] = {
+        {"conn1", "conn1.LumivaneViewerForm.json"},   {"", "TrackedForms.LumivaneViewerForm.json"},
+        {"host~2", "host~2.LumivaneViewerForm.json"}, {"a/b", "a%2Fb.LumivaneViewerForm.json"},
+        {"50%", "50%25.LumivaneViewerForm.json"},     {"..", "%2E%2E.LumivaneViewerForm.json"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(Below(FileOf(row.name)), row.below) << row.name;
+    const std::string longest(180, 'x');
+    EXPECT_EQ(Below(FileOf(longest)), longest + ".LumivaneViewerForm.json");
+}
+
+TEST(PlacementFileName, LongNamesAreWrittenAndReadBack) {
+    TempFolder tmp;
+    const std::vector<std::string> names = {std::string(200, 'x'), std::string(181, '/'),
+                                            std::string(300, 'x') + "1",
+                                            std::string(300, 'x') + "2"};
+    for (const std::string& name : names) {
+        auto record = TPositionTracker::Create(name);
+        record->SetMonitor(7);
+        const fs::path file = record->FileName(tmp.path(), "Lumivane", "LumivaneViewerForm");
+        record->SaveToFile(file);
+        const auto back = TPositionTracker::LoadFromFile(file, "");
+        ASSERT_TRUE(back) << file;
+        EXPECT_EQ(back->StoredTargetName(), name);
+    }
+    // Each name still has its own file.
+    for (std::size_t i = 0; i < names.size(); ++i)
+        for (std::size_t j = i + 1; j < names.size(); ++j)
+            EXPECT_NE(FileOf(names[i]), FileOf(names[j]));
+}
