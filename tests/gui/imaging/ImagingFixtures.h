@@ -227,3 +227,97 @@ inline QByteArray ExifApp1(int AOrientation, bool ABigEndian) {
     tiff.append("Lumi\0\0", 6);
     return QByteArray("Exif\0\0", 6) + tiff;
 }
+
+#include <QColor>
+#include <QFile>
+
+// One page of a multi-page TIFF: its stored size, a fill colour, and its orientation tag
+// (the pixels are stored as given). A black square of a tenth of the shorter side marks
+// the stored top left corner, so a test can tell how the page was turned.
+struct TTiffPage {
+    QSize Size;
+    QColor Fill;
+    int Orientation = ORIENTATION_TOPLEFT;
+};
+
+// Writes the pages as successive image directories, 8-bit RGB, LZW, one strip a page.
+inline void WriteMultiPageTiff(const QString& APath, const std::vector<TTiffPage>& APages) {
+    TIFF* tif = TIFFOpen(APath.toLocal8Bit().constData(), "w");
+    if (!tif) {
+        throw std::runtime_error("cannot write " + APath.toStdString());
+    }
+    bool ok = true;
+    for (std::size_t i = 0; i < APages.size() && ok; ++i) {
+        const TTiffPage& page = APages[i];
+        const int w = page.Size.width();
+        const int h = page.Size.height();
+        const int mark = std::max(1, std::min(w, h) / 10);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(h));
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<uint16_t>(page.Orientation));
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(tif, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(i),
+                     static_cast<uint16_t>(APages.size()));
+        std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+        for (int y = 0; y < h && ok; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const bool marked = x < mark && y < mark;
+                uint8_t* px = &row[static_cast<size_t>(x) * 3];
+                px[0] = marked ? 0 : static_cast<uint8_t>(page.Fill.red());
+                px[1] = marked ? 0 : static_cast<uint8_t>(page.Fill.green());
+                px[2] = marked ? 0 : static_cast<uint8_t>(page.Fill.blue());
+            }
+            ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) >= 0;
+        }
+        ok = ok && TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+    if (!ok) {
+        throw std::runtime_error("cannot write " + APath.toStdString());
+    }
+}
+
+// Points the one strip of page APage (0-based) of a classic little-endian TIFF past the end
+// of the file, so that page fails to decode while the others stay intact.
+inline void BreakTiffPageStrip(const QString& APath, int APage) {
+    QFile file(APath);
+    if (!file.open(QIODevice::ReadWrite)) {
+        throw std::runtime_error("cannot open " + APath.toStdString());
+    }
+    QByteArray bytes = file.readAll();
+    const auto u16 = [&](qsizetype at) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]) |
+                                     static_cast<uint8_t>(bytes[at + 1]) << 8);
+    };
+    const auto u32 = [&](qsizetype at) { return u16(at) | u16(at + 2) << 16; };
+    if (bytes.size() < 8 || !bytes.startsWith("II")) {
+        throw std::runtime_error("not a little-endian TIFF: " + APath.toStdString());
+    }
+    qsizetype ifd = u32(4);
+    for (int page = 0; page < APage && ifd != 0; ++page) {
+        ifd = u32(ifd + 2 + 12 * static_cast<qsizetype>(u16(ifd)));
+    }
+    if (ifd == 0) {
+        throw std::runtime_error("no such page in " + APath.toStdString());
+    }
+    const uint32_t entries = u16(ifd);
+    for (uint32_t i = 0; i < entries; ++i) {
+        const qsizetype entry = ifd + 2 + 12 * static_cast<qsizetype>(i);
+        if (u16(entry) == TIFFTAG_STRIPOFFSETS && u32(entry + 4) == 1) {
+            const uint32_t beyond = 0x7FFFFF00u;
+            file.seek(entry + 8);
+            const char value[4] = {
+                static_cast<char>(beyond & 0xFF), static_cast<char>((beyond >> 8) & 0xFF),
+                static_cast<char>((beyond >> 16) & 0xFF), static_cast<char>((beyond >> 24) & 0xFF)};
+            file.write(value, 4);
+            return;
+        }
+    }
+    throw std::runtime_error("no single strip offset on that page of " + APath.toStdString());
+}

@@ -1,0 +1,271 @@
+#include "viewer/DecodePipeline.h"
+
+#include "viewer/ImageDecoding.h"
+#include "viewer/ImageGeometry.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+namespace {
+
+QSize DevicePixels(float AWidth, float AHeight, double ADevicePixelRatio) {
+    return {static_cast<int>(std::ceil(AWidth * ADevicePixelRatio)),
+            static_cast<int>(std::ceil(AHeight * ADevicePixelRatio))};
+}
+
+} // namespace
+
+QSize TDrawRule::TargetFor(QSize AFull) const {
+    lvgeometry::TFitResult fit;
+    if (!lvgeometry::FitImage(AFull.width(), AFull.height(), static_cast<float>(AreaHeight),
+                              ClientWidth, FitToWidth, fit))
+        return AFull;
+    const lvgeometry::TSizeF drawn = lvgeometry::AspectFit(
+        fit.BaseWidth * Zoom, fit.BaseHeight * Zoom, AFull.width(), AFull.height());
+    return DevicePixels(drawn.Width, drawn.Height, DevicePixelRatio);
+}
+
+bool TDrawRule::Covers(const TDrawRule& ARule) const {
+    return AreaHeight == ARule.AreaHeight && ClientWidth == ARule.ClientWidth &&
+           FitToWidth == ARule.FitToWidth && DevicePixelRatio == ARule.DevicePixelRatio &&
+           Zoom >= ARule.Zoom;
+}
+
+bool FrameCovers(const TFrame& AFrame, const TDrawRule& ARule) {
+    if (AFrame.Failed())
+        return true;
+    const QSize held = AFrame.Image.size();
+    if (held == AFrame.FullSize)
+        return true;
+    const QSize wanted = DecodeSizeWithin(AFrame.FullSize, ARule.TargetFor(AFrame.FullSize));
+    // A pixel short is rounding, not missing detail.
+    return held.width() + 1 >= wanted.width() && held.height() + 1 >= wanted.height();
+}
+
+TDecodePipeline::TDecodePipeline(qint64 ACacheBudget, QObject* parent)
+    : QObject(parent), FCache(ACacheBudget) {
+    // One worker for what the user asked for and one for the neighbour (or a cancelled
+    // decode on its way out), whatever the machine; more where cores allow.
+    FPool.setMaxThreadCount(std::clamp(QThread::idealThreadCount(), 2, 4));
+    FPool.setObjectName(QStringLiteral("DecodePipeline"));
+}
+
+TDecodePipeline::~TDecodePipeline() {
+    CancelAll();
+    FPool.waitForDone();
+}
+
+TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
+                                                 const std::atomic<bool>& ACancel) {
+    TResult result;
+    if (ACancel.load()) {
+        result.Cancelled = true;
+        return result;
+    }
+    TFrame& frame = result.Frame;
+    try {
+        if (ARequest.Page > 0)
+            throw std::runtime_error("the file has only one page");
+        TDecodedImage decoded = DecodeForDisplay(
+            ARequest.Path, [&ARequest](QSize AFull) { return ARequest.Rule.TargetFor(AFull); });
+        frame.Image = std::move(decoded.image);
+        frame.FullSize = decoded.fullSize;
+        frame.Page = 0;
+        frame.PageCount = 1;
+    } catch (const std::exception& e) {
+        frame.Error = QString::fromStdString(e.what());
+    } catch (...) {
+        frame.Error = QStringLiteral("the image could not be decoded");
+    }
+    if (frame.Failed()) {
+        frame.Image = QImage();
+        frame.Page = std::max(0, ARequest.Page);
+    }
+    return result;
+}
+
+TDecodeRequest TDecodePipeline::Resolved(TDecodeRequest ARequest) const {
+    if (ARequest.Page == kLastPage) {
+        const int count = FCache.PageCount(ARequest.Path);
+        if (count > 0)
+            ARequest.Page = count - 1;
+    }
+    return ARequest;
+}
+
+std::optional<TFrame> TDecodePipeline::Cached(const TDecodeRequest& ARequest) {
+    if (ARequest.Page == kLastPage)
+        return std::nullopt;
+    std::optional<TFrame> frame = FCache.Find({ARequest.Path, ARequest.Page});
+    if (frame && FrameCovers(*frame, ARequest.Rule))
+        return frame;
+    return std::nullopt;
+}
+
+TDecodePipeline::TJob* TDecodePipeline::FindJob(quint64 AId) {
+    const auto it = std::find_if(FJobs.begin(), FJobs.end(),
+                                 [AId](const TJob& AJob) { return AJob.Id == AId; });
+    return it == FJobs.end() ? nullptr : &*it;
+}
+
+TDecodePipeline::TJob* TDecodePipeline::JobServing(const TDecodeRequest& ARequest) {
+    for (TJob& job : FJobs) {
+        if (!job.Cancel->load() && job.Request.Path == ARequest.Path &&
+            job.Request.Page == ARequest.Page && job.Request.Rule.Covers(ARequest.Rule))
+            return &job;
+    }
+    return nullptr;
+}
+
+void TDecodePipeline::Cancel(quint64 AId) {
+    if (TJob* job = FindJob(AId))
+        job->Cancel->store(true);
+}
+
+quint64 TDecodePipeline::Start(const TDecodeRequest& ARequest, TDecodeKind AKind) {
+    TJob job;
+    job.Id = FNextId++;
+    job.Request = ARequest;
+    job.Kind = AKind;
+    job.Cancel = std::make_shared<std::atomic<bool>>(false);
+    FJobs.push_back(job);
+    ++FDecodesStarted;
+    // The worker gets its own copies: nothing it touches is shared with the GUI thread but
+    // the cancel flag.
+    const int priority = AKind == TDecodeKind::Prefetch ? 0 : 1;
+    FPool.start(
+        [this, id = job.Id, request = job.Request, cancel = job.Cancel] {
+            TResult result = Decode(request, *cancel);
+            QMetaObject::invokeMethod(
+                this,
+                [this, id, result = std::move(result)]() mutable {
+                    Finished(id, std::move(result));
+                },
+                Qt::QueuedConnection);
+        },
+        priority);
+    return job.Id;
+}
+
+std::optional<TFrame> TDecodePipeline::Show(const TDecodeRequest& ARequest) {
+    const TDecodeRequest request = Resolved(ARequest);
+    Cancel(FDetailJob);
+    FDetailJob = 0;
+    // The old neighbours are no longer the next ones; the window asks for the new ones
+    // once this page is shown.
+    FPrefetch.clear();
+    if (std::optional<TFrame> frame = Cached(request)) {
+        Cancel(FShowJob);
+        FShowJob = 0;
+        // A prefetch under way may well be one of the new neighbours: the window's next
+        // Prefetch list decides.
+        FCache.SetShown({request.Path, frame->Page});
+        return frame;
+    }
+    TJob* serving = JobServing(request);
+    for (TJob& job : FJobs) {
+        if (&job != serving && (job.Kind == TDecodeKind::Prefetch || job.Id == FShowJob))
+            job.Cancel->store(true);
+    }
+    if (serving) {
+        serving->Kind = TDecodeKind::Show;
+        FShowJob = serving->Id;
+    } else {
+        FShowJob = Start(request, TDecodeKind::Show);
+    }
+    return std::nullopt;
+}
+
+void TDecodePipeline::Detail(const TDecodeRequest& ARequest) {
+    const TDecodeRequest request = Resolved(ARequest);
+    if (TJob* current = FindJob(FDetailJob);
+        current && !current->Cancel->load() && current->Request.Path == request.Path &&
+        current->Request.Page == request.Page && current->Request.Rule == request.Rule)
+        return;
+    Cancel(FDetailJob);
+    FDetailJob = 0;
+    if (TJob* serving = JobServing(request); serving && serving->Kind == TDecodeKind::Prefetch) {
+        serving->Kind = TDecodeKind::Detail;
+        FDetailJob = serving->Id;
+        return;
+    }
+    FDetailJob = Start(request, TDecodeKind::Detail);
+}
+
+void TDecodePipeline::Prefetch(std::vector<TDecodeRequest> ARequests) {
+    FPrefetch.clear();
+    for (const TDecodeRequest& request : ARequests)
+        FPrefetch.push_back(Resolved(request));
+    for (TJob& job : FJobs) {
+        if (job.Kind != TDecodeKind::Prefetch || job.Cancel->load())
+            continue;
+        const bool listed = std::any_of(FPrefetch.begin(), FPrefetch.end(), [&](const auto& r) {
+            return r.Path == job.Request.Path && r.Page == job.Request.Page &&
+                   job.Request.Rule.Covers(r.Rule);
+        });
+        if (!listed)
+            job.Cancel->store(true);
+    }
+    Pump();
+}
+
+void TDecodePipeline::CancelAll() {
+    for (const TJob& job : FJobs)
+        job.Cancel->store(true);
+    FShowJob = 0;
+    FDetailJob = 0;
+    FPrefetch.clear();
+}
+
+void TDecodePipeline::Finished(quint64 AId, TResult AResult) {
+    const auto it = std::find_if(FJobs.begin(), FJobs.end(),
+                                 [AId](const TJob& AJob) { return AJob.Id == AId; });
+    if (it == FJobs.end())
+        return;
+    const TJob job = *it;
+    FJobs.erase(it);
+    if (!AResult.Cancelled) {
+        const TFrameKey key{job.Request.Path, AResult.Frame.Page};
+        // Protected before it goes in, so a frame larger than the budget is not evicted on
+        // its way to the screen.
+        if (AId == FShowJob)
+            FCache.SetShown(key);
+        // Also a frame nobody waits for any more: it was paid for, and the user may come
+        // back to it.
+        FCache.Insert(key, AResult.Frame);
+        if (AId == FShowJob) {
+            FShowJob = 0;
+            emit FrameReady(key, AResult.Frame, TDecodeKind::Show);
+        } else if (AId == FDetailJob) {
+            FDetailJob = 0;
+            emit FrameReady(key, AResult.Frame, TDecodeKind::Detail);
+        }
+    } else if (AId == FShowJob || AId == FDetailJob) {
+        // Cancelled from outside the pipeline's own bookkeeping cannot happen; keep the
+        // state consistent anyway.
+        (AId == FShowJob ? FShowJob : FDetailJob) = 0;
+    }
+    Pump();
+}
+
+void TDecodePipeline::Pump() {
+    if (IsBusy())
+        return;
+    const bool prefetching = std::any_of(FJobs.begin(), FJobs.end(), [](const TJob& AJob) {
+        return AJob.Kind == TDecodeKind::Prefetch && !AJob.Cancel->load();
+    });
+    if (prefetching)
+        return;
+    while (!FPrefetch.empty()) {
+        const TDecodeRequest request = Resolved(FPrefetch.front());
+        FPrefetch.erase(FPrefetch.begin());
+        // A neighbour held already counts as just used: it outlives pages further away.
+        if (Cached(request))
+            continue;
+        Start(request, TDecodeKind::Prefetch);
+        return;
+    }
+}
