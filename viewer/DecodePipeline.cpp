@@ -19,6 +19,8 @@ QSize DevicePixels(float AWidth, float AHeight, double ADevicePixelRatio) {
 } // namespace
 
 QSize TDrawRule::TargetFor(QSize AFull) const {
+    if (!Box.isEmpty())
+        return Box;
     lvgeometry::TFitResult fit;
     if (!lvgeometry::FitImage(AFull.width(), AFull.height(), static_cast<float>(AreaHeight),
                               ClientWidth, FitToWidth, fit))
@@ -29,6 +31,9 @@ QSize TDrawRule::TargetFor(QSize AFull) const {
 }
 
 bool TDrawRule::Covers(const TDrawRule& ARule) const {
+    if (!Box.isEmpty() || !ARule.Box.isEmpty())
+        return Box.width() >= ARule.Box.width() && Box.height() >= ARule.Box.height() &&
+               !ARule.Box.isEmpty();
     return AreaHeight == ARule.AreaHeight && ClientWidth == ARule.ClientWidth &&
            FitToWidth == ARule.FitToWidth && DevicePixelRatio == ARule.DevicePixelRatio &&
            Zoom >= ARule.Zoom;

@@ -26,13 +26,15 @@
 // How large a page is drawn, as plain values, so requests compare and the size is worked
 // out on any thread once the page's own size is known: the window's fit rules (image area
 // height, client width, fit-to-width), the screen's device pixel ratio, and the zoom factor
-// over the fitted size (1 to 4).
+// over the fitted size (1 to 4). A non-empty Box stands for all of these: the page is
+// decoded to fit within it (more detail for a zoom already fitted).
 struct TDrawRule {
     int AreaHeight = 0;
     int ClientWidth = 0;
     bool FitToWidth = false;
     double DevicePixelRatio = 1;
     float Zoom = 1;
+    QSize Box;
 
     // The box, in device pixels, that a decode of a page AFull pixels large must fill.
     QSize TargetFor(QSize AFull) const;

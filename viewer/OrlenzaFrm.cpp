@@ -74,6 +74,7 @@ QString LoadErrorText(const TLumivaneImage& AImage, const QString& AError) {
 // input is handled in OrlenzaFrm.Input.cpp)
 
 TLumivaneViewerForm::TLumivaneViewerForm(QWidget* parent) : TOrlenzaForm(parent) {
+    CreatePipeline();
     CreateComponents();
     FormCreate();
 }
@@ -82,6 +83,8 @@ TLumivaneViewerForm::~TLumivaneViewerForm() {
     // The window handle goes away after this part of the object: a focus change then must
     // not reach it.
     disconnect(FFocusWatch);
+    // Workers stop and nothing they finish reaches a window being taken apart.
+    FPipeline.reset();
     if (LumivaneViewerForm == this)
         LumivaneViewerForm = nullptr;
     // The controller outlives windows in tests; it must not call back into a dead one.
@@ -157,7 +160,9 @@ void TLumivaneViewerForm::closeEvent(QCloseEvent* event) {
         if (isVisible())
             SavePlacement();
     });
-    // FormClose: the window only hides; the program goes on.
+    // FormClose: the window only hides; the program goes on. A page still decoding is not
+    // shown after the close.
+    CancelDecodes();
     Guarded(this, [this] { ViewController->ChangeViewState(vsUnknown); });
     event->accept();
 }
@@ -214,6 +219,10 @@ void TLumivaneViewerForm::EnsureShown() {
 }
 
 void TLumivaneViewerForm::ClearImage() {
+    CancelDecodes();
+    FShownKey = {};
+    FShownPageCount = 1;
+    FPipeline->Cache().SetShown({});
     Image->SetBitmap(QImage());
     tabForImage->ClearNotice();
     FBitmapFile.clear();
@@ -230,7 +239,14 @@ void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
     }
     ClearImage();
     ViewController->ChangeViewState(vsIdle);
-    FImages = ViewController->ImagesFor(edImageId->text().toStdString());
+    const std::string identifier = edImageId->text().toStdString();
+    // Frames of another identifier are not coming back; a search again for the same one
+    // (a return to the window) finds its pages ready.
+    if (identifier != FCachedIdentifier) {
+        FPipeline->Cache().Clear();
+        FCachedIdentifier = identifier;
+    }
+    FImages = ViewController->ImagesFor(identifier);
 
     cbxImageList->setUpdatesEnabled(false);
     {
@@ -263,7 +279,7 @@ void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
     cbxImageList->setUpdatesEnabled(true);
 }
 
-void TLumivaneViewerForm::SelectImage(int AImageId) {
+void TLumivaneViewerForm::SelectImage(int AImageId, int APage) {
     // The hourglass while the image loads; given back once it is shown.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     struct Restore {
@@ -274,57 +290,32 @@ void TLumivaneViewerForm::SelectImage(int AImageId) {
         QSignalBlocker block(cbxImageList);
         cbxImageList->setCurrentIndex(AImageId - 1);
     }
-    ShowSelectedImage();
+    ShowSelectedImage(APage);
 }
 
-void TLumivaneViewerForm::ShowSelectedImage() {
+void TLumivaneViewerForm::ShowSelectedImage(int APage) {
+    if (!SelectedImage().IsEmpty()) {
+        // Decoded on a worker and put on screen when it is ready (at once when the cache
+        // holds it); until then the window goes on showing what it shows.
+        ShowPage(APage);
+        return;
+    }
+    CancelDecodes();
+    FShownKey = {};
     Image->hide();
     SetBusy(true);
     SetRotation(0);
-    std::string file;
     try {
-        const TLumivaneImage selected = SelectedImage();
-        if (selected.IsEmpty()) {
-            ShowNoImage();
-        } else {
-            file = selected.FullFileName();
-            LoadImageFile(file);
-            tabForImage->ClearNotice();
-            if (lvtrace::Enabled())
-                lvtrace::Line("image shown " + file);
-        }
+        ShowNoImage();
         ViewController->ChangeViewState(vsOpen);
         FitImage(swFitToWidth->isChecked());
         UpdateTitle();
     } catch (...) {
-        if (lvtrace::Enabled())
-            lvtrace::Line("image failed to load " + file + ": " +
-                          ErrorText(std::current_exception()).toStdString());
         ShowLoadError(ErrorText(std::current_exception()));
     }
     SetBusy(false);
     Image->show();
     CenterImage(Image->Bounds().size());
-}
-
-void TLumivaneViewerForm::LoadImageFile(const std::string& AFileName) {
-    // Decoded no larger than it is drawn right after the fit; more detail is decoded when
-    // the zoom asks for it (EnsureDetail).
-    const bool fitToWidth = swFitToWidth->isChecked();
-    const qreal dpr = devicePixelRatioF();
-    TDecodedImage decoded = DecodeForDisplay(Q(AFileName), [&](QSize AFull) {
-        lvgeometry::TFitResult fit;
-        if (!lvgeometry::FitImage(AFull.width(), AFull.height(),
-                                  static_cast<float>(tabImage->height()), width(), fitToWidth, fit))
-            return AFull;
-        const lvgeometry::TSizeF drawn =
-            lvgeometry::AspectFit(fit.BaseWidth, fit.BaseHeight, AFull.width(), AFull.height());
-        return DevicePixels(QSizeF(drawn.Width, drawn.Height), dpr);
-    });
-    Image->SetBitmap(std::move(decoded.image), decoded.fullSize);
-    FBitmapFile = AFileName;
-    FHasPicture = true;
-    UpdatePrintEnabled();
 }
 
 void TLumivaneViewerForm::ShowNoImage() {
@@ -372,8 +363,10 @@ void TLumivaneViewerForm::UpdateTitle() {
     // Put together from its parts: a name is shown as it is, whatever it holds.
     const QString line1 = Q(selected.DisplayName()) + QLatin1Char(' ') +
                           Q(selected.FormattedTimeStamp("mmm dd yyyy HH:nn")) + QLatin1Char(' ');
-    const QString line2 =
-        QString::number(ImageId()) + QStringLiteral(" of ") + QString::number(Count());
+    QString line2 = QString::number(ImageId()) + QStringLiteral(" of ") + QString::number(Count());
+    if (ShownPageCount() > 1)
+        line2 += QStringLiteral(" \u00B7 page ") + QString::number(ShownPage() + 1) +
+                 QLatin1Char('/') + QString::number(ShownPageCount());
     lblCurrentImageName->setText(line1 + QStringLiteral("\r\n") + line2);
 }
 
@@ -382,6 +375,8 @@ void TLumivaneViewerForm::UpdatePrintEnabled() {
 }
 
 void TLumivaneViewerForm::CloseImageAndHide(void*) {
+    if (!FWantedKey.IsEmpty())
+        SetBusy(false);
     ClearImage();
     hide();
 }
@@ -481,7 +476,7 @@ void TLumivaneViewerForm::tabImageResize() {
 }
 
 void TLumivaneViewerForm::EnsureDetail() {
-    if (!FHasPicture || Image->IsBitmapEmpty() || FBitmapFile.empty())
+    if (!FHasPicture || Image->IsBitmapEmpty() || FShownKey.IsEmpty())
         return;
     const QSize held = Image->Bitmap().size();
     const QSize full = Image->FullSize();
@@ -494,14 +489,11 @@ void TLumivaneViewerForm::EnsureDetail() {
     const lvgeometry::TSizeF widest = lvgeometry::ZoomedSize(FZoomBaseWidth, FZoomBaseHeight, 1);
     const lvgeometry::TSizeF drawn =
         lvgeometry::AspectFit(widest.Width, widest.Height, full.width(), full.height());
-    const QSize target = DevicePixels(QSizeF(drawn.Width, drawn.Height), dpr).expandedTo(needed);
-    try {
-        TDecodedImage decoded = DecodeForDisplay(Q(FBitmapFile), target);
-        if (decoded.fullSize == full)
-            Image->SetBitmap(std::move(decoded.image), decoded.fullSize);
-    } catch (const std::exception&) {
-        // The file changed or went away since it was shown: keep the picture as it is.
-    }
+    TDrawRule rule;
+    rule.Box = DevicePixels(QSizeF(drawn.Width, drawn.Height), dpr).expandedTo(needed);
+    // Meanwhile the held pixels are drawn scaled; the sharper frame replaces them when it is
+    // ready (FrameReady), unless a further step asks for another one first.
+    FPipeline->Detail({FShownKey.Path, FShownKey.Page, rule});
 }
 
 // ---------------------------------------------------------------------------------------

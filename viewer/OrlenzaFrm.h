@@ -10,6 +10,7 @@
 #include "controlfile/ImageViewer.LumivaneImageInformation.Intf.h"
 #include "images/Orlenza.Types.h"
 #include "positions/ScreenPositionTracker.h"
+#include "viewer/DecodePipeline.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -73,6 +74,15 @@ public:
     using TPrintSetup = std::function<bool(QPrinter& APrinter, QWidget* AParent)>;
     void SetPrintSetup(TPrintSetup ASetup) { FPrintSetup = std::move(ASetup); }
 
+    // The page on screen, 0-based (what Print prints), and the number of pages of its file
+    // (1 for single-page files; 0 while nothing is shown).
+    int ShownPage() const { return FShownKey.Page; }
+    int ShownPageCount() const { return FShownKey.IsEmpty() ? 0 : FShownPageCount; }
+    // A page was asked for and is not on screen yet (its decode runs).
+    bool IsLoading() const { return !FWantedKey.IsEmpty(); }
+    // Decodes for this window run here; tests and benchmarks watch its cache and queue.
+    TDecodePipeline& Pipeline() { return *FPipeline; }
+
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -112,9 +122,9 @@ private:
     void RestoreFromMinimized();
     void ClearImage();
     void LoadImageList(const std::string& ASearchText);
-    void SelectImage(int AImageId);
-    void ShowSelectedImage();
-    void LoadImageFile(const std::string& AFileName);
+    // APage: the page of the file to show first (kLastPage for its last page).
+    void SelectImage(int AImageId, int APage = 0);
+    void ShowSelectedImage(int APage = 0);
     void ShowNoImage();
     void ShowLoadError(const QString& AReason);
     void SetBusy(bool ABusy);
@@ -130,6 +140,20 @@ private:
     void CenterImage(QSizeF ASize);
     // Decodes more detail once the zoom shows the picture larger than the pixels held.
     void EnsureDetail();
+
+    // Pages and decoding (OrlenzaFrm.Pages.cpp). The selected file's page is asked of the
+    // pipeline; the window shows it when it is held, or when its decode ends (FrameReady).
+    void CreatePipeline();
+    void ShowPage(int APage);
+    void FrameReady(const TFrameKey& AKey, const TFrame& AFrame, TDecodeKind AKind);
+    void PutFrameOnScreen(const TFrameKey& AKey, const TFrame& AFrame);
+    // Nothing asked for so far reaches the screen any more.
+    void CancelDecodes();
+    void PrefetchNeighbours();
+    // The fit rules as they stand, for decodes at the size a page will be drawn.
+    TDrawRule CurrentDrawRule() const;
+    // Page Down (+1) and Page Up (-1): the next or previous page, across file boundaries.
+    void PageStep(int ADirection);
 
     // Placement. RestorePlacement is the last step of creation and SavePlacement runs on
     // every close request while the window is visible; both go through the placement rules
@@ -198,6 +222,13 @@ private:
     std::string FBitmapFile;
     bool FHasPicture = false;
     QTimer* FDetailTimer = nullptr;
+
+    std::unique_ptr<TDecodePipeline> FPipeline;
+    TFrameKey FWantedKey; // the page asked for and not yet on screen; empty when none
+    TFrameKey FShownKey;  // the page on screen (its picture or its failure)
+    int FShownPageCount = 1;
+    int FPendingPageSteps = 0;     // steps taken before the wanted file's page count was known
+    std::string FCachedIdentifier; // whose frames the cache holds
 
     // Zoom base and pan state.
     float FZoomBaseWidth = 0;

@@ -6,11 +6,12 @@ add_library(lv_viewer_form STATIC
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Components.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Input.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Pages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Shared.h
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.h
   ${CMAKE_CURRENT_LIST_DIR}/ViewerWidgets.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ViewerWidgets.h)
 lv_warnings(lv_viewer_form)
 target_include_directories(lv_viewer_form PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(lv_viewer_form PUBLIC lv_app_form lv_qtplacement lv_images lv_positions lv_imaging lv_viewer_geometry
+target_link_libraries(lv_viewer_form PUBLIC lv_app_form lv_qtplacement lv_images lv_positions lv_imaging lv_viewer_geometry lv_viewer_pipeline
   Qt6::Widgets Qt6::PrintSupport)

@@ -88,6 +88,10 @@ private:
         // The designed client size, whatever the offscreen desktop gives the default.
         FForm->resize(600, 568);
     }
+    // Pages decode on workers: waits until the page asked for last is on screen.
+    bool Settled() {
+        return QTest::qWaitFor([this] { return !FForm->IsLoading(); }, 10000);
+    }
     std::vector<TImageViewerState> TakeStates() {
         auto states = FRecorder->States;
         FRecorder->States.clear();
@@ -238,6 +242,7 @@ private slots:
     void threeImagesFoundShowTheFirst() {
         TakeStates();
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         QVERIFY(FForm->isVisible());
         QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
         QCOMPARE(FBlock->ViewState(), vsOpen);
@@ -259,36 +264,45 @@ private slots:
 
     void navigationStopsAtTheEnds() {
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         auto* back = Child<QToolButton>("btnBack");
         auto* next = Child<QToolButton>("btnNext");
         const QColor first = CentreColour(Image()->Bitmap());
         TakeStates();
         back->click(); // on the first: nothing
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 1);
         QVERIFY(TakeStates().empty());
         next->click();
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 2);
         QVERIFY(Title().endsWith("\r\n2 of 3"));
         QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
         next->click();
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 3);
         TakeStates();
         const qint64 shown = Image()->Bitmap().cacheKey();
         next->click(); // on the last: nothing
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 3);
         QCOMPARE(Image()->Bitmap().cacheKey(), shown);
         QVERIFY(TakeStates().empty());
         back->click();
+        QVERIFY(Settled());
         back->click();
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 1);
         QCOMPARE(CentreColour(Image()->Bitmap()), first);
     }
 
     void pickingTheSecondItemShowsIt() {
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         const QImage firstShown = Image()->Bitmap();
         TakeStates();
         List()->setCurrentIndex(1); // as the user's pick raises the change event
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 2);
         QVERIFY2(Title().endsWith("\r\n2 of 3"), qPrintable(Title()));
         QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
@@ -302,8 +316,10 @@ private slots:
 
     void searchWithoutResultLeavesEverythingEmpty() {
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         TakeStates();
         FForm->NewImage("99999999");
+        QVERIFY(Settled());
         QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
         QCOMPARE(List()->count(), 0);
         QCOMPARE(FForm->ImageId(), 0);
@@ -313,6 +329,7 @@ private slots:
         QVERIFY(FForm->SelectedImage().IsEmpty());
         // Next with nothing found does nothing.
         Child<QToolButton>("btnNext")->click();
+        QVERIFY(Settled());
         QVERIFY(TakeStates().empty());
         QCOMPARE(FForm->ImageId(), 0);
     }
@@ -325,6 +342,7 @@ private slots:
         QTest::keyClicks(box, "123");
         QVERIFY(!form->isEnabled());
         QTest::keyClick(box, Qt::Key_Return);
+        QVERIFY(Settled());
         QVERIFY(TakeStates().empty());
         QVERIFY(!FForm->isVisible());
         QCOMPARE(List()->count(), 0);
@@ -332,6 +350,7 @@ private slots:
         QTest::keyClicks(box, "45678");
         QVERIFY(form->isEnabled());
         QTest::keyClick(box, Qt::Key_Enter);
+        QVERIFY(Settled());
         QCOMPARE(List()->count(), 3);
         QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
         // A search from elsewhere puts its identifier into the box: the button follows it,
@@ -340,15 +359,18 @@ private slots:
         QTest::keyClicks(box, "12");
         QVERIFY(!form->isEnabled());
         FForm->NewImage("12345679");
+        QVERIFY(Settled());
         QCOMPARE(box->text(), QStringLiteral("12345679"));
         QVERIFY(form->isEnabled());
         TakeStates();
         form->click();
+        QVERIFY(Settled());
         QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
     }
 
     void hostHideEmptiesBitmapKeepsListAndOpenShowsAgain() {
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         FForm->activateWindow();
         FBlock->At(lvcontrol::kCommandState) = vcHide;
         QTRY_VERIFY_WITH_TIMEOUT(!FForm->isVisible(), 3000);
@@ -368,6 +390,7 @@ private slots:
     // host's open both bring it back.
     void minimisedWindowComesBackForSearchAndOpen() {
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         QTRY_VERIFY_WITH_TIMEOUT(FForm->isActiveWindow(), 3000);
         const struct {
             const char* Name;
@@ -388,6 +411,7 @@ private slots:
 
     void userCloseWritesUnknownAndHides() {
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         TakeStates();
         QVERIFY(FForm->close());
         QVERIFY(!FForm->isVisible());
@@ -416,7 +440,9 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(FForm->isActiveWindow(), 3000);
         };
         FForm->NewImage("12345679");
+        QVERIFY(Settled());
         returnToWindow();
+        QVERIFY(Settled());
         QCOMPARE(List()->count(), 1);
         QCOMPARE(List()->itemText(0), other);
         // Hidden by the host, then a search from the toolbar shows it for that identifier.
@@ -425,6 +451,7 @@ private slots:
         elsewhere.activateWindow();
         QTRY_VERIFY_WITH_TIMEOUT(elsewhere.isActiveWindow(), 3000);
         FForm->NewImage("12345679");
+        QVERIFY(Settled());
         QTRY_VERIFY_WITH_TIMEOUT(FForm->isActiveWindow(), 3000);
         QCOMPARE(List()->count(), 1);
         QCOMPARE(List()->itemText(0), other);
@@ -433,10 +460,12 @@ private slots:
         // identifier that could be searched, not the refused one again.
         Child<QLineEdit>("edImageId")->setText("1234/678");
         Child<QPushButton>("btnForm")->click();
+        QVERIFY(Settled());
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->objectName() == "errorReport" && w->isVisible())
                 w->close();
         returnToWindow();
+        QVERIFY(Settled());
         for (QWidget* w : QApplication::topLevelWidgets())
             QVERIFY(!(w->objectName() == "errorReport" && w->isVisible()));
         QCOMPARE(List()->count(), 1);
@@ -444,8 +473,10 @@ private slots:
         QVERIFY(!Image()->IsBitmapEmpty());
         // Searching the start-up text again makes it the one a return searches.
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         TakeStates();
         returnToWindow();
+        QVERIFY(Settled());
         QCOMPARE(List()->count(), 3);
         QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
     }
@@ -474,12 +505,15 @@ private slots:
                 w->close();
             }
         activate(FForm.get());
+        QVERIFY(Settled());
         QCOMPARE(visibleReports(), 0);
 
         // On the second page, a dialog of the window comes and goes: still the second page.
         StartupSearchText = "12345678";
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         Child<QToolButton>("btnNext")->click();
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 2);
         TakeStates();
         {
@@ -489,6 +523,7 @@ private slots:
             dialog.accept();
         }
         activate(FForm.get());
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 2);
         QVERIFY(TakeStates().empty());
 
@@ -497,6 +532,7 @@ private slots:
         other.show();
         activate(&other);
         activate(FForm.get());
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 1);
         QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
     }
@@ -505,6 +541,7 @@ private slots:
         FForm->show();
         QCOMPARE(List()->width(), 44);
         FForm->NewImage("40000001");
+        QVERIFY(Settled());
         QCOMPARE(List()->count(), 1);
         const int widened = List()->width();
         const QFontMetricsF metrics(List()->font());
@@ -512,9 +549,11 @@ private slots:
             44 + metrics.horizontalAdvance("W") + metrics.horizontalAdvance(List()->itemText(0));
         QVERIFY2(widened >= need && widened < need + 1, qPrintable(QString::number(widened)));
         FForm->NewImage("40000002");
+        QVERIFY(Settled());
         QCOMPARE(List()->count(), 1);
         QCOMPARE(List()->width(), widened);
         FForm->NewImage("99999999"); // nothing found: width unchanged
+        QVERIFY(Settled());
         QCOMPARE(List()->width(), widened);
         // The window keeps its size: a wide list is clipped, not imposed.
         QCOMPARE(FForm->width(), 600);
@@ -523,6 +562,7 @@ private slots:
     void loadErrorShowsErrorFillAndKeepsState() {
         TakeStates();
         FForm->NewImage("30000001");
+        QVERIFY(Settled());
         QCOMPARE(List()->count(), 3);
         QCOMPARE(FForm->ImageId(), 1);
         // No vsOpen for an image that could not be shown; the title keeps its text.
@@ -533,6 +573,7 @@ private slots:
         QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
         // The window goes on working: the next image shows.
         Child<QToolButton>("btnNext")->click();
+        QVERIFY(Settled());
         QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
         QVERIFY(Title().endsWith("\r\n2 of 3"));
         const QSize shownSize = Image()->Bitmap().size();
@@ -541,6 +582,7 @@ private slots:
         // The container: the shown bitmap turns to the error colour at its size; no state,
         // and the title still names the page before.
         Child<QToolButton>("btnNext")->click();
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 3);
         QVERIFY(TakeStates().empty());
         QVERIFY(Title().endsWith("\r\n2 of 3"));
@@ -551,11 +593,13 @@ private slots:
 
     void searchErrorIsReportedAndWindowKeepsWorking() {
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         TakeStates();
         // A path delimiter in the identifier is refused by the folder search.
         auto* box = Child<QLineEdit>("edImageId");
         box->setText("1234/678");
         Child<QPushButton>("btnForm")->click();
+        QVERIFY(Settled());
         QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsIdle});
         QMessageBox* report = nullptr;
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -567,6 +611,7 @@ private slots:
         // The list keeps what the last search found, and the window goes on working.
         QCOMPARE(List()->count(), 3);
         Child<QToolButton>("btnNext")->click();
+        QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 2);
         QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
         QVERIFY(!Image()->IsBitmapEmpty());
@@ -575,6 +620,7 @@ private slots:
 
     void titleOfANameWithoutTildeStartsWithBlank() {
         FForm->NewImage("50000001");
+        QVERIFY(Settled());
         QCOMPARE(Title(), QStringLiteral(" Mar 05 2024 14:07 \r\n1 of 1"));
     }
 
@@ -583,6 +629,7 @@ private slots:
     void titleKeepsPlaceholderLikeNames() {
         for (const char* id : {"7777777%1", "7777777%4", "7777777%5"}) {
             FForm->NewImage(id);
+            QVERIFY(Settled());
             QCOMPARE(FForm->Count(), 1);
             QVERIFY2(Title().startsWith(QString::fromLatin1(id) + ' '), qPrintable(Title()));
             QVERIFY2(Title().endsWith(" \r\n1 of 1"), qPrintable(Title()));
@@ -607,6 +654,7 @@ private slots:
         };
         for (const auto& row : rows) {
             FForm->NewImage(row.Search);
+            QVERIFY(Settled());
             QCOMPARE(page->NoticeText(), row.Reason);
             const QImage shown = page->grab().toImage();
             // The whole area, to its corners, not only where a picture would be.
@@ -624,6 +672,7 @@ private slots:
         }
         // A picture shown again takes the notice away.
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         QCOMPARE(page->NoticeText(), QString());
         QVERIFY(page->grab().toImage().pixelColor(2, 2) != QColor(0xFA, 0xEB, 0xD7));
     }
@@ -649,6 +698,7 @@ private slots:
 
     void zoomDecodesMoreDetailWhenAsked() {
         FForm->NewImage("60000001");
+        QVERIFY(Settled());
         const QSize full(2400, 3200);
         QCOMPARE(Image()->FullSize(), full);
         const QSize first = Image()->Bitmap().size();
@@ -666,6 +716,7 @@ private slots:
     void geometryOnTheRealWidget() {
         auto* fit = Child<TToggleSwitch>("swFitToWidth");
         FForm->NewImage("20000001"); // 1000 x 2000
+        QVERIFY(Settled());
         QCOMPARE(Child<QTabWidget>("tabImage")->height(), 496);
         QCOMPARE(FForm->width(), 600);
         QCOMPARE(Image()->Bounds().size(), QSizeF(1000, 496));
@@ -676,16 +727,20 @@ private slots:
         fit->setChecked(true); // takes effect with the next image shown
         QCOMPARE(Image()->Bounds().size(), QSizeF(1000, 496));
         FForm->NewImage("20000001");
+        QVERIFY(Settled());
         QCOMPARE(Image()->Bounds().size(), QSizeF(600, 2000));
         QCOMPARE(Image()->DrawnSize(), QSizeF(600, 1200));
 
         FForm->NewImage("20000002"); // 2000 x 1000, whatever the switch
+        QVERIFY(Settled());
         QCOMPARE(Image()->Bounds().size(), QSizeF(600, 1000));
         QCOMPARE(Image()->DrawnSize(), QSizeF(600, 300));
         fit->setChecked(false);
         FForm->NewImage("20000002");
+        QVERIFY(Settled());
         QCOMPARE(Image()->DrawnSize(), QSizeF(600, 300));
         FForm->NewImage("20000003"); // 300 x 200: never enlarged at zoom 0
+        QVERIFY(Settled());
         QCOMPARE(Image()->Bounds().size(), QSizeF(600, 200));
         QCOMPARE(Image()->DrawnSize(), QSizeF(300, 200));
 
@@ -765,7 +820,9 @@ private slots:
 
     void printingGoesToThePrinterWithTheImageName() {
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         Child<QToolButton>("btnNext")->click();
+        QVERIFY(Settled());
         QTest::mouseClick(Image(), Qt::LeftButton, {}, Image()->rect().center());
         QCOMPARE(Image()->RotationAngle(), 90.0);
         const QString pdf = QStringLiteral(LV_TEST_OUTPUT_DIR "/print.pdf");
@@ -815,21 +872,26 @@ private slots:
         QCOMPARE(asked, 2);
         QVERIFY(!QFile::exists(pdf));
         FForm->NewImage("99999999");
+        QVERIFY(Settled());
         QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
     }
 
     void screenshots() {
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         QTest::qWait(0);
         Screenshot("viewer-document");
         FForm->resize(900, 640);
         QTRY_COMPARE(Child<QTabWidget>("tabImage")->height(), 640 - 72);
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         Screenshot("viewer-document-wide");
         FForm->resize(600, 568);
         FForm->NewImage("30000001");
+        QVERIFY(Settled());
         Screenshot("viewer-load-error");
         FForm->NewImage("99999999");
+        QVERIFY(Settled());
         Screenshot("viewer-no-result");
     }
 };
