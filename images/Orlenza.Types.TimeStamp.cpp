@@ -3,11 +3,9 @@
 #include "images/Orlenza.Types.h"
 
 #include "platform/FileSystem.h"
+#include "platform/LocaleNames.h"
 
 #include <cmath>
-#include <cstring>
-#include <langinfo.h>
-#include <locale.h>
 #include <string_view>
 
 namespace {
@@ -54,56 +52,9 @@ TDateParts DecodeDayCount(double AValue) {
     return p;
 }
 
-// Month and day names in the user's language (LC_TIME), English when the user's locale
-// is unavailable or its names cannot be given as UTF-8.
-class TLocaleNames {
-public:
-    TLocaleNames() {
-        static const char* const months[] = {"January",   "February", "March",    "April",
-                                             "May",       "June",     "July",     "August",
-                                             "September", "October",  "November", "December"};
-        static const char* const days[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                           "Thursday", "Friday", "Saturday"};
-        for (int i = 0; i < 12; ++i) {
-            LongMonth[i] = months[i];
-            ShortMonth[i] = LongMonth[i].substr(0, 3);
-        }
-        for (int i = 0; i < 7; ++i) {
-            LongDay[i] = days[i];
-            ShortDay[i] = LongDay[i].substr(0, 3);
-        }
-        locale_t loc = newlocale(LC_TIME_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
-        if (!loc)
-            loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
-        if (!loc)
-            return;
-        const bool utf8 = std::strcmp(nl_langinfo_l(CODESET, loc), "UTF-8") == 0;
-        auto take = [&](nl_item item, std::string& into) {
-            const char* text = nl_langinfo_l(item, loc);
-            if (!text || !*text)
-                return;
-            std::string value(text);
-            bool ascii = true;
-            for (char c : value)
-                ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-            if (ascii || utf8)
-                into = value;
-        };
-        for (int i = 0; i < 12; ++i) {
-            take(static_cast<nl_item>(ABMON_1 + i), ShortMonth[i]);
-            take(static_cast<nl_item>(MON_1 + i), LongMonth[i]);
-        }
-        for (int i = 0; i < 7; ++i) {
-            take(static_cast<nl_item>(ABDAY_1 + i), ShortDay[i]);
-            take(static_cast<nl_item>(DAY_1 + i), LongDay[i]);
-        }
-        freelocale(loc);
-    }
-    std::string ShortMonth[12], LongMonth[12], ShortDay[7], LongDay[7];
-};
-
-const TLocaleNames& LocaleNames() {
-    static const TLocaleNames names;
+// Read once: formatting a title must not look up the locale every time.
+const lvplatform::TDateNames& LocaleNames() {
+    static const lvplatform::TDateNames names = lvplatform::UserDateNames();
     return names;
 }
 
@@ -129,7 +80,7 @@ bool StartsWithNoCase(std::string_view s, std::size_t at, std::string_view what)
 
 std::string FormatDayCount(const std::string& AFormat, double AValue) {
     const TDateParts p = DecodeDayCount(AValue);
-    const TLocaleNames& names = LocaleNames();
+    const lvplatform::TDateNames& names = LocaleNames();
     bool twelveHour = false;
     for (std::size_t i = 0; i < AFormat.size(); ++i)
         if (StartsWithNoCase(AFormat, i, "am/pm") || StartsWithNoCase(AFormat, i, "a/p") ||
@@ -162,9 +113,9 @@ std::string FormatDayCount(const std::string& AFormat, double AValue) {
             else if (run == 2)
                 out += Padded(p.Day, 2);
             else if (run == 3)
-                out += names.ShortDay[p.DayOfWeek];
+                out += names.ShortDay[static_cast<std::size_t>(p.DayOfWeek)];
             else
-                out += names.LongDay[p.DayOfWeek];
+                out += names.LongDay[static_cast<std::size_t>(p.DayOfWeek)];
             afterHour = false;
             break;
         case 'm':
@@ -175,9 +126,9 @@ std::string FormatDayCount(const std::string& AFormat, double AValue) {
             else if (run == 2)
                 out += Padded(p.Month, 2);
             else if (run == 3)
-                out += names.ShortMonth[p.Month - 1];
+                out += names.ShortMonth[static_cast<std::size_t>(p.Month - 1)];
             else
-                out += names.LongMonth[p.Month - 1];
+                out += names.LongMonth[static_cast<std::size_t>(p.Month - 1)];
             afterHour = false;
             break;
         case 'y':
