@@ -10,9 +10,9 @@ TImageListDataSource::FetchImageList(const std::vector<std::string>& ASources,
 std::vector<TLumivaneImage>
 TImageListController::ImagesFor(const std::vector<std::string>& ASources,
                                 const std::string& ASearchText, const std::string& APattern) {
-    const std::unique_ptr<TLumivaneImageList> list =
+    std::unique_ptr<TLumivaneImageList> list =
         TImageListDataSource::FetchImageList(ASources, ASearchText, APattern);
     if (!list || list->Count() == 0)
         return {};
-    return list->Items();
+    return list->TakeItems();
 }

@@ -44,33 +44,51 @@ int RandomPause(int AMax) {
 
 } // namespace
 
+TContainerRead::TContainerRead(std::string AFileName) : FFileName(std::move(AFileName)) {}
+
+int TContainerRead::Try(const std::function<int(int AMaxMilliseconds)>& ARandom) {
+    if (FEnded)
+        return 0;
+    lvplatform::TExclusiveRead read = lvplatform::ReadFileExclusive(FFileName, MaxContainerBytes);
+    FEnded = true;
+    switch (read.Stage) {
+    case lvplatform::TExclusiveRead::rsDone:
+        FText = SanitizeUtf8(read.Bytes);
+        return 0;
+    case lvplatform::TExclusiveRead::rsOpenFailed:
+        if (IsLockedError(read.Message)) {
+            FWaited += 100;
+            if (FWaited > 300) {
+                FReason = corLocked;
+                return 0;
+            }
+            FEnded = false;
+            return ARandom ? ARandom(FWaited) : RandomPause(FWaited);
+        }
+        FReason = IsSecuredError(read.Message) ? corSecured : corUnknown;
+        return 0;
+    case lvplatform::TExclusiveRead::rsReadFailed:
+    case lvplatform::TExclusiveRead::rsTooLarge:
+        break;
+    }
+    FReason = corUnknown;
+    return 0;
+}
+
 void ReadAliasText(const std::string& AFileName, TLumivaneCantOpenReason& AReason,
                    std::string& AText, const TAliasReadPauses& APauses) {
     AText.clear();
-    int waited = 0;
-    for (;;) {
-        const lvplatform::TExclusiveRead read = lvplatform::ReadFileExclusive(AFileName);
-        if (read.Stage == lvplatform::TExclusiveRead::rsDone) {
-            AText = SanitizeUtf8(read.Bytes);
-            return;
-        }
-        const bool openFailed = read.Stage == lvplatform::TExclusiveRead::rsOpenFailed;
-        if (openFailed && IsLockedError(read.Message)) {
-            waited += 100;
-            if (waited > 300) {
-                AReason = corLocked;
-                return;
-            }
-            const int pause = APauses.Random ? APauses.Random(waited) : RandomPause(waited);
-            if (APauses.Sleep)
-                APauses.Sleep(pause);
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-            continue;
-        }
-        AReason = openFailed && IsSecuredError(read.Message) ? corSecured : corUnknown;
-        return;
+    TContainerRead read(AFileName);
+    while (const int pause = read.Try(APauses.Random)) {
+        if (APauses.Sleep)
+            APauses.Sleep(pause);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause));
     }
+    // A read that went through leaves the caller's reason as it was.
+    if (read.Reason() != corNone)
+        AReason = read.Reason();
+    AText = read.TakeText();
 }
 
 bool IsLockedError(const std::string& AMessage) {

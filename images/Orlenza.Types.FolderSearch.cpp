@@ -4,6 +4,7 @@
 #include "images/ImagePaths.h"
 #include "platform/FileSystem.h"
 
+#include <optional>
 #include <string_view>
 
 using lvimages::CombinePath;
@@ -89,6 +90,21 @@ std::vector<std::string> ParseExtensions(const std::string& AList) {
     return result;
 }
 
+// True when the real path APath lies inside the real folder ARoot.
+bool Inside(const std::string& APath, const std::string& ARoot) {
+    if (ARoot == "/")
+        return APath.size() > 1 && APath.front() == '/';
+    return APath.size() > ARoot.size() && APath.compare(0, ARoot.size(), ARoot) == 0 &&
+           APath[ARoot.size()] == lvplatform::PathDelimiter;
+}
+
+bool InsideAny(const std::string& APath, const std::vector<std::string>& ARoots) {
+    for (const std::string& root : ARoots)
+        if (Inside(APath, root))
+            return true;
+    return false;
+}
+
 } // namespace
 
 std::unique_ptr<TLumivaneImageListFolder>
@@ -100,6 +116,17 @@ TLumivaneImageListFolder::GetList(const std::vector<std::string>* ASources,
         throw EAssertionFailed("Sources not defined (Orlenza.Types, line " +
                                std::to_string(__LINE__) + ")");
     RequireSafeName(ASearchString, "search text");
+    // Where the sources really are: what a link may lead to and still be read.
+    result->FHasSources = true;
+    for (const std::string& source : *ASources) {
+        const std::size_t delimiter = lvplatform::LastDirectoryDelimiter(source);
+        const std::string folder =
+            delimiter == std::string::npos ? std::string(".") : source.substr(0, delimiter + 1);
+        if (folder.find('\0') != std::string::npos)
+            continue; // refused below, when the source is used
+        if (std::optional<std::string> real = lvplatform::RealPath(folder))
+            result->FSourceRoots.push_back(std::move(*real));
+    }
     for (const std::string& source : *ASources) {
         const std::size_t delimiter = lvplatform::LastDirectoryDelimiter(source);
         const std::string folder =
@@ -130,6 +157,12 @@ int TLumivaneImageListFolder::SearchForFiles(const std::string& AFolderPath,
     RequireValidPath(listed);
     const lvplatform::TFileMask mask(ASearchFilter + "*");
     const std::vector<std::string> extensions = ParseExtensions(ASupportedExtensions);
+    // The folder's real path: an entry that is no link lies where its folder really is.
+    const std::optional<std::string> realFolder = lvplatform::RealPath(listed);
+    std::vector<std::string> ownRoot;
+    if (!FHasSources && realFolder)
+        ownRoot.push_back(*realFolder);
+    const std::vector<std::string>& roots = FHasSources ? FSourceRoots : ownRoot;
 
     for (const lvplatform::TFileEntry& entry : lvplatform::ListFiles(listed, mask)) {
         const std::size_t dot = entry.Name.rfind('.');
@@ -143,19 +176,21 @@ int TLumivaneImageListFolder::SearchForFiles(const std::string& AFolderPath,
         if (!supported)
             continue;
         const std::string full = CombinePath(listed, entry.Name);
-        TLumivaneCantOpenReason reason = corNone;
-        std::string text;
-        if (SameTextIgnoringCase(ext, ".lva"))
-            ReadAliasText(full, reason, text);
+        std::optional<std::string> real;
+        if (entry.IsLink)
+            real = lvplatform::RealPath(full);
+        else if (realFolder)
+            real = CombinePath(*realFolder, entry.Name);
         TLumivaneImage image;
         image.New();
         image.Source = listed;
         image.Name = entry.Name;
         image.Path = full;
-        image.Alias = std::move(text);
-        image.SetCantOpenReason(reason);
         image.PageCount = 1;
         image.TimeStamp = FileTimeToLocalDateTime(entry.LastWriteTime.Ticks);
+        // Outside every source: listed, so the user sees it exists, but never read.
+        if (!real || !InsideAny(*real, roots))
+            image.SetContainerText(corSecured, {});
         Add(image);
     }
     return Count();

@@ -10,6 +10,7 @@ void TLumivaneImage::New() {
     PageCount = 0;
     TimeStamp = 0;
     FCantOpenReason = corNone;
+    FContainerRead = false;
 }
 
 std::string TLumivaneImage::DisplayName() const {
@@ -24,4 +25,21 @@ std::string TLumivaneImage::FullFileName() const {
 int TLumivaneImageList::Add(const TLumivaneImage& AItem) {
     FItems.push_back(AItem);
     return Count() - 1;
+}
+
+bool TLumivaneImage::IsContainer() const {
+    const std::size_t dot = Name.rfind('.');
+    if (dot == std::string::npos || Name.size() - dot != 4)
+        return false;
+    std::string ext = Name.substr(dot);
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return ext == ".lva";
+}
+
+void TLumivaneImage::SetContainerText(TLumivaneCantOpenReason AReason, std::string AText) {
+    FCantOpenReason = AReason;
+    Alias = AReason == corNone ? std::move(AText) : std::string();
+    FContainerRead = true;
 }

@@ -66,6 +66,65 @@ std::u16string ListingSortKey(std::string_view name) {
     return ToUtf16(cps);
 }
 
+namespace {
+
+bool IsDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// -1, 0 or 1 for a against b in natural order; equal runs of different zero padding
+// set APadding (once, the first such run deciding) instead of deciding at once.
+int NaturalCompare(std::u16string_view a, std::u16string_view b, int& APadding) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (IsDigit(a[i]) && IsDigit(b[j])) {
+            std::size_t endA = i, endB = j;
+            while (endA < a.size() && IsDigit(a[endA]))
+                ++endA;
+            while (endB < b.size() && IsDigit(b[endB]))
+                ++endB;
+            // Leading zeros do not change a value; the last digit always counts.
+            std::size_t startA = i, startB = j;
+            while (startA + 1 < endA && a[startA] == u'0')
+                ++startA;
+            while (startB + 1 < endB && b[startB] == u'0')
+                ++startB;
+            // More significant digits is the larger value, whatever its length.
+            const std::size_t digitsA = endA - startA, digitsB = endB - startB;
+            if (digitsA != digitsB)
+                return digitsA < digitsB ? -1 : 1;
+            const int digits = a.substr(startA, digitsA).compare(b.substr(startB, digitsB));
+            if (digits != 0)
+                return digits < 0 ? -1 : 1;
+            if (APadding == 0 && endA - i != endB - j)
+                APadding = endA - i < endB - j ? -1 : 1;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j] ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size())
+        return 1;
+    if (j < b.size())
+        return -1;
+    return 0;
+}
+
+} // namespace
+
+bool ListingOrderLess(std::u16string_view a, std::u16string_view b) {
+    int padding = 0;
+    if (const int order = NaturalCompare(a, b, padding))
+        return order < 0;
+    if (padding != 0)
+        return padding < 0;
+    return a < b;
+}
+
 bool TFileMask::TItem::Accepts(char32_t upper) const {
     bool inSet = false;
     for (const auto& [lo, hi] : Ranges) {

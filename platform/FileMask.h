@@ -20,9 +20,14 @@ std::u32string DecodeUtf8(std::string_view text);
 std::string EncodeUtf8(std::u32string_view text);
 std::u16string ToUtf16(std::u32string_view text);
 
-// The key a listing is sorted by: the upper-cased name in UTF-16 code units, so two keys
-// compare the way Windows orders a folder.
+// The key a listing is sorted by: the upper-cased name in UTF-16 code units.
 std::u16string ListingSortKey(std::string_view name);
+
+// Natural order of two sort keys: runs of the digits 0-9 compare by their value
+// ("~2" before "~10"; of equal values the one with fewer leading zeros first), every
+// other code unit as it is. Keys equal in this order compare as plain text last, so
+// the order is total.
+bool ListingOrderLess(std::u16string_view a, std::u16string_view b);
 
 class TFileMask {
 public:

@@ -37,19 +37,23 @@ bool DirectoryExists(const std::filesystem::path& path);
 struct TFileEntry {
     std::string Name; // as the file system reports it
     TFileTime LastWriteTime;
+    bool IsLink = false; // the entry itself is a symbolic link (to a regular file)
 };
 
-// The regular files directly inside `folder` (links followed; directories and special
-// files left out) whose names match `mask`, sorted the way Windows lists a folder: by
-// the upper-cased name, compared UTF-16 code unit by code unit. The mask's literal
-// prefix is checked first on every entry; only entries that pass it are mask-matched,
-// examined and sorted, so a large folder costs little more than reading it. A folder
-// that cannot be listed yields no entries.
+// The regular files directly inside `folder` (links followed; directories, special files
+// and links that dangle or loop left out) whose names match `mask`, in natural order
+// (ListingOrderLess). The mask's literal prefix is checked first on every entry; only
+// entries that pass it are mask-matched, examined and sorted, so a large folder costs
+// little more than reading it. A folder that cannot be listed yields no entries.
 std::vector<TFileEntry> ListFiles(const std::filesystem::path& folder, const TFileMask& mask);
 
-// The result of reading a whole file under an exclusive open.
+// The path with every link, "." and ".." resolved, as an absolute path without a
+// trailing delimiter; empty when it does not exist or cannot be resolved (a loop).
+std::optional<std::string> RealPath(const std::filesystem::path& path);
+
+// The result of reading a file under an exclusive open.
 struct TExclusiveRead {
-    enum TStage { rsDone, rsOpenFailed, rsReadFailed };
+    enum TStage { rsDone, rsOpenFailed, rsReadFailed, rsTooLarge };
     TStage Stage = rsDone;
     std::string Bytes;   // the content when Stage is rsDone
     int ErrorCode = 0;   // the operating system's code for the failure
@@ -58,8 +62,10 @@ struct TExclusiveRead {
 
 // Opens `path` for reading with no sharing allowed (on POSIX: open plus a non-blocking
 // exclusive flock, so it fails while another process holds a lock on the file), reads
-// it whole and closes it. Never throws for I/O failures; they are reported in the result.
-TExclusiveRead ReadFileExclusive(const std::filesystem::path& path);
+// it and closes it. At most maxBytes are kept: a longer file (or one that is not a
+// regular file) ends as rsTooLarge (rsReadFailed) after reading no more than
+// maxBytes + 1 bytes. Never throws for I/O failures; they are reported in the result.
+TExclusiveRead ReadFileExclusive(const std::filesystem::path& path, std::size_t maxBytes);
 
 // The operating system's texts, in the user's language, for the failures that mean
 // "another process holds the file" and "access was refused", two each (POSIX:

@@ -50,10 +50,19 @@ TDrawRule TLumivaneViewerForm::CurrentDrawRule() const {
 }
 
 void TLumivaneViewerForm::ShowPage(int APage) {
-    const TLumivaneImage selected = SelectedImage();
+    const TLumivaneImage& selected = SelectedImage();
     if (selected.IsEmpty())
         return;
     const QString path = Q(selected.FullFileName());
+    if (selected.CantOpenReason() == corSecured) {
+        // A link out of the sources is listed, so the user sees it exists, but the file
+        // it leads to is never opened.
+        CancelDecodes();
+        TFrame refused;
+        refused.Error = QStringLiteral("access to the file is refused");
+        PutFrameOnScreen({path, 0}, refused);
+        return;
+    }
     FWantedKey = {path, APage};
     SetBusy(true);
     if (std::optional<TFrame> frame = FPipeline->Show({path, APage, CurrentDrawRule()}))
@@ -133,10 +142,16 @@ void TLumivaneViewerForm::PrefetchNeighbours() {
     if (FShownKey.Page + 1 < FShownPageCount)
         next.push_back({FShownKey.Path, FShownKey.Page + 1, rule});
     const int id = ImageId();
+    // Never a secured neighbour: it is not to be opened at all.
+    auto neighbour = [&](int AIndex) {
+        const TLumivaneImage& image = FImages[static_cast<std::size_t>(AIndex)];
+        if (image.CantOpenReason() != corSecured)
+            next.push_back({Q(image.FullFileName()), 0, rule});
+    };
     if (id >= 1 && id < Count())
-        next.push_back({Q(FImages[static_cast<std::size_t>(id)].FullFileName()), 0, rule});
+        neighbour(id);
     if (id > 1)
-        next.push_back({Q(FImages[static_cast<std::size_t>(id - 2)].FullFileName()), 0, rule});
+        neighbour(id - 2);
     FPipeline->Prefetch(std::move(next));
 }
 

@@ -174,12 +174,11 @@ int TLumivaneViewerForm::ImageId() const {
     return cbxImageList->currentIndex() + 1;
 }
 
-TLumivaneImage TLumivaneViewerForm::SelectedImage() const {
+const TLumivaneImage& TLumivaneViewerForm::SelectedImage() const {
+    static const TLumivaneImage empty;
     const int index = cbxImageList->currentIndex();
     if (index >= 0 && index < Count())
         return FImages[static_cast<std::size_t>(index)];
-    TLumivaneImage empty;
-    empty.New();
     return empty;
 }
 
@@ -355,7 +354,7 @@ void TLumivaneViewerForm::SetBusy(bool ABusy) {
 }
 
 void TLumivaneViewerForm::UpdateTitle() {
-    const TLumivaneImage selected = SelectedImage();
+    const TLumivaneImage& selected = SelectedImage();
     if (selected.IsEmpty()) {
         lblCurrentImageName->setText(QString());
         return;

@@ -65,8 +65,9 @@ public:
     // 1-based number of the selected list item; 0 when nothing is selected.
     int ImageId() const;
     int Count() const { return static_cast<int>(FImages.size()); }
-    // The selected entry, or an empty record when nothing is selected.
-    TLumivaneImage SelectedImage() const;
+    // The selected entry, or an empty record when nothing is selected. The reference
+    // holds until the list is searched again.
+    const TLumivaneImage& SelectedImage() const;
 
     // How the Print button asks for a printer: shows the print dialog on APrinter and
     // returns whether the user confirmed. Tests replace the modal dialog with a function

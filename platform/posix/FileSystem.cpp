@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <locale.h>
@@ -103,11 +104,17 @@ std::vector<TFileEntry> ListFiles(const std::filesystem::path& folder, const TFi
             continue;
         if (!mask.Matches(name))
             continue;
+        bool isLink = entry->d_type == DT_LNK;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat own {};
+            isLink = ::fstatat(dirFd, entry->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     S_ISLNK(own.st_mode);
+        }
         struct stat st {};
-        // Links are followed; an entry that vanished or dangles is not a file to show.
+        // Links are followed; an entry that vanished, dangles or loops is not a file to show.
         if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
-        found.push_back({std::string(name), TFileTime{ToTicks(st.st_mtim)}});
+        found.push_back({std::string(name), TFileTime{ToTicks(st.st_mtim)}, isLink});
     }
     ::closedir(dir);
 
@@ -118,8 +125,15 @@ std::vector<TFileEntry> ListFiles(const std::filesystem::path& folder, const TFi
             keys.push_back(ListingSortKey(e.Name));
         std::vector<std::size_t> order(found.size());
         std::iota(order.begin(), order.end(), std::size_t{0});
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+        // Names that differ only in case tie on their keys; the names' bytes decide, so
+        // the folder's own order never shows through.
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            if (ListingOrderLess(keys[a], keys[b]))
+                return true;
+            if (ListingOrderLess(keys[b], keys[a]))
+                return false;
+            return found[a].Name < found[b].Name;
+        });
         std::vector<TFileEntry> sorted;
         sorted.reserve(found.size());
         for (std::size_t i : order)
@@ -129,7 +143,18 @@ std::vector<TFileEntry> ListFiles(const std::filesystem::path& folder, const TFi
     return found;
 }
 
-TExclusiveRead ReadFileExclusive(const std::filesystem::path& path) {
+std::optional<std::string> RealPath(const std::filesystem::path& path) {
+    if (path.empty())
+        return std::nullopt;
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return std::nullopt;
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+TExclusiveRead ReadFileExclusive(const std::filesystem::path& path, std::size_t maxBytes) {
     TExclusiveRead result;
     auto fail = [&](TExclusiveRead::TStage stage, int code) {
         result.Stage = stage;
@@ -148,13 +173,33 @@ TExclusiveRead ReadFileExclusive(const std::filesystem::path& path) {
         return fail(TExclusiveRead::rsOpenFailed, code);
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0)
-        result.Bytes.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[65536];
+    if (::fstat(fd, &st) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return fail(TExclusiveRead::rsReadFailed, code);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // A FIFO or device carrying the name: it has no content to read as a file's.
+        ::close(fd);
+        return fail(TExclusiveRead::rsReadFailed, EINVAL);
+    }
+    if (st.st_size > 0 && static_cast<std::uintmax_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        return fail(TExclusiveRead::rsTooLarge, EFBIG);
+    }
+    // The size may change while reading: never keep more than maxBytes, and read one byte
+    // past it only to learn that the file is longer.
+    result.Bytes.reserve(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)));
+    char buffer[16384];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const std::size_t room = maxBytes + 1 - result.Bytes.size();
+        const ssize_t n = ::read(fd, buffer, std::min(room, sizeof buffer));
         if (n > 0) {
             result.Bytes.append(buffer, static_cast<std::size_t>(n));
+            if (result.Bytes.size() > maxBytes) {
+                ::close(fd);
+                return fail(TExclusiveRead::rsTooLarge, EFBIG);
+            }
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {

@@ -312,6 +312,9 @@ private slots:
         const QColor bar = shown.pixelColor(shown.width() / 2, shown.height() * 12 / 100);
         QVERIFY2(bar.green() > 120 && bar.red() < 90, qPrintable(bar.name()));
         QCOMPARE(FForm->SelectedImage().Name, std::string("12345678~2.jpg"));
+        // The record is handed out where the window holds it, not copied on every call.
+        const TLumivaneImage& selected = FForm->SelectedImage();
+        QCOMPARE(&FForm->SelectedImage(), &selected);
     }
 
     void searchWithoutResultLeavesEverythingEmpty() {
@@ -589,6 +592,27 @@ private slots:
         QCOMPARE(Image()->Bitmap().size(), shownSize);
         QCOMPARE(CentreColour(Image()->Bitmap()), QColor(0xBC, 0x8F, 0x8F));
         QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
+    }
+
+    void linkOutOfTheSourcesIsListedButNeverShown() {
+        // One link to a picture outside the source folder, one to a picture inside it.
+        QDir().mkpath(FRoot.path() + "/outside");
+        const QString outside = FRoot.path() + "/outside/page.png";
+        Save(DocumentPage({300, 400}, Qt::darkGreen, "outside"), outside);
+        QVERIFY(QFile::link(outside, Folder("7000") + "70000001~1.png"));
+        QVERIFY(QFile::link(Folder("1234") + "12345678~1.png", Folder("7000") + "70000001~2.png"));
+        TakeStates();
+        FForm->NewImage("70000001");
+        QCOMPARE(List()->count(), 2);
+        QCOMPARE(FForm->SelectedImage().CantOpenReason(), corSecured);
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsIdle});
+        QCOMPARE(CentreColour(Image()->Bitmap()), QColor(0xBC, 0x8F, 0x8F));
+        QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
+        // The link that stays inside shows its picture.
+        Child<QToolButton>("btnNext")->click();
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
+        QVERIFY(CentreColour(Image()->Bitmap()) != QColor(0xBC, 0x8F, 0x8F));
+        QVERIFY(Child<QPushButton>("BtnPrint")->isEnabled());
     }
 
     void searchErrorIsReportedAndWindowKeepsWorking() {

@@ -95,7 +95,7 @@ std::vector<std::string> Names(const std::vector<lvplatform::TFileEntry>& entrie
     return names;
 }
 
-TEST(ListFiles, SortsByUpperCasedNameAndLeavesOutFoldersAndSpecialFiles) {
+TEST(ListFiles, SortsNaturallyAndLeavesOutFoldersAndSpecialFiles) {
     TempFolder tmp;
     // Created out of order: the folder's own order must not leak through.
     for (const char* name : {"zeta.tif", "_x.tif", "Page_003.TIF", "page_002.tif", "PAGE_001.tif",
@@ -105,12 +105,59 @@ TEST(ListFiles, SortsByUpperCasedNameAndLeavesOutFoldersAndSpecialFiles) {
     ASSERT_EQ(::mkfifo((tmp.Root() / "page_fifo.lva").c_str(), 0644), 0);
     std::filesystem::create_symlink(tmp.Root() / "zeta.tif", tmp.Root() / "link.tif");
     std::filesystem::create_symlink(tmp.Root() / "missing.tif", tmp.Root() / "dangling.tif");
+    std::filesystem::create_symlink(tmp.Root() / "loop_b.tif", tmp.Root() / "loop_a.tif");
+    std::filesystem::create_symlink(tmp.Root() / "loop_a.tif", tmp.Root() / "loop_b.tif");
 
     const auto entries = lvplatform::ListFiles(tmp.Root(), TFileMask("*"));
-    // "_" (0x5F) sorts after the upper-case letters; "~1" before "~2" as text, not as number.
+    // "_" (0x5F) sorts after the upper-case letters; "~2" before "~10" by value.
     EXPECT_EQ(Names(entries),
-              (std::vector<std::string>{"b~10.tif", "b~2.tif", "link.tif", "PAGE_001.tif",
+              (std::vector<std::string>{"b~2.tif", "b~10.tif", "link.tif", "PAGE_001.tif",
                                         "page_002.tif", "Page_003.TIF", "zeta.tif", "_x.tif"}));
+    for (const auto& e : entries)
+        EXPECT_EQ(e.IsLink, e.Name == "link.tif") << e.Name;
+}
+
+TEST(ListFiles, ScanNumbersComeInReadingOrder) {
+    TempFolder tmp;
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 19; ++i)
+        expected.push_back("12345678~" + std::to_string(i) + ".tif");
+    // Written in reverse, so neither creation order nor plain text order can pass.
+    for (auto it = expected.rbegin(); it != expected.rend(); ++it)
+        tmp.File(*it);
+    EXPECT_EQ(Names(lvplatform::ListFiles(tmp.Root(), TFileMask("12345678*"))), expected);
+}
+
+TEST(ListingOrder, DigitRunsCompareByValueAndTheRestAsText) {
+    struct Row {
+        const char* fault;
+        const char* before;
+        const char* after;
+    } rows[] = {
+        {"single_before_double_digit", "12345678~2.tif", "12345678~10.tif"},
+        {"nine_before_ten", "a9", "a10"},
+        {"second_run_decides_when_first_equal", "a2b9", "a2b10"},
+        {"first_run_decides_before_the_second", "a2b10", "a10b2"},
+        {"equal_value_fewer_zeros_first", "x~1.tif", "x~01.tif"},
+        {"zeros_only_count_when_values_tie", "x~01.tif", "x~2.tif"},
+        {"zero_run_is_zero", "x~0.tif", "x~00.tif"},
+        {"longer_than_64_bits", "~99999999999999999999", "~100000000000000000000"},
+        {"shorter_name_first_on_equal_start", "12345678~1", "12345678~1.tif"},
+        {"digit_before_letter_as_text", "~1", "~a"},
+        {"letters_ignore_case", "abc~2", "ABD~1"},
+        {"text_after_equal_numbers_decides", "page7.jpg", "page7.png"},
+        {"dot_before_digit_as_text", "a.tif", "a1.tif"},
+        {"non_ascii_digits_are_text", "a9", "aÙ¡"}, // U+0661 ARABIC-INDIC ONE
+    };
+    for (const Row& r : rows) {
+        const std::u16string a = lvplatform::ListingSortKey(r.before);
+        const std::u16string b = lvplatform::ListingSortKey(r.after);
+        EXPECT_TRUE(lvplatform::ListingOrderLess(a, b)) << r.fault;
+        EXPECT_FALSE(lvplatform::ListingOrderLess(b, a)) << r.fault;
+    }
+    // Irreflexive, as a sort needs.
+    const std::u16string same = lvplatform::ListingSortKey("x~01");
+    EXPECT_FALSE(lvplatform::ListingOrderLess(same, same));
 }
 
 TEST(ListFiles, ReportsTheLastWriteTime) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <stdexcept>
 
 namespace {
@@ -60,9 +61,33 @@ TEST_F(ImageSearch, FindsWholeSupportedExtensionsOfTheIdentifierInListingOrder) 
     EXPECT_EQ(tif.DisplayName(), "12345678");
     EXPECT_EQ(tif.FormattedTimeStamp("mmm dd yyyy HH:nn"), "Mar 07 2026 14:05");
 
-    // The container is read whole as text, whatever the case of its extension.
-    EXPECT_EQ(images[1].Alias, "container \xC3\xBC");
-    EXPECT_EQ(images[1].CantOpenReason(), corNone);
+    // The container is listed unread, whatever the case of its extension; read, it
+    // gives its text.
+    TLumivaneImage container = images[1];
+    EXPECT_TRUE(container.ContainerPending());
+    EXPECT_EQ(container.Alias, "");
+    TLumivaneCantOpenReason reason = corNone;
+    std::string text;
+    ReadAliasText(container.FullFileName(), reason, text);
+    container.SetContainerText(reason, text);
+    EXPECT_EQ(container.Alias, "container \xC3\xBC");
+    EXPECT_EQ(container.CantOpenReason(), corNone);
+    EXPECT_FALSE(container.ContainerPending());
+}
+
+TEST_F(ImageSearch, PagesComeInReadingOrderWithinEachSource) {
+    TempFolder pages;
+    const char* const extensions[] = {".tif", ".png", ".jpg", ".lva"};
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 19; ++i)
+        expected.push_back("55551111~" + std::to_string(i) + extensions[i % 4]);
+    for (auto it = expected.rbegin(); it != expected.rend(); ++it)
+        pages.File("a/5555/" + *it);
+    pages.File("b/5555/55551111~10.tif");
+    pages.File("b/5555/55551111~9.tif");
+    expected.push_back("55551111~9.tif");
+    expected.push_back("55551111~10.tif");
+    EXPECT_EQ(Names(Search({pages.Source("a"), pages.Source("b")}, "55551111")), expected);
 }
 
 TEST_F(ImageSearch, IdentifierMatchesWithoutRegardToCase) {
@@ -90,6 +115,108 @@ TEST_F(ImageSearch, SourceWithoutTrailingDelimiterLosesItsLastComponent) {
 TEST_F(ImageSearch, SourceThroughALinkIsFollowed) {
     std::filesystem::create_directory_symlink(tmp.Root() / "scans", tmp.Root() / "linked");
     EXPECT_EQ(Search({tmp.Source("linked")}).size(), 3u);
+}
+
+TEST_F(ImageSearch, LinksInsideTheSourcesWorkAndLinksLeavingThemAreSecured) {
+    namespace fs = std::filesystem;
+    const fs::path root = tmp.Root();
+    tmp.File("scans/other/page.png");
+    tmp.File("alt/1234/12345678~1.jpg");
+    tmp.File("outside/secret.tif");
+    tmp.File("outside/secret.lva", "outside text");
+    tmp.File("outside/1234/12345678~1.tif");
+    const fs::path dir = root / "scans/1234";
+    fs::create_symlink("12345678~1.tif", dir / "12345678~5.tif");                 // same folder
+    fs::create_symlink("../other/page.png", dir / "12345678~6.png");              // same source
+    fs::create_symlink(root / "alt/1234/12345678~1.jpg", dir / "12345678~7.jpg"); // source alt
+    fs::create_symlink("../../outside/secret.tif", dir / "12345678~8.tif");
+    fs::create_symlink("/etc/passwd", dir / "12345678~9.tif");
+    fs::create_symlink(root / "outside/secret.lva", dir / "12345678~10.lva");
+    // Through a link that leaves and one that comes back, resolved as a whole.
+    fs::create_directory_symlink(root / "outside", root / "scans/exit");
+    fs::create_symlink("../exit/../scans/1234/12345678~3.png", dir / "12345678~11.png");
+    fs::create_symlink("../exit/secret.tif", dir / "12345678~12.tif");
+    // Loops neither hang the search nor list anything.
+    fs::create_symlink("12345678~14.tif", dir / "12345678~13.tif");
+    fs::create_symlink("12345678~13.tif", dir / "12345678~14.tif");
+
+    std::map<std::string, TLumivaneCantOpenReason> reasons;
+    for (const TLumivaneImage& image : Search({source}))
+        reasons[image.Name] = image.CantOpenReason();
+    const std::map<std::string, TLumivaneCantOpenReason> expected = {
+        {"12345678~1.tif", corNone},     {"12345678~2.LVA", corNone},
+        {"12345678~3.png", corNone},     {"12345678~5.tif", corNone},
+        {"12345678~6.png", corNone},     {"12345678~7.jpg", corSecured}, // alt not searched
+        {"12345678~8.tif", corSecured},  {"12345678~9.tif", corSecured},
+        {"12345678~10.lva", corSecured}, {"12345678~11.png", corNone},
+        {"12345678~12.tif", corSecured},
+    };
+    EXPECT_EQ(reasons, expected);
+
+    // Any configured source counts, also one searched later.
+    const auto withAlt = Search({source, tmp.Source("alt")});
+    // A secured container is never read: it is not pending, and it holds no text.
+    int checked = 0;
+    for (const TLumivaneImage& image : withAlt) {
+        if (image.Name == "12345678~7.jpg") {
+            EXPECT_EQ(image.CantOpenReason(), corNone) << image.Source;
+            ++checked;
+        } else if (image.Name == "12345678~10.lva") {
+            EXPECT_FALSE(image.ContainerPending());
+            EXPECT_EQ(image.Alias, "");
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 2);
+}
+
+TEST_F(ImageSearch, SubFolderLinksAreJudgedByWhereTheyLead) {
+    namespace fs = std::filesystem;
+    tmp.File("outside/5555/55550000~1.tif");
+    tmp.File("outside/5555/55550000~2.lva", "outside");
+    fs::create_directory_symlink(tmp.Root() / "outside/5555", tmp.Root() / "scans/5555");
+    fs::create_directory_symlink(tmp.Root() / "scans/1234", tmp.Root() / "scans/4321");
+    fs::create_directory_symlink(tmp.Root() / "scans/6666", tmp.Root() / "scans/6666"); // a loop
+    fs::create_directory_symlink(".", tmp.Root() / "scans/7777");  // to its own source
+    fs::create_directory_symlink("..", tmp.Root() / "scans/8888"); // to the source's parent
+    tmp.File("scans/1234/43215678~1.tif");
+    tmp.File("scans/77770000~1.tif");
+    tmp.File("88880000~1.tif");
+
+    struct Row {
+        const char* fault;
+        const char* text;
+        std::size_t count;
+        TLumivaneCantOpenReason reason;
+    } rows[] = {
+        {"sub_folder_leaving_the_source", "55550000", 2, corSecured},
+        {"sub_folder_inside_the_source", "43215678", 1, corNone},
+        {"sub_folder_loop", "66660000", 0, corNone},
+        {"sub_folder_is_the_source", "77770000", 1, corNone},
+        {"sub_folder_is_the_parent", "88880000", 1, corSecured},
+    };
+    for (const Row& r : rows) {
+        const auto images = Search({source}, r.text);
+        EXPECT_EQ(images.size(), r.count) << r.fault;
+        for (const TLumivaneImage& image : images) {
+            EXPECT_EQ(image.CantOpenReason(), r.reason) << r.fault << " " << image.Name;
+            EXPECT_FALSE(image.ContainerPending() && r.reason == corSecured) << r.fault;
+        }
+    }
+}
+
+TEST_F(ImageSearch, SearchForFilesAloneTakesItsFolderAsTheSource) {
+    namespace fs = std::filesystem;
+    fs::create_symlink(tmp.Root() / "scans/1234/12345678~1.tif",
+                       tmp.Root() / "scans/1234/12345678~5.tif");
+    fs::create_symlink("/etc/passwd", tmp.Root() / "scans/1234/12345678~6.tif");
+    TLumivaneImageListFolder list;
+    ASSERT_EQ(list.SearchForFiles(source + "1234", "12345678~", false, SupportedImageExtensions),
+              5);
+    EXPECT_EQ(list[3].Name, "12345678~5.tif");
+    EXPECT_EQ(list[3].CantOpenReason(), corNone);
+    EXPECT_EQ(list[4].Name, "12345678~6.tif");
+    EXPECT_EQ(list[4].CantOpenReason(), corSecured);
 }
 
 TEST_F(ImageSearch, NothingFoundGivesAnEmptyArray) {
