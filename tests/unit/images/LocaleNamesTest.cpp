@@ -6,28 +6,55 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : FName(name) {
-        if (const char* old = std::getenv(name))
-            FOld = old;
-        FHad = std::getenv(name) != nullptr;
-        ::setenv(name, value.c_str(), 1);
+// The names as a child process with the given environment sees them. The child keeps
+// the environment change to itself, and the C library's own allocations for LOCPATH
+// (which it never frees) end with it.
+lvplatform::TDateNames NamesInChild(const std::string& locpath, const std::string& locale) {
+    int out[2];
+    if (::pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        ::setenv("LOCPATH", locpath.c_str(), 1);
+        ::setenv("LC_ALL", locale.c_str(), 1);
+        const lvplatform::TDateNames names = lvplatform::UserDateNames();
+        std::string text;
+        for (const auto* list : {names.ShortMonth.data(), names.LongMonth.data()})
+            for (std::size_t i = 0; i < 12; ++i)
+                text += list[i] + '\n';
+        for (const auto* list : {names.ShortDay.data(), names.LongDay.data()})
+            for (std::size_t i = 0; i < 7; ++i)
+                text += list[i] + '\n';
+        (void)!::write(out[1], text.data(), text.size());
+        ::_exit(0);
     }
-    ~ScopedEnv() { FHad ? ::setenv(FName, FOld.c_str(), 1) : ::unsetenv(FName); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* FName;
-    std::string FOld;
-    bool FHad = false;
-};
+    ::close(out[1]);
+    std::string text;
+    char buffer[512];
+    ssize_t n;
+    while ((n = ::read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    ::waitpid(pid, nullptr, 0);
+    std::istringstream lines(text);
+    lvplatform::TDateNames names;
+    for (auto* list : {names.ShortMonth.data(), names.LongMonth.data()})
+        for (std::size_t i = 0; i < 12; ++i)
+            std::getline(lines, list[i]);
+    for (auto* list : {names.ShortDay.data(), names.LongDay.data()})
+        for (std::size_t i = 0; i < 7; ++i)
+            std::getline(lines, list[i]);
+    return names;
+}
 
 // A private locale folder; Compile builds de_DE in one character set into it (each
 // test compiles only the one it reads, as localedef takes seconds).
@@ -43,9 +70,7 @@ protected:
         return std::filesystem::exists(target);
     }
     lvplatform::TDateNames NamesFor(const std::string& locale) {
-        const ScopedEnv path("LOCPATH", Folder.Root().string());
-        const ScopedEnv all("LC_ALL", locale);
-        return lvplatform::UserDateNames();
+        return NamesInChild(Folder.Root().string(), locale);
     }
     TempFolder Folder;
 };
