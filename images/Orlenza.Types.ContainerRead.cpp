@@ -3,22 +3,13 @@
 #include "images/Orlenza.Types.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Utf8.h"
 
 #include <chrono>
 #include <random>
-#include <string_view>
 #include <thread>
 
 namespace {
-
-// Bytes as UTF-8 text, every malformed sequence replaced by U+FFFD.
-std::string SanitizeUtf8(std::string_view bytes) {
-    std::u32string cps = lvplatform::DecodeUtf8(bytes);
-    for (char32_t& c : cps)
-        if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-    return lvplatform::EncodeUtf8(cps);
-}
 
 const std::vector<std::string>& LockedTexts() {
     static const std::vector<std::string> texts = lvplatform::LockedErrorTexts();
@@ -53,7 +44,8 @@ int TContainerRead::Try(const std::function<int(int AMaxMilliseconds)>& ARandom)
     FEnded = true;
     switch (read.Stage) {
     case lvplatform::TExclusiveRead::rsDone:
-        FText = SanitizeUtf8(read.Bytes);
+        // One pass over the bytes, each malformed one becoming U+FFFD.
+        FText = lvutf8::Sanitize(read.Bytes);
         return 0;
     case lvplatform::TExclusiveRead::rsOpenFailed:
         if (IsLockedError(read.Message)) {
