@@ -603,16 +603,25 @@ private slots:
         QVERIFY(QFile::link(Folder("1234") + "12345678~1.png", Folder("7000") + "70000001~2.png"));
         TakeStates();
         FForm->NewImage("70000001");
+        QVERIFY(Settled());
         QCOMPARE(List()->count(), 2);
         QCOMPARE(FForm->SelectedImage().CantOpenReason(), corSecured);
         QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsIdle});
         QCOMPARE(CentreColour(Image()->Bitmap()), QColor(0xBC, 0x8F, 0x8F));
+        QCOMPARE(Child<TImagePage>("tabForImage")->NoticeText(),
+                 QStringLiteral("70000001~1.png cannot be shown: access to the file is refused"));
         QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
         // The link that stays inside shows its picture.
         Child<QToolButton>("btnNext")->click();
+        QVERIFY(Settled());
         QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
         QVERIFY(CentreColour(Image()->Bitmap()) != QColor(0xBC, 0x8F, 0x8F));
         QVERIFY(Child<QPushButton>("BtnPrint")->isEnabled());
+        // Going back to the secured one (also once it was a neighbour) still opens nothing.
+        Child<QToolButton>("btnBack")->click();
+        QVERIFY(Settled());
+        QCOMPARE(FForm->ImageId(), 1);
+        QCOMPARE(CentreColour(Image()->Bitmap()), QColor(0xBC, 0x8F, 0x8F));
     }
 
     void searchErrorIsReportedAndWindowKeepsWorking() {
