@@ -22,13 +22,17 @@ bool FrameKnown(const QWidget* w) {
 
 // Applies a wanted outer size once the window manager has framed the window; until then
 // Qt knows only the client area, and the saved outer size would grow the window by its
-// frame on every restore. Gives up quietly for windows that never get a frame.
+// frame on every restore. Gives up quietly for windows that never get a frame, and when
+// the window was resized by someone else in between (that size is the newer wish).
 class TDeferredOuterSize : public QObject {
 public:
     TDeferredOuterSize(QWidget* w, QSize outer) : QObject(w), FWindow(w), FOuter(outer) {
         w->installEventFilter(this);
     }
-    void SetOuter(QSize outer) { FOuter = outer; }
+    void SetOuter(QSize outer, QSize client) {
+        FOuter = outer;
+        FClient = client;
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -40,7 +44,7 @@ protected:
                 const QSize client = FOuter - frame;
                 deleteLater();
                 FWindow->removeEventFilter(this);
-                if (FWindow->windowState() == Qt::WindowNoState)
+                if (FWindow->windowState() == Qt::WindowNoState && FWindow->size() == FClient)
                     FWindow->resize(std::max(1, client.width()), std::max(1, client.height()));
             } else if (++FEvents > 50) {
                 FWindow->removeEventFilter(this);
@@ -53,6 +57,7 @@ protected:
 private:
     QWidget* FWindow;
     QSize FOuter;
+    QSize FClient; // the client size set together with FOuter
     int FEvents = 0;
 };
 
@@ -138,10 +143,9 @@ void TQtPlacementWindow::SetSize(int AWidth, int AHeight) {
         for (QObject* child : FWindow->children())
             if ((pending = dynamic_cast<TDeferredOuterSize*>(child)))
                 break;
-        if (pending)
-            pending->SetOuter({AWidth, AHeight});
-        else
-            new TDeferredOuterSize(FWindow, {AWidth, AHeight});
+        if (!pending)
+            pending = new TDeferredOuterSize(FWindow, {AWidth, AHeight});
+        pending->SetOuter({AWidth, AHeight}, FWindow->size());
     }
 }
 
@@ -182,6 +186,17 @@ TPlacementEnvironment QtPlacementEnvironment(const QWidget* AMainWindow) {
     env.DataFolder = lvplatform::LocalDataFolder();
     env.Title = ProgramTitle();
     return env;
+}
+
+void PlaceAtHalfDesktop(QWidget* AForm) {
+    if (!AForm)
+        return;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect desktop = screen ? screen->virtualGeometry() : QRect();
+    TQtPlacementWindow window(AForm);
+    window.SetPosition(0, 0);
+    if (desktop.width() > 0 && desktop.height() > 0)
+        window.SetSize(desktop.width() / 2, desktop.height() / 2);
 }
 
 std::filesystem::path QtPlacementFolder() {

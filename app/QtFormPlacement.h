@@ -51,6 +51,12 @@ std::vector<TPlacementDisplay> QtPlacementDisplays();
 // program's title from its executable.
 TPlacementEnvironment QtPlacementEnvironment(const QWidget* AMainWindow = nullptr);
 
+// The default placement: the window's outer frame at left 0 and top 0, its outer width
+// and height half those of the whole desktop (the rectangle spanning all displays), each
+// truncated. A window the window manager has not framed yet gets that outer size once it
+// is framed.
+void PlaceAtHalfDesktop(QWidget* AForm);
+
 // The folder of the placement files and of the per-connection stores beside them
 // (TTurnStore, TPrintOptionsStore): the local data folder, the program's title, "screen".
 std::filesystem::path QtPlacementFolder();

@@ -517,11 +517,7 @@ void TLumivaneViewerForm::SavePlacement() {
 }
 
 void TLumivaneViewerForm::SetDefaultPlacement(const IPositionTrackerPtr&) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect desktop = screen ? screen->virtualGeometry() : QRect();
-    move(0, 0);
-    if (desktop.width() > 0 && desktop.height() > 0)
-        resize(desktop.width() / 2, desktop.height() / 2);
+    PlaceAtHalfDesktop(this);
     FitImage(false);
     SetRotation(0);
 }
