@@ -130,6 +130,9 @@ void TLumivaneViewerForm::PutFrameOnScreen(const TFrameKey& AKey, const TFrame& 
 void TLumivaneViewerForm::CancelDecodes() {
     if (FPipeline)
         FPipeline->CancelAll();
+    // The indicator ran for the page that will not come.
+    if (!FWantedKey.IsEmpty())
+        SetBusy(false);
     FWantedKey = {};
     FPendingPageSteps = 0;
 }

@@ -374,8 +374,6 @@ void TLumivaneViewerForm::UpdatePrintEnabled() {
 }
 
 void TLumivaneViewerForm::CloseImageAndHide(void*) {
-    if (!FWantedKey.IsEmpty())
-        SetBusy(false);
     ClearImage();
     hide();
 }
