@@ -234,21 +234,21 @@ inline QByteArray ExifApp1(int AOrientation, bool ABigEndian) {
 // One page of a multi-page TIFF: its stored size, a fill colour, and its orientation tag
 // (the pixels are stored as given). A black square of a tenth of the shorter side marks
 // the stored top left corner, so a test can tell how the page was turned.
-struct TTiffPage {
+struct TColourTiffPage {
     QSize Size;
     QColor Fill;
     int Orientation = ORIENTATION_TOPLEFT;
 };
 
 // Writes the pages as successive image directories, 8-bit RGB, LZW, one strip a page.
-inline void WriteMultiPageTiff(const QString& APath, const std::vector<TTiffPage>& APages) {
+inline void WriteColourPagesTiff(const QString& APath, const std::vector<TColourTiffPage>& APages) {
     TIFF* tif = TIFFOpen(APath.toLocal8Bit().constData(), "w");
     if (!tif) {
         throw std::runtime_error("cannot write " + APath.toStdString());
     }
     bool ok = true;
     for (std::size_t i = 0; i < APages.size() && ok; ++i) {
-        const TTiffPage& page = APages[i];
+        const TColourTiffPage& page = APages[i];
         const int w = page.Size.width();
         const int h = page.Size.height();
         const int mark = std::max(1, std::min(w, h) / 10);
