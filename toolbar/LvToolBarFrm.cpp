@@ -158,7 +158,7 @@ QPixmap PrinterIcon(int ASize) {
     return pixmap;
 }
 
-// ---- TSpeedButton, TCircleShape ----------------------------------------------------
+// ---- TSpeedButton ----------------------------------------------------------------
 
 TSpeedButton::TSpeedButton(QWidget* parent) : QToolButton(parent) {
     setAutoRaise(true);
@@ -189,31 +189,10 @@ void TSpeedButton::paintEvent(QPaintEvent* event) {
     p.drawComplexControl(QStyle::CC_ToolButton, option);
 }
 
-TCircleShape::TCircleShape(QWidget* parent)
-    : QWidget(parent), FFillColor(QColor::fromRgba(kConnectedColor)) {}
-
-void TCircleShape::SetFillColor(const QColor& AColor) {
-    if (FFillColor == AColor)
-        return;
-    FFillColor = AColor;
-    update();
-}
-
-void TCircleShape::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const qreal d = std::min(width(), height()) - 1.0;
-    const QRectF circle((width() - d) / 2.0, (height() - d) / 2.0, d, d);
-    p.setPen(QPen(Qt::black, 1.0));
-    p.setBrush(FFillColor);
-    p.drawEllipse(circle);
-}
-
 } // namespace lvtoolbar
 
 using lvtoolbar::DiskIcon;
 using lvtoolbar::PrinterIcon;
-using lvtoolbar::TCircleShape;
 using lvtoolbar::TSpeedButton;
 
 // ---- the form ----------------------------------------------------------------------
@@ -221,7 +200,8 @@ using lvtoolbar::TSpeedButton;
 TLvTerminalToolBarForm::TLvTerminalToolBarForm(QWidget* parent)
     : TOrlenzaForm(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("LvTerminalToolBarForm"));
-    setWindowTitle(QStringLiteral("Form1"));
+    // The name the window manager lists it under: the program's, and which window it is.
+    setWindowTitle(QString::fromUtf8(kToolbarTitle));
     // The strip reappears whenever its console is restored; the keyboard must stay with
     // the console the user just brought back. A click still activates the strip.
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -306,7 +286,8 @@ void TLvTerminalToolBarForm::BuildLayout() {
     sbtnDownload->setText(QStringLiteral("1"));
     sbtnDownload->setVisible(false);
 
-    Circle1 = new TCircleShape(pnlTop);
+    Circle1 = new TCircleShape(QColor::fromRgba(kConnectedColor), Qt::black, pnlTop);
+    Circle1->SetStrokeThickness(1);
     Circle1->setObjectName(QStringLiteral("Circle1"));
     Circle1->setGeometry(kClientWidth - 4 - 20, 0, 20, 26);
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "app/Orlenza.Form.h"
+#include "app/SharedWidgets.h"
 #include "controlfile/ImageViewer.LumivaneImageInformation.Intf.h"
 #include "platform/WindowSystem.h"
 
@@ -48,26 +49,14 @@ private:
     qreal FScaleX = 1.0;
 };
 
-// A filled circle, as large as the smaller side of its box, centred in it.
-class TCircleShape : public QWidget {
-    Q_OBJECT
-public:
-    explicit TCircleShape(QWidget* parent = nullptr);
-    QColor FillColor() const { return FFillColor; }
-    void SetFillColor(const QColor& AColor);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QColor FFillColor;
-};
-
 // Icons of the button image list, drawn on one grid so they match side by side.
 QPixmap DiskIcon(int ASize);
 QPixmap PrinterIcon(int ASize);
 
 } // namespace lvtoolbar
+
+// The strip's window title.
+inline constexpr char kToolbarTitle[] = "Lumivane Viewer toolbar";
 
 // Indicator colours (ARGB).
 constexpr QRgb kConnectedColor = 0xFF228B22;    // forest green
@@ -142,7 +131,7 @@ private:
     lvtoolbar::TSpeedButton* sbtnUpload = nullptr;
     lvtoolbar::TSpeedButton* sbtnDownload = nullptr;
     QComboBox* cbKeySet = nullptr;
-    lvtoolbar::TCircleShape* Circle1 = nullptr;
+    TCircleShape* Circle1 = nullptr;
     QPushButton* btnExpander = nullptr;
     QSequentialAnimationGroup* fanSaveButton = nullptr;
     QTimer* ttToolbarPosition = nullptr;

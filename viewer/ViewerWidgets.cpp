@@ -198,23 +198,6 @@ void TFilledRect::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(QRectF(rect()), 4, 4);
 }
 
-TCircleShape::TCircleShape(QColor AFill, QColor AStroke, QWidget* parent)
-    : QWidget(parent), FFill(AFill), FStroke(AStroke) {}
-
-void TCircleShape::SetFillColor(const QColor& AColor) {
-    FFill = AColor;
-    update();
-}
-
-void TCircleShape::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    // The outline has thickness 0: only the fill shows.
-    p.setPen(Qt::NoPen);
-    p.setBrush(FFill);
-    p.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-}
-
 // ---------------------------------------------------------------------------------------
 // Track bar, dial, switch
 

@@ -4,6 +4,8 @@
 // the image control with the page that draws it.
 #pragma once
 
+#include "app/SharedWidgets.h"
+
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QImage>
@@ -142,23 +144,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-};
-
-// Filled circle shape; its fill colour is a property so it can be animated.
-class TCircleShape : public QWidget {
-    Q_OBJECT
-    Q_PROPERTY(QColor fillColor READ FillColor WRITE SetFillColor)
-public:
-    TCircleShape(QColor AFill, QColor AStroke, QWidget* parent = nullptr);
-    QColor FillColor() const { return FFill; }
-    void SetFillColor(const QColor& AColor);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QColor FFill;
-    QColor FStroke;
 };
 
 // Spinning activity indicator; draws nothing while stopped.

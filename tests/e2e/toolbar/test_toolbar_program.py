@@ -15,6 +15,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "app"))
 from lvblock import Block, wait_for, KEY, TERMINAL  # noqa: E402
 
 TC_CHANGE_KEY_SET = 4
+# The name the window manager lists the toolbar under.
+TOOLBAR_TITLE = "Lumivane Viewer toolbar"
 
 BIN = os.environ.get("LV_BIN_DIR", os.path.join(os.path.dirname(__file__), "../../../build/bin"))
 
@@ -94,11 +96,11 @@ class ToolbarProgramTest(unittest.TestCase):
         shutil.rmtree(self.archive, ignore_errors=True)
 
     def toolbar(self):
-        found = [w for w, title in visible_windows(self.viewer.pid) if title == "Form1"]
+        found = [w for w, title in visible_windows(self.viewer.pid) if title == TOOLBAR_TITLE]
         return found[0] if found else None
 
     def viewer_shown(self):
-        return [w for w, title in visible_windows(self.viewer.pid) if title != "Form1"]
+        return [w for w, title in visible_windows(self.viewer.pid) if title != TOOLBAR_TITLE]
 
     def type_into_toolbar(self, text):
         bar = wait_for(self.toolbar, 10)
@@ -121,7 +123,7 @@ class ToolbarProgramTest(unittest.TestCase):
         self.assertTrue(self.traced("image shown " + self.good), self.lines)
         # The viewer window now stands over the toolbar: the next identifier goes into its
         # own identifier box.
-        viewer = wait_for(lambda: [w for w, t in visible_windows(self.viewer.pid) if t.startswith("Lumivane Viewer")], 10)
+        viewer = wait_for(lambda: [w for w, t in visible_windows(self.viewer.pid) if t != TOOLBAR_TITLE and t.startswith("Lumivane Viewer")], 10)
         self.assertTrue(viewer, visible_windows(self.viewer.pid))
         xdotool("mousemove", "--window", viewer[0], "40", "12", "click", "1")
         xdotool("key", "ctrl+a")

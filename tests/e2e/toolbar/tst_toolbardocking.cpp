@@ -191,7 +191,7 @@ private slots:
 
     void indicatorTurnsGreenWhenTheHostGivesAPattern() {
         CreateForm();
-        auto* circle = form->findChild<lvtoolbar::TCircleShape*>(QStringLiteral("Circle1"));
+        auto* circle = form->findChild<TCircleShape*>(QStringLiteral("Circle1"));
         QTRY_VERIFY(ticks >= 3);
         QCOMPARE(circle->FillColor().rgba(), kNotConnectedColor);
         HostString(lvcontrol::kImageInformation, R"({"Source":"/scans/","Pattern":"****...."})");

@@ -106,6 +106,7 @@ private slots:
 
     void layoutFollowsTheStrip() {
         QCOMPARE(form->size(), QSize(516, 28));
+        QCOMPARE(form->windowTitle(), QStringLiteral("Lumivane Viewer toolbar"));
         QVERIFY(form->windowFlags().testFlag(Qt::FramelessWindowHint));
         QCOMPARE(LvTerminalToolBarForm, static_cast<IOrlenzaForm*>(form));
         QCOMPARE(Child<QWidget>("pnlTop")->geometry(), QRect(0, 0, 516, 26));
@@ -299,10 +300,15 @@ private slots:
     }
 
     void indicatorIsGreenOnlyWithAPattern() {
-        auto* circle = form->findChild<lvtoolbar::TCircleShape*>(QStringLiteral("Circle1"));
+        auto* circle = form->findChild<TCircleShape*>(QStringLiteral("Circle1"));
         QVERIFY(circle);
         Tick();
         QCOMPARE(circle->FillColor().rgba(), kConnectedColor);
+        // Drawn as a circle in the smaller side of its 20 x 26 box: the fill at the centre,
+        // none at the middle of the box's top edge.
+        const QImage drawn = circle->grab().toImage();
+        QCOMPARE(drawn.pixelColor(drawn.width() / 2, drawn.height() / 2).rgba(), kConnectedColor);
+        QVERIFY(drawn.pixelColor(drawn.width() / 2, 1).rgba() != kConnectedColor);
         HostString(lvcontrol::kImageInformation, R"({"Source":"/scans/","Pattern":""})");
         OpenBlock();
         Tick();
