@@ -37,12 +37,10 @@ constexpr auto BitsSet = [] {
     return table;
 }();
 
-TBilevelReducer::TBilevelReducer(int AWidth, int AHeight, QSize AOut, bool AOneIsBlack)
-    : FWidth(AWidth), FHeight(AHeight), FOneIsBlack(AOneIsBlack),
-      FImage(AOut, QImage::Format_Grayscale8), FCounts(static_cast<size_t>(AOut.width()), 0) {
-    if (FImage.isNull()) {
-        throw std::bad_alloc();
-    }
+TBilevelReducer::TBilevelReducer(int AWidth, int AHeight, TFrameSink& ASink, QSize AOut,
+                                 bool AOneIsBlack)
+    : FWidth(AWidth), FHeight(AHeight), FOneIsBlack(AOneIsBlack), FSink(ASink),
+      FCounts(static_cast<size_t>(AOut.width()), 0) {
     const std::vector<int> xbin = BinOf(AWidth, AOut.width());
     for (uint32_t width : BinSizes(xbin, AOut.width())) {
         FColScale.push_back(255.0f / static_cast<float>(width));
@@ -70,11 +68,19 @@ TBilevelReducer::TBilevelReducer(int AWidth, int AHeight, QSize AOut, bool AOneI
     FSegBegin.push_back(static_cast<uint32_t>(FSegs.size()));
 }
 
+bool TBilevelReducer::NextRowWanted() const {
+    return FRow < FHeight && FSink.Wants(FRowBin[static_cast<size_t>(FRow)]);
+}
+
 void TBilevelReducer::AddRow(const uint8_t* ABits) {
     const int oy = FRowBin[static_cast<size_t>(FRow)];
     if (oy != FOutRow) {
         Flush();
         FOutRow = oy;
+    }
+    if (!FSink.Wants(oy)) {
+        ++FRow;
+        return;
     }
     const size_t bytes = FSegBegin.size() - 1;
     const TSeg* segs = FSegs.data();
@@ -92,19 +98,21 @@ void TBilevelReducer::AddRow(const uint8_t* ABits) {
     ++FRow;
 }
 
-QImage TBilevelReducer::Take() {
+void TBilevelReducer::Finish() {
     if (FRow != FHeight) {
         throw std::logic_error("bilevel reducer: not all rows given");
     }
     Flush();
-    return std::move(FImage);
 }
 
 void TBilevelReducer::Flush() {
     if (FOutRow < 0) {
         return;
     }
-    uchar* line = FImage.scanLine(FOutRow);
+    uchar* line = FSink.Line(FOutRow);
+    if (!line) {
+        return;
+    }
     // A multiplication by the cell's reciprocal area instead of a division per pixel.
     const float rowScale = 1.0f / static_cast<float>(FRowHeight[static_cast<size_t>(FOutRow)]);
     for (size_t ox = 0; ox < FCounts.size(); ++ox) {
@@ -114,20 +122,26 @@ void TBilevelReducer::Flush() {
         line[ox] = FOneIsBlack ? static_cast<uchar>(255 - value) : value;
         FCounts[ox] = 0;
     }
+    FSink.Done(FOutRow);
 }
 
-TSampleReducer::TSampleReducer(int AWidth, int AHeight, int AChannels, QSize AOut)
-    : FWidth(AWidth), FHeight(AHeight), FChannels(AChannels),
-      FImage(AOut, AChannels == 1   ? QImage::Format_Grayscale8
-                   : AChannels == 3 ? QImage::Format_RGB32
-                                    : QImage::Format_ARGB32),
+QImage::Format FormatForChannels(int AChannels) {
+    return AChannels == 1   ? QImage::Format_Grayscale8
+           : AChannels == 3 ? QImage::Format_RGB32
+                            : QImage::Format_ARGB32;
+}
+
+TSampleReducer::TSampleReducer(int AWidth, int AHeight, int AChannels, TFrameSink& ASink,
+                               QSize AOut)
+    : FWidth(AWidth), FHeight(AHeight), FChannels(AChannels), FSink(ASink),
       FXBin(BinOf(AWidth, AOut.width())), FRowBin(BinOf(AHeight, AOut.height())),
       FSums(static_cast<size_t>(AOut.width()) * static_cast<size_t>(AChannels), 0) {
-    if (FImage.isNull()) {
-        throw std::bad_alloc();
-    }
     FColWidth = BinSizes(FXBin, AOut.width());
     FRowHeight = BinSizes(FRowBin, AOut.height());
+}
+
+bool TSampleReducer::NextRowWanted() const {
+    return FRow < FHeight && FSink.Wants(FRowBin[static_cast<size_t>(FRow)]);
 }
 
 void TSampleReducer::AddRow(const uint8_t* ASamples) {
@@ -135,6 +149,10 @@ void TSampleReducer::AddRow(const uint8_t* ASamples) {
     if (oy != FOutRow) {
         Flush();
         FOutRow = oy;
+    }
+    if (!FSink.Wants(oy)) {
+        ++FRow;
+        return;
     }
     uint64_t* sums = FSums.data();
     const int* xbin = FXBin.data();
@@ -149,19 +167,21 @@ void TSampleReducer::AddRow(const uint8_t* ASamples) {
     ++FRow;
 }
 
-QImage TSampleReducer::Take() {
+void TSampleReducer::Finish() {
     if (FRow != FHeight) {
         throw std::logic_error("sample reducer: not all rows given");
     }
     Flush();
-    return std::move(FImage);
 }
 
 void TSampleReducer::Flush() {
     if (FOutRow < 0) {
         return;
     }
-    uchar* line = FImage.scanLine(FOutRow);
+    uchar* line = FSink.Line(FOutRow);
+    if (!line) {
+        return;
+    }
     const uint64_t rowHeight = FRowHeight[static_cast<size_t>(FOutRow)];
     const auto c = static_cast<size_t>(FChannels);
     for (size_t ox = 0; ox < FColWidth.size(); ++ox) {
@@ -175,6 +195,68 @@ void TSampleReducer::Flush() {
             reinterpret_cast<QRgb*>(line)[ox] = px;
         }
         std::fill(cell, cell + c, 0);
+    }
+    FSink.Done(FOutRow);
+}
+
+TScatterReducer::TScatterReducer(QSize AFull, int AChannels, TFrameSink& ASink, QSize AOut)
+    : FChannels(AChannels), FSink(ASink), FWindow(ASink.Window()),
+      FXBin(BinOf(AFull.width(), AOut.width())), FYBin(BinOf(AFull.height(), AOut.height())),
+      FSums(static_cast<size_t>(FWindow.width()) * static_cast<size_t>(FWindow.height()) *
+                static_cast<size_t>(AChannels),
+            0) {
+    FColWidth = BinSizes(FXBin, AOut.width());
+    FRowHeight = BinSizes(FYBin, AOut.height());
+}
+
+bool TScatterReducer::RowWanted(int AY) const {
+    const int oy = FYBin[static_cast<size_t>(AY)];
+    return oy >= FWindow.top() && oy <= FWindow.bottom();
+}
+
+void TScatterReducer::AddPixels(int AY, int AX0, int AStep, int ACount, const uint8_t* ASamples) {
+    if (!RowWanted(AY)) {
+        return;
+    }
+    const auto c = static_cast<size_t>(FChannels);
+    const auto stride = static_cast<size_t>(FWindow.width()) * c;
+    uint64_t* row =
+        FSums.data() + static_cast<size_t>(FYBin[static_cast<size_t>(AY)] - FWindow.top()) * stride;
+    for (int i = 0, x = AX0; i < ACount; ++i, x += AStep) {
+        const int ox = FXBin[static_cast<size_t>(x)] - FWindow.left();
+        if (ox < 0 || ox >= FWindow.width()) {
+            continue;
+        }
+        uint64_t* cell = row + static_cast<size_t>(ox) * c;
+        const uint8_t* px = ASamples + static_cast<size_t>(i) * c;
+        for (size_t k = 0; k < c; ++k) {
+            cell[k] += px[k];
+        }
+    }
+}
+
+void TScatterReducer::Finish() {
+    const auto c = static_cast<size_t>(FChannels);
+    for (int oy = FWindow.top(); oy <= FWindow.bottom(); ++oy) {
+        uchar* line = FSink.Line(oy);
+        if (!line) {
+            continue;
+        }
+        const uint64_t rowHeight = FRowHeight[static_cast<size_t>(oy)];
+        const uint64_t* row = FSums.data() + static_cast<size_t>(oy - FWindow.top()) *
+                                                 static_cast<size_t>(FWindow.width()) * c;
+        for (int ox = FWindow.left(); ox <= FWindow.right(); ++ox) {
+            const uint64_t area = FColWidth[static_cast<size_t>(ox)] * rowHeight;
+            const uint64_t* cell = row + static_cast<size_t>(ox - FWindow.left()) * c;
+            auto avg = [&](size_t k) { return static_cast<int>((cell[k] + area / 2) / area); };
+            if (c == 1) {
+                line[ox] = static_cast<uchar>(avg(0));
+            } else {
+                reinterpret_cast<QRgb*>(line)[ox] =
+                    qRgba(avg(0), avg(1), avg(2), c == 4 ? avg(3) : 255);
+            }
+        }
+        FSink.Done(oy);
     }
 }
 

@@ -1,10 +1,12 @@
-// What the codec files of ImageDecoding share: the error helper, the declared-size check,
-// orientation, the box filters, and each codec's entry point. Not for use outside them.
+// What the codec files of ImageDecoding share: the decode job (path, page, cancel, budget,
+// where the rows go), the declared-size check, orientation, the box filters, the frame
+// sink, and each codec's entry point. Not for use outside them.
 #pragma once
 
 #include "viewer/ImageDecoding.h"
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -16,12 +18,43 @@
 namespace ImageDecodingDetail {
 
 using TTargetFor = std::function<QSize(QSize)>;
+using TOnBand = std::function<void(const QImage&, int)>;
 
 // Throws the std::runtime_error every failure is: "name.ext: reason".
 [[noreturn]] void Fail(const QString& APath, const QString& AReason);
 
-// Refuses a size with no pixels or beyond MaxImageSide / MaxImagePixels.
-void CheckDeclaredSize(const QString& APath, QSize ASize);
+// Where the passes of a band decode stand; the sink plans them on the first pass.
+struct TBandPlan {
+    int Passes = 1;
+    int Pass = 0;
+    int RowsPerPass = 0; // upright rows
+};
+
+// One decode: what is asked for, and where the rows go.
+struct TDecodeJob {
+    QString Path;
+    TDecodeOptions Options;
+    TTargetFor TargetFor;
+    bool HeaderOnly = false;
+    // Band delivery for the printer; empty for a display decode (one whole frame).
+    int BandRows = 0;
+    TOnBand OnBand;
+    TBandPlan* Plan = nullptr;
+    // Known once the codec has read the page count: messages name the page when there
+    // are several.
+    mutable int PageCount = 1;
+
+    bool Bands() const { return static_cast<bool>(OnBand); }
+    QSize TargetForFull(QSize AUprightFull) const;
+    bool Cancelled() const;
+    // Throws TDecodeCancelled when the caller asked to stop.
+    void CheckCancel() const;
+    [[noreturn]] void Fail(const QString& AReason) const;
+    // Refuses a size with no pixels or beyond MaxImageSide / MaxImagePixels.
+    void CheckDeclaredSize(QSize ASize) const;
+    // Refuses working memory beyond the budget, naming what it was for.
+    void CheckBudget(long long ABytes, const QString& AWhat) const;
+};
 
 // ---- Orientation (ImageDecoding.Orientation.cpp) ----
 //
@@ -31,14 +64,67 @@ void CheckDeclaredSize(const QString& APath, QSize ASize);
 int ValidOrientation(long long AValue);
 bool SwapsSides(int AOrientation);
 QSize Upright(QSize AStored, int AOrientation);
+QSizeF Upright(QSizeF AStored, int AOrientation);
 // The caller fits the upright picture; the decoder reduces the stored one.
-QSize StoredOut(QSize AStoredFull, int AOrientation, const TTargetFor& ATargetFor);
+QSize StoredOut(QSize AStoredFull, int AOrientation, const TDecodeJob& AJob);
 QImage ToUpright(QImage AImage, int AOrientation);
-// The orientation tag of a TIFF structure held in memory (an EXIF block, a PNG eXIf
-// chunk); a cut or garbled block means 1.
-int ExifOrientation(const uint8_t* AData, size_t ASize);
+// The stored rectangle (of a stored frame of size AStored) that becomes upright rows
+// [ATop, ATop + ACount).
+QRect StoredRectOfUprightRows(QSize AStored, int AOrientation, int ATop, int ACount);
+
+// What an EXIF block (a TIFF structure in memory: JPEG APP1, PNG eXIf) says. A cut or
+// garbled block means as stored and no resolution.
+struct TExifInfo {
+    int Orientation = 1;
+    QSizeF DotsPerInch;
+};
+TExifInfo ReadExif(const uint8_t* AData, size_t ASize);
+
+// ---- Frame sink (ImageDecoding.Bands.cpp) ----
+//
+// Where reduced rows go, in stored terms, top to bottom: one frame for display (turned
+// upright at the end), or bands for the printer. Rows outside the window of the current
+// pass are not wanted: Line() gives nullptr and the producer skips the work.
+class TFrameSink {
+public:
+    // AStoredOut: the reduced frame as stored; AFormat: Grayscale8, RGB32 or ARGB32.
+    // ASequential: rows come top to bottom once (false: the producer needs all rows of the
+    // window at once, AWorkPerPixel bytes a pixel beside the frame, as the interlaced PNG).
+    TFrameSink(const TDecodeJob& AJob, QSize AStoredOut, QImage::Format AFormat, int AOrientation,
+               bool ASequential = true, int AWorkPerPixel = 0);
+    TFrameSink(const TFrameSink&) = delete;
+    TFrameSink& operator=(const TFrameSink&) = delete;
+
+    // The stored rectangle this pass keeps.
+    QRect Window() const { return FWindow; }
+    bool Wants(int AY) const { return AY >= FWindow.top() && AY <= FWindow.bottom(); }
+    // Row AY of the stored frame to write (full width), or nullptr when it is not wanted.
+    uchar* Line(int AY);
+    // Row AY is written.
+    void Done(int AY);
+    // All rows are in: the upright frame for display; bands are handed over and a null
+    // image comes back.
+    QImage Finish();
+
+private:
+    void EmitUpright(const QImage& AUpright, int ATop);
+
+    const TDecodeJob& FJob;
+    QSize FStoredOut;
+    QImage::Format FFormat;
+    int FOrientation;
+    bool FStream = false; // bands straight from the rows (stored upright or mirrored)
+    QRect FWindow;
+    int FUprightTop = 0;
+    QImage FStore;           // the window, or one band when streaming
+    std::vector<uchar> FRow; // a full row when the window is narrower than the frame
+    int FStoreTop = 0;
+};
 
 // ---- Box filters (ImageDecoding.BoxFilter.cpp) ----
+
+// The sink format for 1 (grey), 3 (RGB) or 4 (RGBA) channels.
+QImage::Format FormatForChannels(int AChannels);
 
 // Source index i belongs to output bin i * out / in.
 std::vector<int> BinOf(int AIn, int AOut);
@@ -48,10 +134,13 @@ std::vector<uint32_t> BinSizes(const std::vector<int>& ABins, int AOut);
 // cell a byte at a time, skipping bytes with no set bits (the paper of a page).
 class TBilevelReducer {
 public:
-    TBilevelReducer(int AWidth, int AHeight, QSize AOut, bool AOneIsBlack);
+    TBilevelReducer(int AWidth, int AHeight, TFrameSink& ASink, QSize AOut, bool AOneIsBlack);
     // Rows arrive top to bottom, MSB first, as libtiff gives them.
     void AddRow(const uint8_t* ABits);
-    QImage Take();
+    // Whether the next row would be thrown away (outside the sink's window): the caller may
+    // skip converting it, not reading it.
+    bool NextRowWanted() const;
+    void Finish();
 
 private:
     struct TSeg {
@@ -63,7 +152,7 @@ private:
     int FWidth;
     int FHeight;
     bool FOneIsBlack;
-    QImage FImage;
+    TFrameSink& FSink;
     std::vector<uint32_t> FCounts;
     std::vector<float> FColScale;
     std::vector<int> FRowBin;
@@ -75,12 +164,13 @@ private:
 };
 
 // Box filter for 8-bit samples, 1 (grey), 3 (RGB) or 4 (RGBA) per pixel, rows top to
-// bottom. Output: Grayscale8, RGB32 or ARGB32.
+// bottom, into Grayscale8, RGB32 or ARGB32 rows of the sink.
 class TSampleReducer {
 public:
-    TSampleReducer(int AWidth, int AHeight, int AChannels, QSize AOut);
+    TSampleReducer(int AWidth, int AHeight, int AChannels, TFrameSink& ASink, QSize AOut);
     void AddRow(const uint8_t* ASamples);
-    QImage Take();
+    bool NextRowWanted() const;
+    void Finish();
 
 private:
     void Flush();
@@ -88,7 +178,7 @@ private:
     int FWidth;
     int FHeight;
     int FChannels;
-    QImage FImage;
+    TFrameSink& FSink;
     std::vector<int> FXBin;
     std::vector<int> FRowBin;
     std::vector<uint64_t> FSums;
@@ -96,14 +186,43 @@ private:
     std::vector<uint32_t> FRowHeight;
     int FRow = 0;
     int FOutRow = -1;
+    bool FRowWanted = true;
+};
+
+// Box filter for pixels that arrive in any order (the passes of an interlaced PNG): sums
+// for every output pixel of the sink's window, written out at the end.
+class TScatterReducer {
+public:
+    TScatterReducer(QSize AFull, int AChannels, TFrameSink& ASink, QSize AOut);
+    // Whether any pixel of source row AY lands in the window.
+    bool RowWanted(int AY) const;
+    // Pixels of source row AY at columns AX0, AX0 + AStep, ... (ACount of them).
+    void AddPixels(int AY, int AX0, int AStep, int ACount, const uint8_t* ASamples);
+    void Finish();
+
+    static int WorkBytesPerPixel(int AChannels) { return AChannels * 8; }
+
+private:
+    int FChannels;
+    TFrameSink& FSink;
+    QRect FWindow;
+    std::vector<int> FXBin;
+    std::vector<int> FYBin;
+    std::vector<uint32_t> FColWidth;
+    std::vector<uint32_t> FRowHeight;
+    std::vector<uint64_t> FSums;
 };
 
 // ---- Codecs ----
-// Each returns the upright full size and, unless AHeaderOnly, the reduced upright image.
+// Each reads the page AJob asks for and returns its header facts (upright full size,
+// page, page count, resolution) and, for a display decode, the reduced upright image.
 
-TDecodedImage DecodeTiff(const QString& APath, const TTargetFor& ATargetFor, bool AHeaderOnly);
-TDecodedImage DecodeJpeg(const QString& APath, const TTargetFor& ATargetFor, bool AHeaderOnly);
+TDecodedImage DecodeTiff(const TDecodeJob& AJob);
+TDecodedImage DecodeJpeg(const TDecodeJob& AJob);
+TDecodedImage DecodePng(const TDecodeJob& AJob);
 // Anything else, through Qt's image readers.
-TDecodedImage DecodeWithQt(const QString& APath, const TTargetFor& ATargetFor, bool AHeaderOnly);
+TDecodedImage DecodeWithQt(const TDecodeJob& AJob);
+// Page count without decoding (TIFF directories).
+int TiffPageCount(const TDecodeJob& AJob);
 
 } // namespace ImageDecodingDetail

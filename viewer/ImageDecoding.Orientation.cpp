@@ -21,9 +21,12 @@ QSize Upright(QSize AStored, int AOrientation) {
 
 // The caller fits the upright picture; the decoder reduces the stored one. The size rule is
 // symmetric, so the turned result has exactly the size the upright box asks for.
-QSize StoredOut(QSize AStoredFull, int AOrientation,
-                const std::function<QSize(QSize)>& ATargetFor) {
-    const QSize box = ATargetFor(Upright(AStoredFull, AOrientation));
+QSizeF Upright(QSizeF AStored, int AOrientation) {
+    return SwapsSides(AOrientation) ? AStored.transposed() : AStored;
+}
+
+QSize StoredOut(QSize AStoredFull, int AOrientation, const TDecodeJob& AJob) {
+    const QSize box = AJob.TargetForFull(Upright(AStoredFull, AOrientation));
     return DecodeSizeWithin(AStoredFull, SwapsSides(AOrientation) ? box.transposed() : box);
 }
 
@@ -48,12 +51,13 @@ QImage ToUpright(QImage AImage, int AOrientation) {
     }
 }
 
-// The orientation tag of a TIFF structure held in memory (the body of an EXIF block or of
-// a PNG eXIf chunk), from the first directory. Everything is read within ASize: a cut or
-// garbled block means 1, as stored.
-int ExifOrientation(const uint8_t* AData, size_t ASize) {
+// The first directory of a TIFF structure held in memory (the body of an EXIF block or of a
+// PNG eXIf chunk). Everything is read within ASize; reading stops at the first entry that
+// does not fit, keeping what came before.
+TExifInfo ReadExif(const uint8_t* AData, size_t ASize) {
+    TExifInfo info;
     if (!AData || ASize < 8) {
-        return 1;
+        return info;
     }
     bool little;
     if (AData[0] == 'I' && AData[1] == 'I') {
@@ -61,7 +65,7 @@ int ExifOrientation(const uint8_t* AData, size_t ASize) {
     } else if (AData[0] == 'M' && AData[1] == 'M') {
         little = false;
     } else {
-        return 1;
+        return info;
     }
     const auto u16 = [&](size_t AAt) {
         return little ? static_cast<uint32_t>(AData[AAt] | AData[AAt + 1] << 8)
@@ -71,28 +75,75 @@ int ExifOrientation(const uint8_t* AData, size_t ASize) {
         return little ? u16(AAt) | u16(AAt + 2) << 16 : u16(AAt) << 16 | u16(AAt + 2);
     };
     if (u16(2) != 42) {
-        return 1;
+        return info;
     }
     const uint64_t ifd = u32(4);
     if (ifd < 8 || ifd + 2 > ASize) {
-        return 1;
+        return info;
     }
+    constexpr uint32_t TypeShort = 3;
+    constexpr uint32_t TypeRational = 5;
+    double xres = 0;
+    double yres = 0;
+    uint32_t unit = 2; // inches unless the block says otherwise
+    // A rational's value lies elsewhere in the block, at the offset the entry holds.
+    const auto rational = [&](size_t AEntry) {
+        const uint64_t at = u32(AEntry + 8);
+        if (u16(AEntry + 2) != TypeRational || at + 8 > ASize) {
+            return 0.0;
+        }
+        const uint32_t den = u32(static_cast<size_t>(at) + 4);
+        return den == 0 ? 0.0 : static_cast<double>(u32(static_cast<size_t>(at))) / den;
+    };
     const uint32_t entries = u16(static_cast<size_t>(ifd));
     for (uint64_t i = 0; i < entries; ++i) {
         const uint64_t at = ifd + 2 + 12 * i;
         if (at + 12 > ASize) {
-            return 1;
+            break;
         }
         const auto entry = static_cast<size_t>(at);
-        constexpr uint32_t OrientationTag = 0x0112;
-        constexpr uint32_t TypeShort = 3;
-        if (u16(entry) == OrientationTag) {
-            return u16(entry + 2) == TypeShort && u32(entry + 4) >= 1
-                       ? ValidOrientation(u16(entry + 8))
-                       : 1;
+        switch (u16(entry)) {
+        case 0x0112: // orientation
+            info.Orientation = u16(entry + 2) == TypeShort && u32(entry + 4) >= 1
+                                   ? ValidOrientation(u16(entry + 8))
+                                   : 1;
+            break;
+        case 0x011A:
+            xres = rational(entry);
+            break;
+        case 0x011B:
+            yres = rational(entry);
+            break;
+        case 0x0128:
+            unit = u16(entry + 2) == TypeShort ? u16(entry + 8) : 0;
+            break;
+        default:
+            break;
         }
     }
-    return 1;
+    if (xres > 0 && yres > 0 && (unit == 2 || unit == 3)) {
+        const double perInch = unit == 3 ? 2.54 : 1.0;
+        info.DotsPerInch = QSizeF(xres * perInch, yres * perInch);
+    }
+    return info;
+}
+
+QRect StoredRectOfUprightRows(QSize AStored, int AOrientation, int ATop, int ACount) {
+    const int w = AStored.width();
+    const int h = AStored.height();
+    switch (AOrientation) {
+    case 3:
+    case 4: // upright row y is stored row h - 1 - y
+        return {0, h - ATop - ACount, w, ACount};
+    case 5:
+    case 6: // upright row y is stored column y
+        return {ATop, 0, ACount, h};
+    case 7:
+    case 8: // upright row y is stored column w - 1 - y
+        return {w - ATop - ACount, 0, ACount, h};
+    default:
+        return {0, ATop, w, ACount};
+    }
 }
 
 } // namespace ImageDecodingDetail

@@ -1,11 +1,11 @@
-// Formats without a decoder of our own (PNG, ...), through Qt's image readers.
+// Formats without a decoder of our own (GIF, BMP, ...), through Qt's image readers. They
+// decode the whole frame before any reduction, so the frame must fit the budget.
 #include "viewer/ImageDecoding.Internal.h"
 
-#include <QFile>
 #include <QImageReader>
 
 #include <algorithm>
-#include <cstdint>
+#include <cstring>
 
 namespace ImageDecodingDetail {
 namespace {
@@ -21,40 +21,9 @@ QImage ForDisplay(QImage AImage) {
     return AImage;
 }
 
-// PNG keeps EXIF in an eXIf chunk, which Qt's reader does not look at; only chunks before
-// the image data are searched, so the scan costs a few small reads.
-int PngOrientation(const QString& APath) {
-    QFile file(APath);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(8)) {
-        return 1;
-    }
-    for (;;) {
-        const QByteArray head = file.read(8);
-        if (head.size() != 8) {
-            return 1;
-        }
-        const auto* b = reinterpret_cast<const uint8_t*>(head.constData());
-        const uint32_t length = static_cast<uint32_t>(b[0]) << 24 |
-                                static_cast<uint32_t>(b[1]) << 16 |
-                                static_cast<uint32_t>(b[2]) << 8 | b[3];
-        const QByteArray type = head.mid(4);
-        if (type == "IDAT" || type == "IEND" || length > 0x7FFFFFFFu) {
-            return 1;
-        }
-        if (type == "eXIf") {
-            const QByteArray exif = file.read(std::min<qint64>(length, 0xFFFF));
-            return ExifOrientation(reinterpret_cast<const uint8_t*>(exif.constData()),
-                                   static_cast<size_t>(exif.size()));
-        }
-        if (!file.seek(file.pos() + length + 4)) {
-            return 1;
-        }
-    }
-}
-
 // The orientation Qt's reader reports for the formats it knows it for, as 1..8. The reader
 // is left not to apply it, so it is applied in one place, to the reduced frame.
-int QtOrientation(QImageReader& AReader, const QString& APath) {
+int QtOrientation(QImageReader& AReader) {
     using T = QImageIOHandler;
     switch (AReader.transformation()) {
     case T::TransformationMirror:
@@ -74,64 +43,73 @@ int QtOrientation(QImageReader& AReader, const QString& APath) {
     default:
         break;
     }
-    return AReader.format() == "png" ? PngOrientation(APath) : 1;
+    return 1;
+}
+
+QImage ThroughSink(const TDecodeJob& AJob, QImage AImage, int AOrientation) {
+    if (!AJob.Bands()) {
+        return ToUpright(std::move(AImage), AOrientation);
+    }
+    TFrameSink sink(AJob, AImage.size(), AImage.format(), AOrientation);
+    const auto bytes = static_cast<size_t>(AImage.width()) *
+                       (AImage.format() == QImage::Format_Grayscale8 ? 1u : 4u);
+    for (int y = 0; y < AImage.height(); ++y) {
+        if (uchar* line = sink.Line(y)) {
+            std::memcpy(line, AImage.constScanLine(y), bytes);
+            sink.Done(y);
+        }
+    }
+    return sink.Finish();
 }
 
 } // namespace
 
-TDecodedImage DecodeWithQt(const QString& APath, const TTargetFor& ATargetFor, bool AHeaderOnly) {
-    QImageReader reader(APath);
+TDecodedImage DecodeWithQt(const TDecodeJob& AJob) {
+    if (AJob.Options.Page > 0) {
+        AJob.Fail(QStringLiteral("there is no page %1; the file has 1").arg(AJob.Options.Page + 1));
+    }
+    QImageReader reader(AJob.Path);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
     if (!reader.canRead()) {
-        Fail(APath,
-             QStringLiteral("not an image format that can be read (%1)").arg(reader.errorString()));
+        AJob.Fail(
+            QStringLiteral("not an image format that can be read (%1)").arg(reader.errorString()));
     }
-    const int orientation = QtOrientation(reader, APath);
-    QSize full = reader.size(); // as stored
-    if (!full.isValid()) {
-        // A reader that cannot tell the size up front: decode under Qt's default limit.
-        QImage image = reader.read();
-        if (image.isNull()) {
-            Fail(APath, QStringLiteral("the image data is truncated or corrupt (%1)")
-                            .arg(reader.errorString()));
-        }
-        full = image.size();
-        CheckDeclaredSize(APath, full);
-        TDecodedImage result{QImage(), Upright(full, orientation)};
-        if (!AHeaderOnly) {
-            const QSize out = StoredOut(full, orientation, ATargetFor);
-            result.image = out == full
-                               ? std::move(image)
-                               : image.scaled(out, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            result.image = ToUpright(ForDisplay(std::move(result.image)), orientation);
-        }
-        return result;
-    }
-    CheckDeclaredSize(APath, full);
+    const int orientation = QtOrientation(reader);
+    const QSize full = reader.size(); // as stored
+    // The reader's own limit holds the frame to the budget, also for readers that cannot
+    // tell the size up front.
+    const long long budgetMb = std::max<long long>(1, AJob.Options.MemoryBudget / (1024 * 1024));
+    reader.setAllocationLimit(static_cast<int>(std::min<long long>(budgetMb, 1 << 30)));
     TDecodedImage result;
-    result.fullSize = Upright(full, orientation);
-    if (AHeaderOnly) {
-        return result;
+    if (full.isValid()) {
+        AJob.CheckDeclaredSize(full);
+        result.fullSize = Upright(full, orientation);
+        if (AJob.HeaderOnly) {
+            return result;
+        }
+        AJob.CheckBudget(static_cast<long long>(full.width()) * full.height() * 4,
+                         QStringLiteral("the whole picture at %1 x %2 pixels")
+                             .arg(full.width())
+                             .arg(full.height()));
     }
-    const QSize out = StoredOut(full, orientation, ATargetFor);
-    // These readers decode the whole frame before any reduction; the size was checked
-    // above, so the frame may take what it needs.
-    const long long frameMb =
-        static_cast<long long>(full.width()) * full.height() * 4 / (1024 * 1024) + 1;
-    reader.setAllocationLimit(static_cast<int>(std::max<long long>(128, frameMb * 2)));
-    if (out != full) {
-        reader.setScaledSize(out);
-    }
+    AJob.CheckCancel();
     QImage image = reader.read();
     if (image.isNull()) {
-        Fail(APath, QStringLiteral("the image data is truncated or corrupt (%1)")
-                        .arg(reader.errorString()));
+        AJob.Fail(QStringLiteral("the image data is truncated or corrupt (%1)")
+                      .arg(reader.errorString()));
     }
+    AJob.CheckDeclaredSize(image.size());
+    result.fullSize = Upright(image.size(), orientation);
+    if (AJob.HeaderOnly) {
+        return result;
+    }
+    AJob.CheckCancel();
+    const QSize out = StoredOut(image.size(), orientation, AJob);
     if (image.size() != out) {
         image = image.scaled(out, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
-    result.image = ToUpright(ForDisplay(std::move(image)), orientation);
+    result.image = ThroughSink(AJob, ForDisplay(std::move(image)), orientation);
     return result;
 }
 

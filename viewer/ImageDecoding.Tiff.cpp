@@ -46,14 +46,17 @@ int TiffWarning(TIFF* ATiff, void* AUser, const char* AModule, const char* AForm
 
 class TTiffFile {
 public:
-    explicit TTiffFile(const QString& APath) : FPath(APath) {
+    explicit TTiffFile(const TDecodeJob& AJob) : FJob(AJob) {
         std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> options(TIFFOpenOptionsAlloc(),
                                                                              TIFFOpenOptionsFree);
         TIFFOpenOptionsSetErrorHandlerExtR(options.get(), TiffError, &FMessages);
         TIFFOpenOptionsSetWarningHandlerExtR(options.get(), TiffWarning, &FMessages);
-        // No single buffer (a strip, a tile) may be larger than this.
-        TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), tmsize_t{512} * 1024 * 1024);
-        FTiff = TIFFOpenExt(QFile::encodeName(APath).constData(), "r", options.get());
+        // No single buffer (a strip, a tile) may take more than half the budget; the rest is
+        // for the reduced result.
+        TIFFOpenOptionsSetMaxSingleMemAlloc(
+            options.get(),
+            static_cast<tmsize_t>(std::max<long long>(AJob.Options.MemoryBudget / 2, 1)));
+        FTiff = TIFFOpenExt(QFile::encodeName(AJob.Path).constData(), "r", options.get());
         if (!FTiff) {
             FailWith(QStringLiteral("not a readable TIFF file"));
         }
@@ -70,9 +73,32 @@ public:
     bool DataDamaged() const { return FMessages.DataDamaged; }
 
     [[noreturn]] void FailWith(const QString& AReason) const {
-        Fail(FPath, FMessages.FirstError.isEmpty()
-                        ? AReason
-                        : QStringLiteral("%1 (%2)").arg(AReason, FMessages.FirstError));
+        FJob.Fail(FMessages.FirstError.isEmpty()
+                      ? AReason
+                      : QStringLiteral("%1 (%2)").arg(AReason, FMessages.FirstError));
+    }
+
+    int PageCount() const { return std::max(1, static_cast<int>(TIFFNumberOfDirectories(FTiff))); }
+
+    void SetPage(int APage) {
+        if (APage > 0 && !TIFFSetDirectory(FTiff, static_cast<tdir_t>(APage))) {
+            FailWith(QStringLiteral("the page cannot be read"));
+        }
+    }
+
+    // As stored; empty without a usable unit.
+    QSizeF DotsPerInch() const {
+        float x = 0;
+        float y = 0;
+        uint16_t unit = RESUNIT_INCH;
+        TIFFGetFieldDefaulted(FTiff, TIFFTAG_RESOLUTIONUNIT, &unit);
+        if (!TIFFGetField(FTiff, TIFFTAG_XRESOLUTION, &x) ||
+            !TIFFGetField(FTiff, TIFFTAG_YRESOLUTION, &y) || !(x > 0) || !(y > 0) ||
+            (unit != RESUNIT_INCH && unit != RESUNIT_CENTIMETER)) {
+            return {};
+        }
+        const double perInch = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;
+        return {x * perInch, y * perInch};
     }
 
     QSize Size() const {
@@ -93,12 +119,13 @@ public:
     }
 
 private:
-    QString FPath;
+    const TDecodeJob& FJob;
     TTiffMessages FMessages;
     TIFF* FTiff = nullptr;
 };
 
-QImage DecodeTiffScanlines(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
+QImage DecodeTiffScanlines(const TDecodeJob& AJob, const TTiffFile& ATiff, QSize AFull, QSize AOut,
+                           int AOrientation) {
     TIFF* tif = ATiff.get();
     uint16_t bps = 1;
     uint16_t spp = 1;
@@ -118,6 +145,7 @@ QImage DecodeTiffScanlines(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
     }
     std::vector<uint8_t> line(static_cast<size_t>(lineSize));
     auto readLine = [&](int y) {
+        AJob.CheckCancel();
         if (TIFFReadScanline(tif, line.data(), static_cast<uint32_t>(y), 0) < 0 ||
             ATiff.DataDamaged()) {
             ATiff.FailWith(QStringLiteral("the file is truncated or corrupt"));
@@ -126,12 +154,14 @@ QImage DecodeTiffScanlines(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
 
     if (bps == 1 && spp == 1 &&
         (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK)) {
-        TBilevelReducer reducer(w, h, AOut, photometric == PHOTOMETRIC_MINISWHITE);
+        TFrameSink sink(AJob, AOut, QImage::Format_Grayscale8, AOrientation);
+        TBilevelReducer reducer(w, h, sink, AOut, photometric == PHOTOMETRIC_MINISWHITE);
         for (int y = 0; y < h; ++y) {
             readLine(y);
             reducer.AddRow(line.data());
         }
-        return reducer.Take();
+        reducer.Finish();
+        return sink.Finish();
     }
 
     if (photometric == PHOTOMETRIC_PALETTE && spp == 1 && (bps == 8 || bps == 4)) {
@@ -159,9 +189,14 @@ QImage DecodeTiffScanlines(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
             lut[static_cast<size_t>(i) * 3 + 2] = to8(blue[i]);
         }
         std::vector<uint8_t> rgb(static_cast<size_t>(w) * 3);
-        TSampleReducer reducer(w, h, 3, AOut);
+        TFrameSink sink(AJob, AOut, FormatForChannels(3), AOrientation);
+        TSampleReducer reducer(w, h, 3, sink, AOut);
         for (int y = 0; y < h; ++y) {
             readLine(y);
+            if (!reducer.NextRowWanted()) {
+                reducer.AddRow(rgb.data());
+                continue;
+            }
             for (int x = 0; x < w; ++x) {
                 const int index =
                     bps == 8 ? line[static_cast<size_t>(x)]
@@ -171,12 +206,14 @@ QImage DecodeTiffScanlines(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
             }
             reducer.AddRow(rgb.data());
         }
-        return reducer.Take();
+        reducer.Finish();
+        return sink.Finish();
     }
 
     // 8-bit grey, RGB or RGBA in one plane.
     const int channels = spp == 1 ? 1 : spp == 3 ? 3 : 4;
-    TSampleReducer reducer(w, h, channels, AOut);
+    TFrameSink sink(AJob, AOut, FormatForChannels(channels), AOrientation);
+    TSampleReducer reducer(w, h, channels, sink, AOut);
     std::vector<uint8_t> packed;
     const bool repack = spp > 4 || spp == 2;
     // Where each output channel comes from: grey + alpha spreads the grey over R, G, B;
@@ -208,12 +245,14 @@ QImage DecodeTiffScanlines(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
             reducer.AddRow(line.data());
         }
     }
-    return reducer.Take();
+    reducer.Finish();
+    return sink.Finish();
 }
 
 // Everything libtiff can turn into RGBA (tiles, YCbCr, CMYK, 16-bit, separate planes...),
 // read in bands so no full frame is held.
-QImage DecodeTiffRgba(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
+QImage DecodeTiffRgba(const TDecodeJob& AJob, const TTiffFile& ATiff, QSize AFull, QSize AOut,
+                      int AOrientation) {
     TIFF* tif = ATiff.get();
     char message[1024] = {};
     if (!TIFFRGBAImageOK(tif, message)) {
@@ -247,8 +286,10 @@ QImage DecodeTiffRgba(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
         std::clamp<uint32_t>(bandRows, 1, std::min<uint32_t>(capRows, static_cast<uint32_t>(h)));
 
     std::vector<uint32_t> band(static_cast<size_t>(w) * bandRows);
-    TSampleReducer reducer(w, h, 4, AOut);
+    TFrameSink sink(AJob, AOut, FormatForChannels(4), AOrientation);
+    TSampleReducer reducer(w, h, 4, sink, AOut);
     for (int row = 0; row < h; row += static_cast<int>(bandRows)) {
+        AJob.CheckCancel();
         const auto rows = static_cast<uint32_t>(std::min<int>(static_cast<int>(bandRows), h - row));
         img.row_offset = row;
         img.col_offset = 0;
@@ -267,20 +308,32 @@ QImage DecodeTiffRgba(const TTiffFile& ATiff, QSize AFull, QSize AOut) {
             reducer.AddRow(reinterpret_cast<const uint8_t*>(px));
         }
     }
-    return reducer.Take();
+    reducer.Finish();
+    return sink.Finish();
 }
 
 } // namespace
 
-TDecodedImage DecodeTiff(const QString& APath, const TTargetFor& ATargetFor, bool AHeaderOnly) {
-    TTiffFile tiff(APath);
-    const QSize full = tiff.Size();
-    CheckDeclaredSize(APath, full);
-    const int orientation = tiff.Orientation();
-    if (AHeaderOnly) {
-        return {QImage(), Upright(full, orientation)};
+TDecodedImage DecodeTiff(const TDecodeJob& AJob) {
+    TTiffFile tiff(AJob);
+    TDecodedImage result;
+    result.page = AJob.Options.Page;
+    result.pageCount = AJob.PageCount = tiff.PageCount();
+    if (AJob.Options.Page >= result.pageCount) {
+        AJob.Fail(QStringLiteral("there is no page %1; the file has %2")
+                      .arg(AJob.Options.Page + 1)
+                      .arg(result.pageCount));
     }
-    const QSize out = StoredOut(full, orientation, ATargetFor);
+    tiff.SetPage(AJob.Options.Page);
+    const QSize full = tiff.Size();
+    AJob.CheckDeclaredSize(full);
+    const int orientation = tiff.Orientation();
+    result.fullSize = Upright(full, orientation);
+    result.dotsPerInch = Upright(tiff.DotsPerInch(), orientation);
+    if (AJob.HeaderOnly) {
+        return result;
+    }
+    const QSize out = StoredOut(full, orientation, AJob);
     TIFF* tif = tiff.get();
     uint16_t bps = 1;
     uint16_t spp = 1;
@@ -300,15 +353,16 @@ TDecodedImage DecodeTiff(const QString& APath, const TTargetFor& ATargetFor, boo
         (((photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
           spp <= 2) ||
          (photometric == PHOTOMETRIC_RGB && spp >= 3));
-    TDecodedImage result;
-    result.fullSize = Upright(full, orientation);
     if (contigStrips && (bilevel || palette || plain8)) {
-        result.image = DecodeTiffScanlines(tiff, full, out);
+        result.image = DecodeTiffScanlines(AJob, tiff, full, out, orientation);
     } else {
-        result.image = DecodeTiffRgba(tiff, full, out);
+        result.image = DecodeTiffRgba(AJob, tiff, full, out, orientation);
     }
-    result.image = ToUpright(std::move(result.image), orientation);
     return result;
+}
+
+int TiffPageCount(const TDecodeJob& AJob) {
+    return TTiffFile(AJob).PageCount();
 }
 
 } // namespace ImageDecodingDetail

@@ -16,17 +16,50 @@ namespace ImageDecodingDetail {
     throw std::runtime_error((QFileInfo(APath).fileName() + ": " + AReason).toStdString());
 }
 
-void CheckDeclaredSize(const QString& APath, QSize ASize) {
+QSize TDecodeJob::TargetForFull(QSize AUprightFull) const {
+    return TargetFor ? TargetFor(AUprightFull) : QSize();
+}
+
+bool TDecodeJob::Cancelled() const {
+    return Options.Cancel && Options.Cancel->load(std::memory_order_relaxed);
+}
+
+void TDecodeJob::CheckCancel() const {
+    if (Cancelled()) {
+        throw TDecodeCancelled(
+            (QFileInfo(Path).fileName() + ": the decode was cancelled").toStdString());
+    }
+}
+
+void TDecodeJob::Fail(const QString& AReason) const {
+    if (PageCount > 1 || Options.Page > 0) {
+        ImageDecodingDetail::Fail(Path,
+                                  QStringLiteral("page %1: %2").arg(Options.Page + 1).arg(AReason));
+    }
+    ImageDecodingDetail::Fail(Path, AReason);
+}
+
+void TDecodeJob::CheckDeclaredSize(QSize ASize) const {
     if (ASize.width() <= 0 || ASize.height() <= 0) {
-        Fail(APath, QStringLiteral("the image declares no pixels (%1 x %2)")
-                        .arg(ASize.width())
-                        .arg(ASize.height()));
+        Fail(QStringLiteral("the image declares no pixels (%1 x %2)")
+                 .arg(ASize.width())
+                 .arg(ASize.height()));
     }
     if (ASize.width() > MaxImageSide || ASize.height() > MaxImageSide ||
         static_cast<long long>(ASize.width()) * ASize.height() > MaxImagePixels) {
-        Fail(APath, QStringLiteral("the declared size of %1 x %2 pixels is too large")
-                        .arg(ASize.width())
-                        .arg(ASize.height()));
+        Fail(QStringLiteral("the declared size of %1 x %2 pixels is too large")
+                 .arg(ASize.width())
+                 .arg(ASize.height()));
+    }
+}
+
+void TDecodeJob::CheckBudget(long long ABytes, const QString& AWhat) const {
+    if (ABytes > Options.MemoryBudget) {
+        constexpr double MiB = 1024.0 * 1024.0;
+        Fail(QStringLiteral("%1 would take %2 MiB, more than the %3 MiB a decode may use")
+                 .arg(AWhat)
+                 .arg(static_cast<double>(ABytes) / MiB, 0, 'f', 0)
+                 .arg(static_cast<double>(Options.MemoryBudget) / MiB, 0, 'f', 0));
     }
 }
 
@@ -36,7 +69,7 @@ namespace {
 
 using namespace ImageDecodingDetail;
 
-enum class TFileKind { Jpeg, Tiff, Other };
+enum class TFileKind { Jpeg, Tiff, Png, Other };
 
 // The kind comes from the first bytes, so container files and misnamed files take the
 // decoder their content needs.
@@ -57,24 +90,43 @@ TFileKind SniffKind(const QString& APath) {
                              (head.startsWith("MM") && head[2] == 0 && head[3] == 43))) {
         return TFileKind::Tiff;
     }
+    if (head.size() == 4 && static_cast<unsigned char>(head[0]) == 0x89 && head.endsWith("PNG")) {
+        return TFileKind::Png;
+    }
     return TFileKind::Other;
 }
 
-TDecodedImage Decode(const QString& APath, const TTargetFor& ATargetFor, bool AHeaderOnly) {
-    const TFileKind kind = SniffKind(APath);
+TDecodedImage Decode(const TDecodeJob& AJob) {
+    const TFileKind kind = SniffKind(AJob.Path);
+    if (AJob.Options.Page < 0) {
+        AJob.Fail(QStringLiteral("there is no page %1").arg(AJob.Options.Page + 1));
+    }
+    AJob.CheckCancel();
     try {
         switch (kind) {
         case TFileKind::Jpeg:
-            return DecodeJpeg(APath, ATargetFor, AHeaderOnly);
+            return DecodeJpeg(AJob);
         case TFileKind::Tiff:
-            return DecodeTiff(APath, ATargetFor, AHeaderOnly);
+            return DecodeTiff(AJob);
+        case TFileKind::Png:
+            return DecodePng(AJob);
         case TFileKind::Other:
             break;
         }
-        return DecodeWithQt(APath, ATargetFor, AHeaderOnly);
+        return DecodeWithQt(AJob);
     } catch (const std::bad_alloc&) {
-        Fail(APath, QStringLiteral("not enough memory to decode the image"));
+        AJob.Fail(QStringLiteral("not enough memory to decode the image"));
     }
+}
+
+TDecodedImage Decode(const QString& APath, const TTargetFor& ATargetFor,
+                     const TDecodeOptions& AOptions, bool AHeaderOnly) {
+    TDecodeJob job;
+    job.Path = APath;
+    job.Options = AOptions;
+    job.TargetFor = ATargetFor;
+    job.HeaderOnly = AHeaderOnly;
+    return Decode(job);
 }
 
 } // namespace
@@ -95,18 +147,53 @@ QSize DecodeSizeWithin(QSize AFull, QSize ABox) {
 }
 
 QSize ReadImageSize(const QString& APath) {
-    return Decode(
-               APath, [](QSize full) { return full; }, true)
-        .fullSize;
+    return ReadImageHeader(APath).fullSize;
+}
+
+int ReadPageCount(const QString& APath) {
+    TDecodeJob job;
+    job.Path = APath;
+    return SniffKind(APath) == TFileKind::Tiff ? TiffPageCount(job) : 1;
+}
+
+TDecodedImage ReadImageHeader(const QString& APath, const TDecodeOptions& AOptions) {
+    return Decode(APath, TTargetFor(), AOptions, true);
 }
 
 TDecodedImage DecodeForDisplay(const QString& APath, QSize ATargetSize) {
+    return DecodeForDisplay(APath, ATargetSize, TDecodeOptions());
+}
+
+TDecodedImage DecodeForDisplay(const QString& APath, QSize ATargetSize,
+                               const TDecodeOptions& AOptions) {
     return Decode(
-        APath, [ATargetSize](QSize) { return ATargetSize; }, false);
+        APath, [ATargetSize](QSize) { return ATargetSize; }, AOptions, false);
 }
 
 TDecodedImage DecodeForDisplay(const QString& APath,
                                const std::function<QSize(QSize)>& ATargetFor) {
-    return Decode(
-        APath, ATargetFor ? ATargetFor : [](QSize) { return QSize(); }, false);
+    return DecodeForDisplay(APath, ATargetFor, TDecodeOptions());
+}
+
+TDecodedImage DecodeForDisplay(const QString& APath, const std::function<QSize(QSize)>& ATargetFor,
+                               const TDecodeOptions& AOptions) {
+    return Decode(APath, ATargetFor, AOptions, false);
+}
+
+void DecodeInBands(const QString& APath, const TDecodeOptions& AOptions, QSize ATargetSize,
+                   int ABandRows,
+                   const std::function<void(const QImage& ABand, int ATop)>& AOnBand) {
+    TBandPlan plan;
+    TDecodeJob job;
+    job.Path = APath;
+    job.Options = AOptions;
+    job.TargetFor = [ATargetSize](QSize) { return ATargetSize; };
+    job.BandRows = std::max(1, ABandRows);
+    job.OnBand = AOnBand;
+    job.Plan = &plan;
+    // The sink plans the passes once it knows the page; each pass decodes the page again
+    // and keeps only its part.
+    for (plan.Pass = 0; plan.Pass < plan.Passes; ++plan.Pass) {
+        Decode(job);
+    }
 }

@@ -1,10 +1,11 @@
-# Image decoding for display and printing of one bitmap (Qt; libtiff and libjpeg-turbo
-# for decoding that reduces while it reads).
+# Image decoding for display and printing of one bitmap (Qt; libtiff, libjpeg-turbo and
+# libpng for decoding that reduces while it reads).
 if(NOT LV_BUILD_GUI)
   return()
 endif()
 find_package(TIFF REQUIRED)
 find_package(JPEG REQUIRED)
+find_package(PNG REQUIRED)
 add_library(lv_imaging STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Internal.h
@@ -12,10 +13,12 @@ add_library(lv_imaging STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.BoxFilter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Tiff.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Jpeg.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Png.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Bands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Qt.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.h
   ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.h)
 lv_warnings(lv_imaging)
 target_include_directories(lv_imaging PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(lv_imaging PUBLIC Qt6::Gui Qt6::PrintSupport PRIVATE TIFF::TIFF JPEG::JPEG)
+target_link_libraries(lv_imaging PUBLIC Qt6::Gui Qt6::PrintSupport PRIVATE TIFF::TIFF JPEG::JPEG PNG::PNG)
