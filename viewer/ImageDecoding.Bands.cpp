@@ -93,6 +93,7 @@ void TFrameSink::Done(int AY) {
     if (FStream) {
         const int rows = AY - FStoreTop + 1;
         if (rows == FStore.height() || AY == FStoredOut.height() - 1) {
+            FJob.CheckCancel();
             const QImage band = RowsOf(FStore, 0, rows);
             FJob.OnBand(FOrientation == 2 ? band.mirrored(true, false) : band, FStoreTop);
             FStoreTop = AY + 1;
@@ -119,6 +120,7 @@ QImage TFrameSink::Finish() {
 
 void TFrameSink::EmitUpright(const QImage& AUpright, int ATop) {
     for (int row = 0; row < AUpright.height(); row += FJob.BandRows) {
+        FJob.CheckCancel();
         const int rows = std::min(FJob.BandRows, AUpright.height() - row);
         FJob.OnBand(RowsOf(AUpright, row, rows), ATop + row);
     }

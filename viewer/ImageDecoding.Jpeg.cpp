@@ -198,10 +198,17 @@ bool RunJpeg(TJpegRun& ARun) {
         } else {
             // Display keeps the DCT-scaled frame as it is, up to one scale step above the
             // target: the viewer resamples it to the screen anyway, and a second resampling
-            // here would cost a fifth of the decode. Bands come at the exact size.
-            info.out_color_space = job.Bands() ? JCS_RGB : JCS_EXT_BGRX;
+            // here would cost a fifth of the decode. Bands come at the exact size, through
+            // the box filter when the scale does not hit it.
+            info.out_color_space = JCS_EXT_BGRX;
         }
         jpeg_calc_output_dimensions(&info);
+        if (job.Bands() && info.out_color_space == JCS_EXT_BGRX &&
+            QSize(static_cast<int>(info.output_width), static_cast<int>(info.output_height)) !=
+                exact) {
+            info.out_color_space = JCS_RGB;
+            jpeg_calc_output_dimensions(&info);
+        }
         const QSize scaled(static_cast<int>(info.output_width),
                            static_cast<int>(info.output_height));
         // The codec's own buffers (whole-file coefficients of a progressive JPEG) get what the

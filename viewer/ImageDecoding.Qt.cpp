@@ -104,8 +104,8 @@ TDecodedImage DecodeWithQt(const TDecodeJob& AJob) {
     if (AJob.HeaderOnly) {
         return result;
     }
-    AJob.CheckCancel();
     const QSize out = StoredOut(image.size(), orientation, AJob);
+    AJob.CheckCancel();
     if (image.size() != out) {
         image = image.scaled(out, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }

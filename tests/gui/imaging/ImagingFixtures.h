@@ -6,8 +6,10 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 // Writes a bilevel page: white paper with a black rectangle [x0,x1) x [y0,y1).
@@ -186,6 +188,43 @@ void WriteJpegOf(const QString& APath, int AWidth, int AHeight, bool AGrey, int 
     std::fclose(file);
 }
 
+// A JPEG of one grey level with a JFIF density (unit 0: aspect only, 1: per inch, 2: per
+// centimetre) and, when given, an APP1 block.
+inline void WriteJpegWithDensity(const QString& APath, int AUnit, int AXDensity, int AYDensity,
+                                 const QByteArray& AApp1 = {}) {
+    FILE* file = std::fopen(APath.toLocal8Bit().constData(), "wb");
+    if (!file) {
+        throw std::runtime_error("cannot write " + APath.toStdString());
+    }
+    jpeg_compress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file);
+    info.image_width = 64;
+    info.image_height = 48;
+    info.input_components = 1;
+    info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    info.write_JFIF_header = TRUE;
+    info.density_unit = static_cast<UINT8>(AUnit);
+    info.X_density = static_cast<UINT16>(AXDensity);
+    info.Y_density = static_cast<UINT16>(AYDensity);
+    jpeg_start_compress(&info, TRUE);
+    if (!AApp1.isEmpty()) {
+        jpeg_write_marker(&info, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(AApp1.constData()),
+                          static_cast<unsigned>(AApp1.size()));
+    }
+    std::vector<uint8_t> row(64, 128);
+    for (int y = 0; y < 48; ++y) {
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::fclose(file);
+}
+
 // Left half red, right half blue, or dark left and light right when AGrey.
 inline void WriteJpeg(const QString& APath, int AWidth, int AHeight, bool AGrey = false,
                       int AQuality = 90) {
@@ -320,4 +359,138 @@ inline void BreakTiffPageStrip(const QString& APath, int APage) {
         }
     }
     throw std::runtime_error("no single strip offset on that page of " + APath.toStdString());
+}
+
+// One page of a scanned document (a multi-page TIFF): its size as stored, orientation tag,
+// resolution (0: no resolution tags), and whether it is bilevel (G4, a black block over the upper
+// left quarter) or 8-bit RGB (LZW, red upper left quarter on white).
+struct TDocumentPage {
+    QSize Size;
+    int Orientation = 1;
+    double Dpi = 300;
+    bool Bilevel = true;
+    double DpiY = 0; // 0: as Dpi
+};
+
+// Writes the pages as the directories of one TIFF, in order.
+inline void WriteDocumentTiff(const QString& APath, const std::vector<TDocumentPage>& APages) {
+    TIFF* tif = TIFFOpen(APath.toLocal8Bit().constData(), "w");
+    if (!tif) {
+        throw std::runtime_error("cannot write " + APath.toStdString());
+    }
+    bool ok = true;
+    for (size_t p = 0; p < APages.size() && ok; ++p) {
+        const TDocumentPage& page = APages[p];
+        const int w = page.Size.width();
+        const int h = page.Size.height();
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, page.Bilevel ? 1 : 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, page.Bilevel ? 1 : 3);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION,
+                     page.Bilevel ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                     page.Bilevel ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(page.Bilevel ? h : 16));
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, static_cast<uint16_t>(page.Orientation));
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(tif, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(p),
+                     static_cast<uint16_t>(APages.size()));
+        if (page.Dpi > 0) {
+            TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(page.Dpi));
+            TIFFSetField(tif, TIFFTAG_YRESOLUTION,
+                         static_cast<float>(page.DpiY > 0 ? page.DpiY : page.Dpi));
+            TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        }
+        std::vector<uint8_t> row(page.Bilevel ? static_cast<size_t>((w + 7) / 8)
+                                              : static_cast<size_t>(w) * 3);
+        for (int y = 0; y < h && ok; ++y) {
+            std::fill(row.begin(), row.end(), page.Bilevel ? 0x00 : 0xFF);
+            if (y < h / 2) {
+                for (int x = 0; x < w / 2; ++x) {
+                    if (page.Bilevel) {
+                        row[static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80u >> (x % 8));
+                    } else {
+                        row[static_cast<size_t>(x) * 3 + 1] = 20;
+                        row[static_cast<size_t>(x) * 3 + 2] = 20;
+                    }
+                }
+            }
+            ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) >= 0;
+        }
+        ok = ok && TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+    if (!ok) {
+        throw std::runtime_error("cannot write " + APath.toStdString());
+    }
+}
+
+// Where the coded data of page APage (0-based) starts and how long it is: its first strip.
+inline std::pair<qint64, qint64> TiffPageData(const QString& APath, int APage) {
+    TIFF* tif = TIFFOpen(APath.toLocal8Bit().constData(), "r");
+    if (!tif || !TIFFSetDirectory(tif, static_cast<tdir_t>(APage))) {
+        if (tif) {
+            TIFFClose(tif);
+        }
+        throw std::runtime_error("cannot read the pages of " + APath.toStdString());
+    }
+    const auto offset = static_cast<qint64>(TIFFGetStrileOffset(tif, 0));
+    const auto length = static_cast<qint64>(TIFFGetStrileByteCount(tif, 0));
+    TIFFClose(tif);
+    return {offset, length};
+}
+
+#include <png.h>
+
+// Writes a PNG row by row with libpng (no full frame in memory): AChannels 1 (grey), 2 (grey
+// and alpha), 3 (RGB) or 4 (RGBA), 8 bits; Adam7 interlaced when AInterlaced; a pHYs chunk
+// of ADotsPerMetre when it is above 0; an eXIf chunk when AExif (a TIFF structure, as in
+// the body of a JPEG's EXIF block after "Exif\0\0") is given. APixel(x, y, samples) gives
+// each pixel.
+template <class TPixel>
+void WritePngOf(const QString& APath, int AWidth, int AHeight, int AChannels, bool AInterlaced,
+                int ADotsPerMetre, TPixel APixel, const QByteArray& AExif = {}) {
+    FILE* file = std::fopen(APath.toLocal8Bit().constData(), "wb");
+    if (!file) {
+        throw std::runtime_error("cannot write " + APath.toStdString());
+    }
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(file);
+        throw std::runtime_error("cannot encode " + APath.toStdString());
+    }
+    png_init_io(png, file);
+    const int types[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
+                         PNG_COLOR_TYPE_RGB_ALPHA};
+    png_set_IHDR(png, info, static_cast<png_uint_32>(AWidth), static_cast<png_uint_32>(AHeight), 8,
+                 types[AChannels - 1], AInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (ADotsPerMetre > 0) {
+        png_set_pHYs(png, info, static_cast<png_uint_32>(ADotsPerMetre),
+                     static_cast<png_uint_32>(ADotsPerMetre), PNG_RESOLUTION_METER);
+    }
+    if (!AExif.isEmpty()) {
+        QByteArray exif = AExif;
+        png_set_eXIf_1(png, info, static_cast<png_uint_32>(exif.size()),
+                       reinterpret_cast<png_bytep>(exif.data()));
+    }
+    png_set_compression_level(png, 1);
+    png_write_info(png, info);
+    const int passes = AInterlaced ? png_set_interlace_handling(png) : 1;
+    std::vector<uint8_t> row(static_cast<size_t>(AWidth) * static_cast<size_t>(AChannels));
+    for (int pass = 0; pass < passes; ++pass) {
+        for (int y = 0; y < AHeight; ++y) {
+            for (int x = 0; x < AWidth; ++x) {
+                APixel(x, y, &row[static_cast<size_t>(x) * static_cast<size_t>(AChannels)]);
+            }
+            png_write_row(png, row.data());
+        }
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
 }
