@@ -594,6 +594,23 @@ private slots:
         QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
     }
 
+    void pagesAreListedInReadingOrder() {
+        // Saved from the last page to the first, so neither the folder's order nor the
+        // names' plain text order (~1, ~10, ~11, ... ~2) gives the reading order.
+        QStringList expected;
+        for (int i = 1; i <= 19; ++i)
+            expected << Folder("8000") + QStringLiteral("80000001~%1.png").arg(i);
+        for (auto it = expected.crbegin(); it != expected.crend(); ++it)
+            Save(QImage(10, 10, QImage::Format_RGB32), *it);
+        FForm->NewImage("80000001");
+        QVERIFY(Settled());
+        QStringList listed;
+        for (int i = 0; i < List()->count(); ++i)
+            listed << List()->itemText(i);
+        QCOMPARE(listed, expected);
+        QVERIFY2(Title().endsWith("\r\n1 of 19"), qPrintable(Title()));
+    }
+
     void linkOutOfTheSourcesIsListedButNeverShown() {
         // One link to a picture outside the source folder, one to a picture inside it.
         QDir().mkpath(FRoot.path() + "/outside");
