@@ -22,11 +22,14 @@
 #include <QScreen>
 #include <QSequentialAnimationGroup>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QStyleOptionToolButton>
 #include <QStylePainter>
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -214,7 +217,7 @@ TLvTerminalToolBarForm::TLvTerminalToolBarForm(QWidget* parent)
     FIsTracking = false;
     fBorderWidth = -1;
     ResetTracking();
-    setFixedSize(kClientWidth, kClientHeight); // the outer height is the client height
+    FitToWidth(kClientWidth); // the outer height is the client height
     LvTerminalToolBarForm = this;
     InstallControllerCallbacks();
 
@@ -233,18 +236,14 @@ TLvTerminalToolBarForm::~TLvTerminalToolBarForm() {
 void TLvTerminalToolBarForm::BuildLayout() {
     pnlTop = new QWidget(this);
     pnlTop->setObjectName(QStringLiteral("pnlTop"));
-    pnlTop->setGeometry(0, 0, kClientWidth, 26);
 
-    // Left-aligned controls, each after the previous one's right margin plus its own
-    // left margin; right-aligned ones the same way from the right edge.
+    // Geometry comes from PlaceControls.
     edImageId = new QLineEdit(pnlTop);
     edImageId->setObjectName(QStringLiteral("edImageId"));
-    edImageId->setGeometry(2, 2, 117, 22);
     edImageId->installEventFilter(this);
 
     BtnForm = new QPushButton(QStringLiteral("Form"), pnlTop);
     BtnForm->setObjectName(QStringLiteral("BtnForm"));
-    BtnForm->setGeometry(125, 2, 80, 22);
     connect(BtnForm, &QPushButton::clicked, this,
             [this] { Guarded(this, [this] { BtnFormClick(); }); });
 
@@ -253,7 +252,6 @@ void TLvTerminalToolBarForm::BuildLayout() {
 
     sbtnSave = new TSpeedButton(pnlTop);
     sbtnSave->setObjectName(QStringLiteral("sbtnSave"));
-    sbtnSave->setGeometry(207, 0, 22, 26);
     sbtnSave->setIcon(disk);
     sbtnSave->setText(QStringLiteral("1"));
     connect(sbtnSave, &QToolButton::clicked, this, [this] {
@@ -266,7 +264,6 @@ void TLvTerminalToolBarForm::BuildLayout() {
 
     sbtnPrinter = new TSpeedButton(pnlTop);
     sbtnPrinter->setObjectName(QStringLiteral("sbtnPrinter"));
-    sbtnPrinter->setGeometry(237, 0, 22, 26);
     sbtnPrinter->setIcon(printer);
     sbtnPrinter->setText(QStringLiteral("down"));
     connect(sbtnPrinter, &QToolButton::clicked, this,
@@ -274,14 +271,12 @@ void TLvTerminalToolBarForm::BuildLayout() {
 
     sbtnUpload = new TSpeedButton(pnlTop);
     sbtnUpload->setObjectName(QStringLiteral("sbtnUpload"));
-    sbtnUpload->setGeometry(263, 0, 22, 26);
     sbtnUpload->setText(QStringLiteral("up"));
     sbtnUpload->setToolButtonStyle(Qt::ToolButtonTextOnly);
     sbtnUpload->setVisible(false);
 
     sbtnDownload = new TSpeedButton(pnlTop);
     sbtnDownload->setObjectName(QStringLiteral("sbtnDownload"));
-    sbtnDownload->setGeometry(293, 0, 22, 26);
     sbtnDownload->setIcon(printer);
     sbtnDownload->setText(QStringLiteral("1"));
     sbtnDownload->setVisible(false);
@@ -289,20 +284,17 @@ void TLvTerminalToolBarForm::BuildLayout() {
     Circle1 = new TCircleShape(QColor::fromRgba(kConnectedColor), Qt::black, pnlTop);
     Circle1->SetStrokeThickness(1);
     Circle1->setObjectName(QStringLiteral("Circle1"));
-    Circle1->setGeometry(kClientWidth - 4 - 20, 0, 20, 26);
 
     cbKeySet = new QComboBox(pnlTop);
     cbKeySet->setObjectName(QStringLiteral("cbKeySet"));
     cbKeySet->addItems({QStringLiteral("Keys: Application"), QStringLiteral("Keys: TCL"),
                         QStringLiteral("Keys: UNIX")});
     cbKeySet->setCurrentIndex(-1);
-    cbKeySet->setGeometry(Circle1->x() - 4 - 128, 2, 128, 22);
     connect(cbKeySet, &QComboBox::currentIndexChanged, this,
             [this] { Guarded(this, [this] { cbKeySetChange(); }); });
 
     btnExpander = new QPushButton(QStringLiteral("+"), pnlTop);
     btnExpander->setObjectName(QStringLiteral("btnExpander"));
-    btnExpander->setGeometry(kClientWidth - 16, 0, 16, 26);
     QFont expanderFont = btnExpander->font();
     expanderFont.setPointSize(20);
     btnExpander->setFont(expanderFont);
@@ -323,6 +315,77 @@ void TLvTerminalToolBarForm::BuildLayout() {
     fanSaveButton->addAnimation(squeeze);
     fanSaveButton->addAnimation(widen);
     fanSaveButton->setLoopCount(-1);
+}
+
+// Horizontal room around the resizable controls: the margins of all controls, the two
+// speed buttons and the circle (see the table of BuildLayout).
+namespace {
+constexpr int kFixedWidth = (2 + 4) + (2 + 0) + (2 + 22 + 2) + (6 + 22 + 2) + (0 + 4) + (20 + 4);
+}
+
+TLvTerminalToolBarForm::TWidths TLvTerminalToolBarForm::NeededWidths() const {
+    // An eight-digit identifier in the box; the button's caption with its padding; the
+    // longest key set with the list's arrow, as the style measures a combo box.
+    QStyleOptionComboBox keys;
+    keys.initFrom(cbKeySet);
+    int longest = 0;
+    for (int i = 0; i < cbKeySet->count(); ++i)
+        longest =
+            std::max(longest, cbKeySet->fontMetrics().horizontalAdvance(cbKeySet->itemText(i)));
+    const QSize keysText(longest, cbKeySet->fontMetrics().height());
+    return {edImageId->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 10,
+            BtnForm->fontMetrics().horizontalAdvance(BtnForm->text()) + 12,
+            cbKeySet->style()
+                ->sizeFromContents(QStyle::CT_ComboBox, &keys, keysText, cbKeySet)
+                .width()};
+}
+
+TLvTerminalToolBarForm::TWidths TLvTerminalToolBarForm::DesignedWidths() const {
+    // The designed widths, or more where a font needs more.
+    const TWidths need = NeededWidths();
+    return {std::max(117, need.edit), std::max(80, need.button), std::max(128, need.keys)};
+}
+
+int TLvTerminalToolBarForm::MinimumStripWidth() const {
+    const TWidths need = NeededWidths();
+    return kFixedWidth + need.edit + need.button + need.keys;
+}
+
+void TLvTerminalToolBarForm::FitToWidth(int AAvailable) {
+    const TWidths designed = DesignedWidths();
+    const TWidths need = NeededWidths();
+    const int natural = kFixedWidth + designed.edit + designed.button + designed.keys;
+    const int width = std::clamp(AAvailable, std::min(MinimumStripWidth(), kClientWidth),
+                                 std::max(natural, kClientWidth));
+    TWidths widths = designed;
+    int excess = natural - width; // what the controls must give up
+    const int fromEdit = std::clamp(excess, 0, designed.edit - need.edit);
+    widths.edit -= fromEdit;
+    excess -= fromEdit;
+    widths.button -= std::clamp(excess, 0, designed.button - need.button);
+    if (size() != QSize(width, kClientHeight))
+        setFixedSize(width, kClientHeight);
+    PlaceControls(width, widths);
+}
+
+void TLvTerminalToolBarForm::PlaceControls(int AWidth, const TWidths& AWidths) {
+    pnlTop->setGeometry(0, 0, AWidth, 26);
+    // Left-aligned controls, each after the previous one's right margin plus its own
+    // left margin; right-aligned ones the same way from the right edge.
+    int x = 2;
+    edImageId->setGeometry(x, 2, AWidths.edit, 22);
+    x += AWidths.edit + 4 + 2;
+    BtnForm->setGeometry(x, 2, AWidths.button, 22);
+    x += AWidths.button + 0 + 2;
+    sbtnSave->setGeometry(x, 0, 22, 26);
+    x += 22 + 2 + 6;
+    sbtnPrinter->setGeometry(x, 0, 22, 26);
+    x += 22 + 2 + 2;
+    sbtnUpload->setGeometry(x, 0, 22, 26);
+    sbtnDownload->setGeometry(x + 22 + 2 + 6, 0, 22, 26);
+    Circle1->setGeometry(AWidth - 4 - 20, 0, 20, 26);
+    cbKeySet->setGeometry(Circle1->x() - 4 - AWidths.keys, 2, AWidths.keys, 22);
+    btnExpander->setGeometry(AWidth - 16, 0, 16, 26);
 }
 
 void TLvTerminalToolBarForm::InstallControllerCallbacks() {
@@ -387,8 +450,17 @@ void TLvTerminalToolBarForm::closeEvent(QCloseEvent* event) {
 
 void TLvTerminalToolBarForm::DockToConsole(const lvplatform::WINDOWPLACEMENT& APlacement) {
     fTopOffset = 0;
-    const TToolbarDock dock = ToolbarDockFor(InWindowUnits(APlacement), frameGeometry().height(),
-                                             width(), GetBorderWidth(), FLeftOffset, fTopOffset);
+    const lvplatform::WINDOWPLACEMENT units = InWindowUnits(APlacement);
+    // No wider than the console (on a scaled desktop the designed strip may be), kept
+    // inside its frame on both sides.
+    const bool centred =
+        (units.flags & (lvplatform::WPF_SETMINPOSITION | lvplatform::WPF_RESTORETOMAXIMIZED)) != 0;
+    const std::int32_t consoleWidth = units.rcNormalPosition.right - units.rcNormalPosition.left;
+    if (units.showCmd != lvplatform::SW_HIDE && units.showCmd != lvplatform::SW_SHOWMINIMIZED &&
+        consoleWidth > 0)
+        FitToWidth(centred ? consoleWidth : consoleWidth - 4 * GetBorderWidth());
+    const TToolbarDock dock = ToolbarDockFor(units, frameGeometry().height(), width(),
+                                             GetBorderWidth(), FLeftOffset, fTopOffset);
     if (!dock.visible) {
         if (isVisible())
             hide();

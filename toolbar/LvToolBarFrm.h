@@ -102,9 +102,14 @@ public:
     QTimer* ToolbarPositionTimer() const { return ttToolbarPosition; }
     QSequentialAnimationGroup* SaveButtonAnimation() const { return fanSaveButton; }
 
-    // Layout of the strip.
+    // Layout of the strip: its designed size, and the least width its controls need.
     static constexpr int kClientWidth = 516;
     static constexpr int kClientHeight = 28;
+    int MinimumStripWidth() const;
+    // Lays the strip out for AAvailable window units: the designed layout when there is
+    // room, else narrower down to MinimumStripWidth() (the identifier box gives way first,
+    // then the Form button); no control ever narrower than its text needs.
+    void FitToWidth(int AAvailable);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -114,6 +119,15 @@ protected:
 
 private:
     void BuildLayout();
+    struct TWidths {
+        int edit;
+        int button;
+        int keys;
+    };
+    // What the text of each resizable control needs, and its designed width.
+    TWidths NeededWidths() const;
+    TWidths DesignedWidths() const;
+    void PlaceControls(int AWidth, const TWidths& AWidths);
     void InstallControllerCallbacks();
     bool ControllersAssigned() const;
     void ResetTracking();

@@ -12,8 +12,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QtTest>
 
 #include <cstring>
@@ -196,6 +200,69 @@ private slots:
         QCOMPARE(circle->FillColor().rgba(), kNotConnectedColor);
         HostString(lvcontrol::kImageInformation, R"({"Source":"/scans/","Pattern":"****...."})");
         QTRY_COMPARE(circle->FillColor().rgba(), kConnectedColor);
+    }
+
+    // At 100 %, 150 % and 200 % (QT_SCALE_FACTOR, one run each), docked on a 700-pixel
+    // console: the strip is no wider than the console, and its controls neither overlap
+    // nor get cut off, each at least as wide as its text needs.
+    void layoutFitsTheConsoleAtThisScale() {
+        QVERIFY(OpenConsole());
+        CreateForm();
+        const qreal ratio = form->devicePixelRatioF();
+        // The console's frame in window units.
+        QRect frame;
+        QTRY_VERIFY((frame = ConsoleFrame()).isValid());
+        const int consoleWidth = qFloor(frame.width() / ratio);
+        QTRY_VERIFY(form->isVisible() && form->y() + form->height() == qRound(frame.y() / ratio));
+        QVERIFY2(form->width() <= consoleWidth,
+                 qPrintable(QStringLiteral("strip %1 wide on a console %2 wide")
+                                .arg(form->width())
+                                .arg(consoleWidth)));
+
+        auto* panel = form->findChild<QWidget*>(QStringLiteral("pnlTop"));
+        QVERIFY(panel);
+        QVERIFY(form->rect().contains(panel->geometry()));
+        struct TNeed {
+            const char* name;
+            int width; // what its text needs
+        };
+        auto* edit = form->findChild<QLineEdit*>(QStringLiteral("edImageId"));
+        auto* button = form->findChild<QPushButton*>(QStringLiteral("BtnForm"));
+        auto* keys = form->findChild<QComboBox*>(QStringLiteral("cbKeySet"));
+        QVERIFY(edit && button && keys);
+        // An eight-digit identifier in the edit; the button's caption; the longest key set
+        // with the list's arrow.
+        QStyleOptionComboBox comboOption;
+        comboOption.initFrom(keys);
+        const QSize longest(keys->fontMetrics().horizontalAdvance(keys->itemText(0)),
+                            keys->fontMetrics().height());
+        const TNeed needs[] = {
+            {"edImageId", edit->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 8},
+            {"BtnForm", button->fontMetrics().horizontalAdvance(button->text()) + 8},
+            {"cbKeySet", keys->style()
+                             ->sizeFromContents(QStyle::CT_ComboBox, &comboOption, longest, keys)
+                             .width()},
+            {"sbtnSave", 16},
+            {"sbtnPrinter", 16},
+            {"Circle1", 12},
+        };
+        QList<QWidget*> shown;
+        for (const TNeed& need : needs) {
+            auto* w = panel->findChild<QWidget*>(QString::fromLatin1(need.name));
+            QVERIFY2(w && w->isVisible(), need.name);
+            QVERIFY2(panel->rect().contains(w->geometry()),
+                     qPrintable(QStringLiteral("%1 cut off by the strip").arg(need.name)));
+            QVERIFY2(w->width() >= need.width,
+                     qPrintable(QStringLiteral("%1 is %2 wide, its text needs %3")
+                                    .arg(need.name)
+                                    .arg(w->width())
+                                    .arg(need.width)));
+            for (QWidget* other : shown)
+                QVERIFY2(!w->geometry().intersects(other->geometry()),
+                         qPrintable(
+                             QStringLiteral("%1 overlaps %2").arg(need.name, other->objectName())));
+            shown << w;
+        }
     }
 };
 
