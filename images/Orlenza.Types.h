@@ -15,7 +15,7 @@
 enum TLumivaneCantOpenReason : std::uint8_t {
     corNone = 0,    // no problem was met
     corLocked = 1,  // the file stayed locked by another process through all attempts
-    corSecured = 2, // access to the file was refused
+    corSecured = 2, // access was refused, or a link leads out of the sources: never open it
     corUnknown = 3, // reading failed for any other reason
 };
 
