@@ -24,11 +24,13 @@ struct TJpegError {
     jpeg_error_mgr Pub;
     std::jmp_buf Jump;
     char Message[JMSG_LENGTH_MAX];
+    int Code;
 };
 
 void JpegErrorExit(j_common_ptr AInfo) {
     auto* error = reinterpret_cast<TJpegError*>(AInfo->err);
     (*AInfo->err->format_message)(AInfo, error->Message);
+    error->Code = AInfo->err->msg_code;
     std::longjmp(error->Jump, 1);
 }
 
@@ -55,6 +57,7 @@ struct TJpegRun {
     QSizeF DotsPerInch; // as stored
     bool Cmyk = false;
     char Message[JMSG_LENGTH_MAX] = {};
+    int MessageCode = 0;
     bool SizeRejected = false;
     // What goes on after the header.
     std::optional<TFrameSink> Sink;
@@ -145,6 +148,7 @@ bool RunJpeg(TJpegRun& ARun) {
     error.Pub.emit_message = JpegEmitMessage;
     if (setjmp(error.Jump)) {
         std::memcpy(ARun.Message, error.Message, sizeof ARun.Message);
+        ARun.MessageCode = error.Code;
         jpeg_destroy_decompress(&info);
         return false;
     }
@@ -243,6 +247,12 @@ TDecodedImage DecodeJpeg(const TDecodeJob& AJob) {
     run.Job = &AJob;
     run.File = file.get();
     if (!RunJpeg(run)) {
+        // Beyond max_memory_to_use libjpeg asks for a backing store, which it does not have.
+        if (run.MessageCode == JERR_NO_BACKING_STORE || run.MessageCode == JERR_OUT_OF_MEMORY) {
+            AJob.Fail(
+                QStringLiteral("the picture needs more memory than the %1 MiB a decode may use")
+                    .arg(AJob.Options.MemoryBudget / (1024 * 1024)));
+        }
         AJob.Fail(QStringLiteral("the JPEG data is truncated or corrupt (%1)")
                       .arg(QString::fromLocal8Bit(run.Message)));
     }

@@ -5,6 +5,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace ImageDecodingDetail {
@@ -62,6 +63,33 @@ QImage ThroughSink(const TDecodeJob& AJob, QImage AImage, int AOrientation) {
     return sink.Finish();
 }
 
+// Qt's BMP reader fills what a cut file lacks with black and reports success; an
+// uncompressed BMP says how long its rows are, so a short file is told apart here.
+bool BmpIsCut(QIODevice* ADevice) {
+    if (!ADevice || ADevice->isSequential()) {
+        return false;
+    }
+    const QByteArray head = ADevice->peek(34);
+    if (head.size() < 34 || !head.startsWith("BM")) {
+        return false;
+    }
+    const auto u32 = [&](int AAt) {
+        return static_cast<quint32>(static_cast<uchar>(head[AAt]) |
+                                    static_cast<uchar>(head[AAt + 1]) << 8 |
+                                    static_cast<uchar>(head[AAt + 2]) << 16 |
+                                    static_cast<quint32>(static_cast<uchar>(head[AAt + 3])) << 24);
+    };
+    const quint32 compression = u32(30);
+    const quint32 bits = u32(28) & 0xFFFF;
+    if (compression != 0 && compression != 3) { // run-length coded: no fixed length
+        return false;
+    }
+    const long long width = static_cast<qint32>(u32(18));
+    const long long height = std::abs(static_cast<long long>(static_cast<qint32>(u32(22))));
+    const long long rowBytes = (width * bits + 31) / 32 * 4;
+    return width > 0 && static_cast<long long>(u32(10)) + rowBytes * height > ADevice->size();
+}
+
 } // namespace
 
 TDecodedImage DecodeWithQt(const TDecodeJob& AJob) {
@@ -74,6 +102,10 @@ TDecodedImage DecodeWithQt(const TDecodeJob& AJob) {
     if (!reader.canRead()) {
         AJob.Fail(
             QStringLiteral("not an image format that can be read (%1)").arg(reader.errorString()));
+    }
+    if (reader.format() == "bmp" && BmpIsCut(reader.device())) {
+        AJob.Fail(QStringLiteral("the image data is truncated or corrupt (the file ends before "
+                                 "its last row)"));
     }
     const int orientation = QtOrientation(reader);
     const QSize full = reader.size(); // as stored
