@@ -634,7 +634,10 @@ private slots:
         QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
         QVERIFY(CentreColour(Image()->Bitmap()) != QColor(0xBC, 0x8F, 0x8F));
         QVERIFY(Child<QPushButton>("BtnPrint")->isEnabled());
-        // Going back to the secured one (also once it was a neighbour) still opens nothing.
+        // Nor is it decoded ahead as the shown page's neighbour.
+        QVERIFY(QTest::qWaitFor([this] { return FForm->Pipeline().Pending() == 0; }, 10000));
+        QVERIFY(!FForm->Pipeline().Cache().Contains({List()->itemText(0), 0}));
+        // Going back to the secured one still opens nothing.
         Child<QToolButton>("btnBack")->click();
         QVERIFY(Settled());
         QCOMPARE(FForm->ImageId(), 1);
