@@ -4,29 +4,36 @@
 #include "controlfile/Trace.h"
 #include "platform/Utf8.h"
 
-#include <atomic>
+#include <array>
 #include <cstring>
 
 namespace lvcontrol {
 
-void WriteSlotString(std::uint8_t* block, std::size_t offset, const std::string& value,
-                     std::size_t limit) {
+std::string SlotBytes(const std::string& value, std::size_t limit) {
     std::size_t n = value.size();
     // Cut one short of the limit so the terminator still fits the slot, and never inside
     // a character: a half character would turn into garbage for the reader.
     if (n > limit)
         n = lvutf8::BoundaryCut(value, limit - 1);
-    std::memcpy(block + offset, value.data(), n);
-    block[offset + n] = 0;
+    std::string bytes = value.substr(0, n);
+    bytes.push_back('\0');
+    return bytes;
 }
 
-std::string ReadSlotString(const std::uint8_t* block, std::size_t blockSize, std::size_t offset) {
-    if (offset >= blockSize)
+void WriteSlotString(std::uint8_t* block, std::size_t offset, const std::string& value,
+                     std::size_t limit) {
+    const std::string bytes = SlotBytes(value, limit);
+    std::memcpy(block + offset, bytes.data(), bytes.size());
+}
+
+std::string ReadSlotString(const std::uint8_t* slot, std::size_t width) {
+    if (width == 0)
         return {};
-    const auto* start = reinterpret_cast<const char*>(block + offset);
-    const void* end = std::memchr(start, 0, blockSize - offset);
-    std::size_t n =
-        end ? static_cast<std::size_t>(static_cast<const char*>(end) - start) : blockSize - offset;
+    const auto* start = reinterpret_cast<const char*>(slot);
+    const std::size_t room = width - 1;
+    const void* end = std::memchr(start, 0, room);
+    const std::size_t n =
+        end ? static_cast<std::size_t>(static_cast<const char*>(end) - start) : room;
     return lvutf8::Sanitize(std::string_view(start, n));
 }
 
@@ -34,7 +41,6 @@ std::string ReadSlotString(const std::uint8_t* block, std::size_t blockSize, std
 
 TMemoryMappedControlFile::TMemoryMappedControlFile(const std::string& AMappedFileId) {
     FMapping = lvplatform::OpenSharedMemory(AMappedFileId, lvcontrol::kBlockSize);
-    FMappedFileSpace = FMapping->Data();
     try {
         LoadImageInformation();
     } catch (...) {
@@ -46,23 +52,33 @@ TMemoryMappedControlFile::TMemoryMappedControlFile(const std::string& AMappedFil
 }
 
 TMemoryMappedControlFile::~TMemoryMappedControlFile() {
+    // The last word goes to the block the name stands for now, whole.
+    Refresh();
     SetViewState(vsClosed);
-    FMappedFileSpace = nullptr;
     FMapping.reset();
+}
+
+void TMemoryMappedControlFile::Refresh() {
+    using TChange = lvplatform::ISharedMemoryView::TChange;
+    const TChange change = FMapping->Refresh();
+    if (change == TChange::None)
+        return;
+    if (change == TChange::Replaced)
+        lvtrace::Line("control block replaced");
+    else
+        lvtrace::Line(CanRead() ? "control block whole again" : "control block shrank");
+    if (CanRead() && FLastViewState)
+        SetByte(lvcontrol::kViewState, *FLastViewState);
 }
 
 TImageViewerCommand
 TMemoryMappedControlFile::ExchangeCommandState(TImageViewerCommand replacement) {
-    if (!CanRead())
-        return vcUnknown;
-    std::atomic_ref<std::uint8_t> slot(FMappedFileSpace[lvcontrol::kCommandState]);
-    std::uint8_t seen = slot.load();
-    while (!slot.compare_exchange_weak(seen, replacement)) {
-    }
-    return static_cast<TImageViewerCommand>(seen);
+    return static_cast<TImageViewerCommand>(
+        FMapping->Exchange(lvcontrol::kCommandState, replacement).value_or(vcUnknown));
 }
 
 void TMemoryMappedControlFile::SetViewState(TImageViewerState v) {
+    FLastViewState = v;
     if (!CanRead())
         return;
     SetByte(lvcontrol::kViewState, v);
@@ -79,20 +95,28 @@ void TMemoryMappedControlFile::SetConsoleInstanceId(std::uint16_t v) {
     SetByte(lvcontrol::kConsoleInstanceId + 1, static_cast<std::uint8_t>(v >> 8));
 }
 
-std::string TMemoryMappedControlFile::String(std::size_t offset) const {
+std::string TMemoryMappedControlFile::String(std::size_t offset, std::size_t width) const {
     if (!CanRead())
         return {};
-    return lvcontrol::ReadSlotString(FMappedFileSpace, lvcontrol::kBlockSize, offset);
+    // One copy of the slot, so the text is read from one moment and never from a block
+    // that shrinks under the read.
+    std::array<std::uint8_t, lvcontrol::kImageInformationSlot> slot{};
+    if (width > slot.size() || !FMapping->Read(offset, slot.data(), width))
+        return {};
+    return lvcontrol::ReadSlotString(slot.data(), width);
 }
 
 void TMemoryMappedControlFile::SetString(std::size_t offset, const std::string& value) {
-    if (CanRead())
-        lvcontrol::WriteSlotString(FMappedFileSpace, offset, value, lvcontrol::kStringLimit);
+    if (!CanRead())
+        return;
+    const std::string bytes = lvcontrol::SlotBytes(value, lvcontrol::kStringLimit);
+    FMapping->Write(offset, bytes.data(), bytes.size());
 }
 
 void TMemoryMappedControlFile::LoadImageInformation() {
     if (CanRead())
-        FImageInformation = TLumivaneInformation::FromJSON(String(lvcontrol::kImageInformation));
+        FImageInformation = TLumivaneInformation::FromJSON(
+            String(lvcontrol::kImageInformation, lvcontrol::kImageInformationSlot));
 }
 
 ILumivaneImageInformationPtr TMemoryMappedControlFile::ImageInformation() {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace lvcontrol {
@@ -30,17 +31,24 @@ constexpr std::size_t kConsoleInstanceId = 2404;
 constexpr std::size_t kCallingWindowNameFormat = 2407;
 constexpr std::size_t kPassThroughPrinterName = 2664;
 constexpr std::size_t kConnectionName = 2921;
+// Width of the three 257-byte string slots (CaptureFileName, CallingWindowNameFormat,
+// PassThroughPrinterName); ConnectionName's slot runs to the end of the block.
+constexpr std::size_t kStringSlot = 257;
+constexpr std::size_t kConnectionNameSlot = kBlockSize - kConnectionName;
 // Longest value the viewer stores whole in its 257-byte string slots.
 constexpr std::size_t kStringLimit = 256;
 
-// Writes `value` at `offset` the way the viewer writes its string slots: whole when it
-// has at most `limit` bytes, otherwise cut to limit-1 bytes at a character boundary;
-// then a terminating zero. Shared with the host so both sides cut alike.
+// The bytes the viewer stores for a string slot: `value` whole when it has at most
+// `limit` bytes, otherwise cut to limit-1 bytes at a character boundary; then a
+// terminating zero. Shared with the host so both sides cut alike.
+std::string SlotBytes(const std::string& value, std::size_t limit);
+// The same written straight into a block the caller created and keeps whole (tests).
 void WriteSlotString(std::uint8_t* block, std::size_t offset, const std::string& value,
                      std::size_t limit);
-// Reads the zero-terminated UTF-8 text at `offset`, never past `blockSize`; malformed
-// bytes come back as U+FFFD.
-std::string ReadSlotString(const std::uint8_t* block, std::size_t blockSize, std::size_t offset);
+// The text of a string slot of `width` bytes: up to its first zero byte, and never more
+// than width-1 bytes (the last byte is the terminator's place), so an unterminated slot
+// never runs into the field after it. Malformed bytes come back as U+FFFD.
+std::string ReadSlotString(const std::uint8_t* slot, std::size_t width);
 } // namespace lvcontrol
 
 class TMemoryMappedControlFile {
@@ -54,7 +62,14 @@ public:
     TMemoryMappedControlFile(const TMemoryMappedControlFile&) = delete;
     TMemoryMappedControlFile& operator=(const TMemoryMappedControlFile&) = delete;
 
-    bool CanRead() const { return FMappedFileSpace != nullptr; }
+    // True while the block is open and holds its full size; a block that shrinks is
+    // inert, as an unopened one, until it is whole again.
+    bool CanRead() const { return FMapping->IsMapped(); }
+
+    // Looks at the block again before a tick's reads: a block that shrank goes inert, one
+    // that is whole again (or was replaced by a new block of the same name) comes back,
+    // and then gets the view state last written, so the host sees where the viewer is.
+    void Refresh();
 
     TImageViewerCommand CommandState() const {
         return static_cast<TImageViewerCommand>(Byte(lvcontrol::kCommandState));
@@ -88,22 +103,28 @@ public:
     std::uint16_t ConsoleInstanceId() const;
     void SetConsoleInstanceId(std::uint16_t v);
 
-    std::string CaptureFileName() const { return String(lvcontrol::kCaptureFileName); }
+    std::string CaptureFileName() const {
+        return String(lvcontrol::kCaptureFileName, lvcontrol::kStringSlot);
+    }
     void SetCaptureFileName(const std::string& v) { SetString(lvcontrol::kCaptureFileName, v); }
     std::string CallingWindowNameFormat() const {
-        return String(lvcontrol::kCallingWindowNameFormat);
+        return String(lvcontrol::kCallingWindowNameFormat, lvcontrol::kStringSlot);
     }
     void SetCallingWindowNameFormat(const std::string& v) {
         SetString(lvcontrol::kCallingWindowNameFormat, v);
     }
     std::string PassThroughPrinterName() const {
-        return String(lvcontrol::kPassThroughPrinterName);
+        return String(lvcontrol::kPassThroughPrinterName, lvcontrol::kStringSlot);
     }
     void SetPassThroughPrinterName(const std::string& v) {
         SetString(lvcontrol::kPassThroughPrinterName, v);
     }
-    std::string SearchText() const { return String(lvcontrol::kSearchText); }
-    std::string ConnectionName() const { return String(lvcontrol::kConnectionName); }
+    std::string SearchText() const {
+        return String(lvcontrol::kSearchText, lvcontrol::kSearchTextSlot);
+    }
+    std::string ConnectionName() const {
+        return String(lvcontrol::kConnectionName, lvcontrol::kConnectionNameSlot);
+    }
 
     // The cached record, loaded from the block first while none is cached.
     ILumivaneImageInformationPtr ImageInformation();
@@ -112,16 +133,19 @@ public:
     }
 
 private:
-    std::uint8_t Byte(std::size_t offset) const { return CanRead() ? FMappedFileSpace[offset] : 0; }
-    void SetByte(std::size_t offset, std::uint8_t value) {
-        if (CanRead())
-            FMappedFileSpace[offset] = value;
+    std::uint8_t Byte(std::size_t offset) const {
+        std::uint8_t value = 0;
+        FMapping->Read(offset, &value, 1);
+        return value;
     }
-    std::string String(std::size_t offset) const;
+    void SetByte(std::size_t offset, std::uint8_t value) { FMapping->Write(offset, &value, 1); }
+    std::string String(std::size_t offset, std::size_t width) const;
     void SetString(std::size_t offset, const std::string& value);
     void LoadImageInformation();
 
     std::unique_ptr<lvplatform::ISharedMemoryView> FMapping;
-    std::uint8_t* FMappedFileSpace = nullptr;
     ILumivaneImageInformationPtr FImageInformation;
+    // What the viewer last meant to show the host, written again into a block that
+    // comes back after it shrank or was replaced.
+    std::optional<TImageViewerState> FLastViewState;
 };

@@ -1,9 +1,9 @@
 #include "viewcontrol/Orlenza.ViewController.h"
 
 #include "controlfile/Trace.h"
-#include "platform/Utf8.h"
 #include "images/Orlenza.ImageListController.h"
 #include "images/Orlenza.Types.h"
+#include "platform/Utf8.h"
 
 using namespace std::chrono_literals;
 
@@ -55,6 +55,9 @@ TNotifyEvent TOrlenzaViewController::StateEvent() {
 }
 
 void TOrlenzaViewController::HandleStateTimer(void* Sender) {
+    // The host may have shrunk or replaced the block since the last tick.
+    if (TMemoryMappedControlFile* file = ControlFile())
+        file->Refresh();
     if (IOrlenzaForm* toolbar = ToolbarForm())
         toolbar->SetSearchText(SearchText());
     const TImageViewerCommand command = NewCommand();

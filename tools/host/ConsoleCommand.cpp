@@ -16,6 +16,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -61,9 +62,10 @@ std::string TitleFromBlock(const std::string& name, const std::string& idOption)
     auto view = lvplatform::OpenSharedMemory(name, lvcontrol::kBlockSize);
     if (!view || !view->IsMapped())
         throw std::runtime_error("no control block named '" + name + "'");
-    const std::uint8_t* block = view->Data();
-    const std::string format = lvcontrol::ReadSlotString(block, lvcontrol::kBlockSize,
-                                                         lvcontrol::kCallingWindowNameFormat);
+    std::vector<std::uint8_t> block(lvcontrol::kBlockSize, 0);
+    view->Read(0, block.data(), block.size());
+    const std::string format = lvcontrol::ReadSlotString(
+        block.data() + lvcontrol::kCallingWindowNameFormat, lvcontrol::kStringSlot);
     if (format.empty())
         throw std::runtime_error(
             "the block's CallingWindowNameFormat is empty (set it, or give --title)");

@@ -14,7 +14,7 @@ namespace lvhost {
 using namespace lvcontrol;
 
 HostBlock::HostBlock(std::unique_ptr<lvplatform::ISharedMemoryView> view)
-    : view_(std::move(view)), data_(view_->Data()) {}
+    : view_(std::move(view)) {}
 
 HostBlock HostBlock::Create(const std::string& name) {
     return HostBlock(lvplatform::CreateSharedMemory(name, kBlockSize));
@@ -33,32 +33,32 @@ bool HostBlock::Exists(const std::string& name) {
 }
 
 std::uint8_t HostBlock::Byte(std::size_t offset) const {
-    return data_[offset];
+    std::uint8_t value = 0;
+    view_->Read(offset, &value, 1);
+    return value;
 }
 
 void HostBlock::SetByte(std::size_t offset, std::uint8_t value) {
-    data_[offset] = value;
+    view_->Write(offset, &value, 1);
 }
 
 std::uint16_t HostBlock::ConsoleInstanceId() const {
-    return static_cast<std::uint16_t>(data_[kConsoleInstanceId] |
-                                      (data_[kConsoleInstanceId + 1] << 8));
+    return static_cast<std::uint16_t>(Byte(kConsoleInstanceId) |
+                                      (Byte(kConsoleInstanceId + 1) << 8));
 }
 
 void HostBlock::SetConsoleInstanceId(std::uint16_t value) {
-    data_[kConsoleInstanceId] = static_cast<std::uint8_t>(value & 0xFF);
-    data_[kConsoleInstanceId + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-std::string HostBlock::String(std::size_t offset) const {
-    return ReadSlotString(data_, kBlockSize, offset);
+    const std::uint8_t bytes[] = {static_cast<std::uint8_t>(value & 0xFF),
+                                  static_cast<std::uint8_t>(value >> 8)};
+    view_->Write(kConsoleInstanceId, bytes, sizeof bytes);
 }
 
 bool HostBlock::SetCutString(std::size_t offset, const std::string& value, std::size_t limit) {
     // Cut at a character boundary: the viewer would show half a character as garbage.
     std::size_t n = lvutf8::BoundaryCut(value, limit);
-    std::memcpy(data_ + offset, value.data(), n);
-    data_[offset + n] = 0;
+    std::string bytes = value.substr(0, n);
+    bytes.push_back('\0');
+    view_->Write(offset, bytes.data(), bytes.size());
     return n < value.size();
 }
 
@@ -76,7 +76,8 @@ void HostBlock::SetImageInformation(const std::string& json) {
 
 bool HostBlock::SetCallingWindowNameFormat(const std::string& format) {
     // The same rule the viewer applies to its own 257-byte slots.
-    WriteSlotString(data_, kCallingWindowNameFormat, format, kStringLimit);
+    const std::string bytes = SlotBytes(format, kStringLimit);
+    view_->Write(kCallingWindowNameFormat, bytes.data(), bytes.size());
     return format.size() > kStringLimit;
 }
 
@@ -85,17 +86,24 @@ bool HostBlock::SetConnectionName(const std::string& name) {
 }
 
 std::uint8_t HostBlock::AdvanceHeartBeat() {
-    auto next = static_cast<std::uint8_t>(data_[kCommandHeartBeat] + 1);
-    data_[kCommandHeartBeat] = next;
+    auto next = static_cast<std::uint8_t>(Byte(kCommandHeartBeat) + 1);
+    SetByte(kCommandHeartBeat, next);
     return next;
 }
 
 void HostBlock::Clear() {
-    std::memset(data_, 0, kBlockSize);
+    const std::vector<std::uint8_t> zeros(kBlockSize, 0);
+    view_->Write(0, zeros.data(), zeros.size());
 }
 
 std::vector<std::uint8_t> HostBlock::Snapshot() const {
-    return {data_, data_ + kBlockSize};
+    std::vector<std::uint8_t> bytes(kBlockSize, 0);
+    view_->Read(0, bytes.data(), bytes.size());
+    return bytes;
+}
+
+lvplatform::ISharedMemoryView::TChange HostBlock::Refresh() {
+    return view_->Refresh();
 }
 
 BlockFields Decode(const std::vector<std::uint8_t>& s) {
@@ -103,23 +111,34 @@ BlockFields Decode(const std::vector<std::uint8_t>& s) {
     const std::uint8_t* d = s.data();
     const std::size_t n = s.size();
     auto byte = [&](std::size_t offset) -> std::uint8_t { return offset < n ? d[offset] : 0; };
-    auto text = [&](std::size_t offset) { return ReadSlotString(d, n, offset); };
+    auto text = [&](std::size_t offset, std::size_t width) {
+        return offset + width <= n ? ReadSlotString(d + offset, width) : std::string();
+    };
     f.commandState = byte(kCommandState);
     f.commandHeartBeat = byte(kCommandHeartBeat);
     f.viewerHeartBeat = byte(kViewerHeartBeat);
     f.terminalCommandState = byte(kTerminalCommandState);
     f.keyIndex = byte(kKeyIndex);
     f.viewState = byte(kViewState);
-    f.searchText = text(kSearchText);
-    f.imageInformation = text(kImageInformation);
+    f.searchText = text(kSearchText, kSearchTextSlot);
+    f.imageInformation = text(kImageInformation, kImageInformationSlot);
     f.captureFileState = byte(kCaptureFileState);
-    f.captureFileName = text(kCaptureFileName);
+    f.captureFileName = text(kCaptureFileName, kStringSlot);
     f.consoleInstanceId =
         static_cast<std::uint16_t>(byte(kConsoleInstanceId) | (byte(kConsoleInstanceId + 1) << 8));
-    f.callingWindowNameFormat = text(kCallingWindowNameFormat);
-    f.passThroughPrinterName = text(kPassThroughPrinterName);
-    f.connectionName = text(kConnectionName);
+    f.callingWindowNameFormat = text(kCallingWindowNameFormat, kStringSlot);
+    f.passThroughPrinterName = text(kPassThroughPrinterName, kStringSlot);
+    f.connectionName = text(kConnectionName, kConnectionNameSlot);
     return f;
+}
+
+std::string ChangeText(lvplatform::ISharedMemoryView::TChange change, bool whole) {
+    using TChange = lvplatform::ISharedMemoryView::TChange;
+    if (change == TChange::Replaced)
+        return "block replaced by a new one of the same name";
+    if (change == TChange::Resized)
+        return whole ? "block whole again" : "block shrank below 4096 bytes";
+    return {};
 }
 
 const char* const kHostFieldHelp =

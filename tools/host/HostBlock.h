@@ -34,7 +34,6 @@ public:
     void SetByte(std::size_t offset, std::uint8_t value);
     std::uint16_t ConsoleInstanceId() const;
     void SetConsoleInstanceId(std::uint16_t value);
-    std::string String(std::size_t offset) const;
 
     // The string writers return true when the value had to be cut to fit its slot.
     bool SetSearchText(const std::string& text);
@@ -47,14 +46,20 @@ public:
     std::uint8_t AdvanceHeartBeat();
     void Clear();
 
-    // A copy of the whole block, so a reader decodes one consistent moment.
+    // A copy of the whole block, so a reader decodes one consistent moment (zeros while
+    // the block is smaller than 4096 bytes).
     std::vector<std::uint8_t> Snapshot() const;
+
+    // Another process may shrink the block or put a new one under its name: every access
+    // survives that (reads give zeros, writes are dropped while the block is short), and
+    // Refresh takes the block up again once it is whole or replaced.
+    lvplatform::ISharedMemoryView::TChange Refresh();
+    bool IsWhole() const { return view_->IsMapped(); }
 
 private:
     explicit HostBlock(std::unique_ptr<lvplatform::ISharedMemoryView> view);
     bool SetCutString(std::size_t offset, const std::string& value, std::size_t limit);
     std::shared_ptr<lvplatform::ISharedMemoryView> view_;
-    std::uint8_t* data_ = nullptr;
 };
 
 // Every field of a block decoded from a snapshot, for dump and watch.
@@ -75,6 +80,9 @@ struct BlockFields {
     std::string connectionName;
 };
 BlockFields Decode(const std::vector<std::uint8_t>& snapshot);
+
+// One line for what Refresh found ("block shrank below 4096 bytes", ...); empty for none.
+std::string ChangeText(lvplatform::ISharedMemoryView::TChange change, bool whole);
 
 // The host-written fields that serve and set take from the command line; unset ones
 // are left alone.

@@ -166,6 +166,11 @@ int RunServe(const Args& args) {
             else
                 std::printf("heartbeat resumed\n");
         }
+        // Another process may shrink or replace the block; the beat goes on in whatever
+        // the name stands for, and is dropped while the block is short.
+        const std::string change = ChangeText(block.Refresh(), block.IsWhole());
+        if (!change.empty())
+            std::printf("%s\n", change.c_str());
         if (!paused)
             block.AdvanceHeartBeat();
         if (viewerPid > 0) {

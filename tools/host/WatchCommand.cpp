@@ -192,13 +192,18 @@ int RunWatch(const Args& args) {
         const auto now = Clock::now();
         if (o.seconds > 0 && std::chrono::duration<double>(now - start).count() >= o.seconds)
             return 0;
-        BlockFields current = Decode(block.Snapshot());
-        for (const auto& line : Changes(last, current, o)) {
-            print(line);
-            if (o.count > 0 && ++printed >= o.count)
-                return 0;
+        const std::string change = ChangeText(block.Refresh(), block.IsWhole());
+        if (!change.empty())
+            print(change);
+        if (block.IsWhole()) {
+            BlockFields current = Decode(block.Snapshot());
+            for (const auto& line : Changes(last, current, o)) {
+                print(line);
+                if (o.count > 0 && ++printed >= o.count)
+                    return 0;
+            }
+            last = std::move(current);
         }
-        last = std::move(current);
         if (now - lastExistsCheck >= std::chrono::milliseconds(500)) {
             lastExistsCheck = now;
             if (!HostBlock::Exists(o.name)) {

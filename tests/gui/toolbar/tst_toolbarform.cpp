@@ -185,7 +185,7 @@ private slots:
         save->click();
         QCOMPARE(saveDialogs, 2);
         QCOMPARE(
-            lvcontrol::ReadSlotString(block, lvcontrol::kBlockSize, lvcontrol::kCaptureFileName),
+            lvcontrol::ReadSlotString(block + lvcontrol::kCaptureFileName, lvcontrol::kStringSlot),
             std::string("/var/tmp/captures/today.log"));
         QCOMPARE(At(lvcontrol::kCaptureFileState), std::uint8_t(cfsStartingCapture));
         QCOMPARE(At(lvcontrol::kTerminalCommandState), std::uint8_t(tcCapture));
@@ -224,8 +224,8 @@ private slots:
         form->SetPrinterDialog(
             [](QWidget*) { return std::optional<std::string>("Front Desk Laser"); });
         printer->click();
-        QCOMPARE(lvcontrol::ReadSlotString(block, lvcontrol::kBlockSize,
-                                           lvcontrol::kPassThroughPrinterName),
+        QCOMPARE(lvcontrol::ReadSlotString(block + lvcontrol::kPassThroughPrinterName,
+                                           lvcontrol::kStringSlot),
                  std::string("Front Desk Laser"));
         QCOMPARE(At(lvcontrol::kTerminalCommandState), std::uint8_t(tcChangePrinterName));
         QVERIFY(!printer->isEnabled());

@@ -184,11 +184,46 @@ TEST_F(ControlFileTest, ShorterRewriteLeavesLaterBytesInPlace) {
 }
 
 // A slot without a terminator is read up to the end of the view and no further.
-TEST_F(ControlFileTest, UnterminatedStringStopsAtTheEndOfTheBlock) {
+// A slot without a terminator is read to one byte short of its own end (the terminator's
+// place), never into the field after it: a 65-byte search text must not swallow the image
+// information, and a capture file name must not run on into the console instance id.
+TEST_F(ControlFileTest, UnterminatedSlotsStopAtTheirOwnEnd) {
+    struct Row {
+        const char* name;
+        std::size_t offset;
+        std::size_t width;
+        std::function<std::string(const CF&)> get;
+    } rows[] = {
+        {"SearchText", kSearchText, 65, [](const CF& c) { return c.SearchText(); }},
+        {"CaptureFileName", kCaptureFileName, 257, [](const CF& c) { return c.CaptureFileName(); }},
+        {"CallingWindowNameFormat", kCallingWindowNameFormat, 257,
+         [](const CF& c) { return c.CallingWindowNameFormat(); }},
+        {"PassThroughPrinterName", kPassThroughPrinterName, 257,
+         [](const CF& c) { return c.PassThroughPrinterName(); }},
+        {"ConnectionName", kConnectionName, kBlockSize - kConnectionName,
+         [](const CF& c) { return c.ConnectionName(); }},
+    };
     CF cf(name_);
-    std::memset(data_ + 2147, 'x', kBlockSize - 2147);
-    EXPECT_EQ(cf.CaptureFileName(), std::string(kBlockSize - 2147, 'x'));
-    EXPECT_EQ(cf.ConnectionName(), std::string(kBlockSize - 2921, 'x'));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        // The whole slot is text, and the field after it holds text too.
+        std::memset(data_, 'n', kBlockSize);
+        std::memset(data_ + row.offset, 's', row.width);
+        EXPECT_EQ(row.get(cf), std::string(row.width - 1, 's'));
+    }
+}
+
+// The image information slot is bounded the same way: an object padded with blanks to the
+// slot's end parses, and the capture state byte after it is not taken for part of the text.
+TEST_F(ControlFileTest, UnterminatedImageInformationStopsAtItsOwnEnd) {
+    const std::string json = R"({"Source":"/scans/","Pattern":"AB.."})";
+    std::memset(data_ + kImageInformation, ' ', kImageInformationSlot);
+    Put(kImageInformation, json);
+    data_[kCaptureFileState] = 'x';
+    Put(kCaptureFileName, "trailing");
+    CF cf(name_);
+    ASSERT_NE(cf.ImageInformation(), nullptr);
+    EXPECT_EQ(cf.ImageInformation()->GetSource(), "/scans/");
 }
 
 TEST_F(ControlFileTest, MalformedUtf8ReadsAsReplacementCharacters) {

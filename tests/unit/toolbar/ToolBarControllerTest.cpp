@@ -45,7 +45,7 @@ protected:
         lvcontrol::WriteSlotString(block, offset, value, lvcontrol::kStringLimit);
     }
     std::string BlockString(std::size_t offset) const {
-        return lvcontrol::ReadSlotString(block, kBlockSize, offset);
+        return lvcontrol::ReadSlotString(block + offset, lvcontrol::kStringSlot);
     }
     std::vector<std::uint8_t> Snapshot() const { return {block, block + kBlockSize}; }
 
