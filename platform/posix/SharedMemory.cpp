@@ -95,7 +95,8 @@ class PosixView final : public ISharedMemoryView {
 public:
     PosixView() = default;
     PosixView(std::string name, int fd, std::uint8_t* data, std::size_t size, TIdentity id)
-        : name_(std::move(name)), fd_(fd), data_(data), size_(size), id_(id), live_(true) {
+        : name_(std::move(name)), fd_(fd), data_(data), size_(size), id_(id), live_(true),
+          reportedLive_(true) {
         InstallGuard();
     }
     ~PosixView() override { Release(); }
@@ -109,7 +110,7 @@ public:
         if (Fits(offset, n)) {
             if (GuardedCopy(out, data_ + offset, n))
                 return true;
-            live_ = false;
+            Faulted();
         }
         std::memset(out, 0, n);
         return false;
@@ -119,7 +120,7 @@ public:
         if (Fits(offset, n)) {
             if (GuardedCopy(data_ + offset, in, n))
                 return true;
-            live_ = false;
+            Faulted();
         }
         return false;
     }
@@ -129,7 +130,7 @@ public:
         if (Fits(offset, 1)) {
             if (GuardedExchange(data_ + offset, replacement, &previous))
                 return previous;
-            live_ = false;
+            Faulted();
         }
         return std::nullopt;
     }
@@ -141,14 +142,21 @@ public:
             return TChange::Replaced;
         struct stat st {};
         const bool live = fstat(fd_, &st) == 0 && st.st_size >= static_cast<off_t>(size_);
-        const bool changed = live != live_;
-        live_ = live;
+        // A fault since the last look means the block was short for a while, even when
+        // it is whole again now (and then holds zeros where the caller wrote).
+        const bool changed = live != reportedLive_ || faulted_;
+        live_ = reportedLive_ = live;
+        faulted_ = false;
         return changed ? TChange::Resized : TChange::None;
     }
 
 private:
     bool Fits(std::size_t offset, std::size_t n) const {
         return live_ && offset <= size_ && n <= size_ - offset;
+    }
+    void Faulted() const {
+        live_ = false;
+        faulted_ = true;
     }
     // Maps the block the name stands for now when that is another block of full size.
     bool FollowName() {
@@ -164,7 +172,8 @@ private:
                 fd_ = fd;
                 data_ = static_cast<std::uint8_t*>(p);
                 id_ = {st.st_dev, st.st_ino};
-                live_ = true;
+                live_ = reportedLive_ = true;
+                faulted_ = false;
                 return true;
             }
         }
@@ -189,6 +198,8 @@ private:
     // A failed access (the block shrank under it) makes the view inert until a Refresh
     // finds the block whole again.
     mutable bool live_ = false;
+    mutable bool faulted_ = false;
+    bool reportedLive_ = false; // as the last Refresh told the caller
 };
 
 // Maps `size` bytes of the open block `fd`, which the view then owns; null on failure

@@ -168,7 +168,8 @@ int RunServe(const Args& args) {
         }
         // Another process may shrink or replace the block; the beat goes on in whatever
         // the name stands for, and is dropped while the block is short.
-        const std::string change = ChangeText(block.Refresh(), block.IsWhole());
+        const auto refreshed = block.Refresh();
+        const std::string change = ChangeText(refreshed, block.IsWhole());
         if (!change.empty())
             std::printf("%s\n", change.c_str());
         if (!paused)

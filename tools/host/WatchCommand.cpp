@@ -192,7 +192,8 @@ int RunWatch(const Args& args) {
         const auto now = Clock::now();
         if (o.seconds > 0 && std::chrono::duration<double>(now - start).count() >= o.seconds)
             return 0;
-        const std::string change = ChangeText(block.Refresh(), block.IsWhole());
+        const auto refreshed = block.Refresh();
+        const std::string change = ChangeText(refreshed, block.IsWhole());
         if (!change.empty())
             print(change);
         if (block.IsWhole()) {

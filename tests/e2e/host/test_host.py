@@ -271,6 +271,43 @@ class HostTest(unittest.TestCase):
         serve.expect("took vcTerminate (5)")
         serve.expect("viewer exited with status 0")
 
+    def test_serve_and_watch_survive_the_block_shrinking_and_being_replaced(self):
+        path = "/dev/shm/" + self.name
+        serve = self.serve("--interval", "20")
+        watch = self.start(HOST, "watch", self.name, "--interval", "20", "--no-viewer-heartbeat")
+        watch.expect(lambda l: l.startswith("watching"))
+        beat = lambda: block_bytes(self.name)[4]
+
+        def moving(what):
+            first = beat()
+            self.wait_for(lambda: beat() != first, what)
+
+        os.truncate(path, 0)
+        serve.expect("block shrank below 4096 bytes")
+        watch.expect("block shrank below 4096 bytes")
+        os.truncate(path, 4096)
+        serve.expect("block whole again")
+        watch.expect("block whole again")
+        moving("the heartbeat to move again in the regrown block")
+
+        os.unlink(path)
+        with open(path, "wb") as f:
+            f.write(bytes(4096))
+        serve.expect("block replaced by a new one of the same name")
+        watch.expect("block replaced by a new one of the same name")
+        moving("the heartbeat to move in the new block")
+
+        # Re-created with O_TRUNC, over and over, racing the heartbeat writes.
+        for _ in range(50):
+            with open(path, "wb") as f:
+                f.write(bytes(4096))
+        moving("the heartbeat to move after the re-creations")
+        self.assertIsNone(serve.p.poll(), "serve ended")
+        self.assertIsNone(watch.p.poll(), "watch ended")
+        self.assertEqual(serve.stop(signal.SIGINT), 0)
+        serve.expect("removed " + self.name)
+        watch.expect("block removed")
+
     def test_usage_and_errors(self):
         for command in ["serve", "send", "set", "dump", "watch"]:
             with self.subTest(command=command):

@@ -7,13 +7,18 @@
 #include "platform/SharedMemory.h"
 #include "viewcontrol/Orlenza.ViewController.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -148,6 +153,119 @@ TEST_F(ViewControllerTest, BlockWithoutHostClosesAfter25Heartbeats) {
     for (int beat = 1; beat < 25; ++beat)
         ASSERT_EQ(Tick(), vcUnknown);
     EXPECT_EQ(Tick(), vcClose);
+}
+
+// A host may truncate its block and grow it back (re-creating it with O_TRUNC does both).
+// The ticks go on without faulting; a block that stays short reads a standing host
+// heartbeat, so the viewer ends by the heartbeat rule; one that is whole again in time
+// keeps the viewer, which shows its state and heartbeat there again.
+TEST_F(ViewControllerTest, StateTicksGoOnThroughAShrunkBlock) {
+    struct Case {
+        const char* name;
+        int shortTicks; // ticks while the block has 0 bytes; then it is whole again
+        bool closes;
+    };
+    const Case cases[] = {
+        {"a block that stays short ends the viewer by the heartbeat rule", 60, true},
+        {"a block whole again within a few ticks keeps the viewer", 5, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostBlock block("shrink");
+        controller->SetControllerFileID(block.name);
+        toolbar.closed = 0;
+        auto tick = controller->StateEvent();
+        std::uint8_t hostBeat = 0;
+        for (int i = 0; i < 10; ++i) {
+            block.at(lvcontrol::kCommandHeartBeat) = ++hostBeat;
+            now += 300ms;
+            tick(nullptr);
+        }
+        ASSERT_EQ(toolbar.closed, 0);
+        const int fd = shm_open(block.name.c_str(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 0), 0);
+        int ticksToClose = 0;
+        for (int i = 1; i <= c.shortTicks && toolbar.closed == 0; ++i) {
+            now += 300ms;
+            tick(nullptr);
+            ticksToClose = i;
+        }
+        if (c.closes) {
+            EXPECT_EQ(toolbar.closed, 1);
+            EXPECT_LE(ticksToClose, 26) << "the host counts as gone at the next check";
+            close(fd);
+            continue;
+        }
+        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(lvcontrol::kBlockSize)), 0);
+        close(fd);
+        for (int i = 0; i < 40; ++i) {
+            block.at(lvcontrol::kCommandHeartBeat) = ++hostBeat;
+            now += 300ms;
+            tick(nullptr);
+        }
+        EXPECT_EQ(toolbar.closed, 0);
+        EXPECT_EQ(block.at(lvcontrol::kViewState), vsOpening) << "the last state is shown again";
+        EXPECT_NE(block.at(lvcontrol::kViewerHeartBeat), 0) << "the viewer beats in it again";
+        EXPECT_EQ(block.at(lvcontrol::kCommandState), vcHandled);
+    }
+}
+
+// A host in another process stores each command as soon as it sees the previous one
+// acknowledged, as fast as it can. Counted at both ends, every command is taken exactly
+// once and in order: none overwritten unseen, none taken twice.
+TEST_F(ViewControllerTest, TenThousandCommandsFromAnotherProcessAreEachTakenOnce) {
+    constexpr int kCommands = 10000;
+    const std::uint8_t cycle[] = {vcOpen, vcHide, vcConnected, 7, 100, 255};
+    HostBlock block("storm");
+    block.at(lvcontrol::kCommandState) = vcHandled;
+    controller->SetControllerFileID(block.name);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t host = fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+        // The host: its own mapping of the block, plain loads and stores as a host makes.
+        close(pipeFds[0]);
+        auto view = lvplatform::OpenSharedMemory(block.name, lvcontrol::kBlockSize);
+        std::atomic_ref<std::uint8_t> slot(view->Data()[lvcontrol::kCommandState]);
+        const auto deadline = std::chrono::steady_clock::now() + 120s;
+        int stored = 0;
+        for (int i = 0; i < kCommands; ++i) {
+            while (slot.load() != vcHandled) {
+                if (std::chrono::steady_clock::now() > deadline)
+                    _exit(2);
+                std::this_thread::yield();
+            }
+            slot.store(cycle[i % std::size(cycle)]);
+            ++stored;
+        }
+        if (write(pipeFds[1], &stored, sizeof stored) != sizeof stored)
+            _exit(3);
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    // The viewer: polls as fast as it can; the clock stands, so no heartbeat interferes.
+    std::vector<std::uint8_t> taken;
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (taken.size() < std::size_t(kCommands) && std::chrono::steady_clock::now() < deadline) {
+        const TImageViewerCommand c = controller->NewCommand();
+        if (c != vcHandled && c != vcUnknown)
+            taken.push_back(c);
+        else
+            std::this_thread::yield();
+    }
+    int stored = -1;
+    EXPECT_EQ(read(pipeFds[0], &stored, sizeof stored), ssize_t(sizeof stored));
+    close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(host, &status, 0), host);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "host status " << status;
+    EXPECT_EQ(stored, kCommands) << "commands the host stored";
+    ASSERT_EQ(taken.size(), std::size_t(kCommands)) << "commands the viewer took";
+    for (int i = 0; i < kCommands; ++i)
+        ASSERT_EQ(taken[std::size_t(i)], cycle[i % std::size(cycle)]) << "command " << i;
+    EXPECT_EQ(controller->NewCommand(), vcHandled) << "nothing is left over";
 }
 
 TEST_F(ViewControllerTest, CommandsAreAcknowledgedAndActedOn) {
