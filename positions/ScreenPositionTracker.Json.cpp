@@ -1,6 +1,8 @@
 // The placement record's JSON text: writing the fixed compact form and reading it back.
 #include "positions/ScreenPositionTracker.h"
 
+#include "platform/Utf8.h"
+
 #include <nlohmann/json.hpp>
 
 #include <array>
@@ -21,48 +23,9 @@ char LowerAscii(char c) {
 // Decodes one UTF-8 character at text[i], advancing i; malformed input gives U+FFFD and
 // skips one byte.
 char32_t NextCodePoint(std::string_view text, std::size_t& i) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    int extra = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        extra = 1;
-        cp = b0 & 0x1F;
-        min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        extra = 2;
-        cp = b0 & 0x0F;
-        min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        extra = 3;
-        cp = b0 & 0x07;
-        min = 0x10000;
-    } else {
-        ++i;
-        return 0xFFFD;
-    }
-    if (i + static_cast<std::size_t>(extra) >= text.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    for (int k = 1; k <= extra; ++k) {
-        const auto b = static_cast<unsigned char>(text[i + k]);
-        if ((b & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-    return cp;
+    const lvutf8::TDecoded d = lvutf8::DecodeOne(text, i);
+    i += d.Length;
+    return d.Valid ? d.CodePoint : 0xFFFD;
 }
 
 void AppendUnit(std::string& out, unsigned unit) {
