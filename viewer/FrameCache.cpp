@@ -34,7 +34,8 @@ const TFrame* TFrameCache::Peek(const TFrameKey& AKey) const {
 }
 
 void TFrameCache::Insert(const TFrameKey& AKey, TFrame AFrame) {
-    if (!AFrame.Failed())
+    // A failed page still tells how many pages its file has (the decoder reads that apart).
+    if (AFrame.PageCount > 0)
         FPageCounts.insert(AKey.Path, AFrame.PageCount);
     auto it = At(AKey);
     if (it != FEntries.end()) {

@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -85,11 +86,24 @@ void TLumivaneViewerForm::FrameReady(const TFrameKey& AKey, const TFrame& AFrame
 }
 
 void TLumivaneViewerForm::PutFrameOnScreen(const TFrameKey& AKey, const TFrame& AFrame) {
+    if (FPendingPageSteps != 0) {
+        // Page keys pressed while this page decoded: it was only the way to where they
+        // lead, now that its file's page count is known.
+        const int steps = std::exchange(FPendingPageSteps, 0);
+        const int direction = steps > 0 ? 1 : -1;
+        FWantedKey = AKey;
+        for (int i = 0; i != steps; i += direction)
+            PageStep(direction);
+        if (FWantedKey != AKey || FPendingPageSteps != 0)
+            return; // on its way elsewhere (or already there)
+        // Nowhere further to go: this page it is.
+    }
     FWantedKey = {};
     const bool sameFile = !FShownKey.IsEmpty() && FShownKey.Path == AKey.Path;
     FShownKey = AKey;
     const int known = FPipeline->Cache().PageCount(AKey.Path);
-    FShownPageCount = AFrame.Failed() ? std::max(1, known) : std::max(1, AFrame.PageCount);
+    FShownPageCount =
+        AFrame.Failed() ? std::max({1, known, AFrame.PageCount}) : std::max(1, AFrame.PageCount);
     Image->hide();
     SetRotation(0);
     const std::string file = AKey.Path.toStdString();
@@ -120,11 +134,6 @@ void TLumivaneViewerForm::PutFrameOnScreen(const TFrameKey& AKey, const TFrame& 
     Image->show();
     CenterImage(Image->Bounds().size());
     PrefetchNeighbours();
-    if (const int steps = std::exchange(FPendingPageSteps, 0); steps != 0) {
-        const int direction = steps > 0 ? 1 : -1;
-        for (int i = 0; i != steps; i += direction)
-            PageStep(direction);
-    }
 }
 
 void TLumivaneViewerForm::CancelDecodes() {

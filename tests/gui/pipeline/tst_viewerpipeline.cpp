@@ -13,10 +13,14 @@
 #include <QAbstractAnimation>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+
+#include <tiffio.h>
 
 #include <functional>
 #include <memory>
@@ -53,6 +57,9 @@ bool Near(QColor A, QColor B) {
 
 const QColor kRed(210, 30, 30), kGreen(30, 180, 30), kBlue(30, 30, 210), kYellow(220, 220, 30);
 constexpr qint64 kMiB = 1024 * 1024;
+const QColor kPageColours[] = {QColor(200, 60, 60), QColor(60, 160, 60), QColor(60, 60, 200),
+                               QColor(200, 180, 40), QColor(40, 180, 180)};
+const QColor kErrorColour(0xBC, 0x8F, 0x8F);
 
 } // namespace
 
@@ -127,6 +134,50 @@ private slots:
         WriteSolidJpeg(Folder("1111") + "11110001~2.jpg", a4, kGreen);
         WriteSolidJpeg(Folder("1111") + "11110001~3.jpg", a4, kBlue);
         WriteSolidJpeg(Folder("2222") + "22220001~1.jpg", a4, kYellow);
+        // An identifier whose second file is a five-page document: pages of different sizes
+        // and orientations, the third one broken; a two-page file after it.
+        WriteSolidJpeg(Folder("5555") + "55550001~1.jpg", {800, 600}, kRed);
+        const QString document = Folder("5555") + "55550001~2.tif";
+        WriteMultiPageTiff(document, {
+                                         {{620, 877}, kPageColours[0]},
+                                         {{877, 620}, kPageColours[1]},
+                                         {{620, 877}, kPageColours[2]},
+                                         // Stored on its side, shown upright: 877 x 1240.
+                                         {{1240, 877}, kPageColours[3], ORIENTATION_RIGHTTOP},
+                                         {{620, 877}, kPageColours[4]},
+                                     });
+        BreakTiffPageStrip(document, 2);
+        WriteMultiPageTiff(Folder("5555") + "55550001~3.tif",
+                           {{{620, 877}, kBlue}, {{620, 877}, kGreen}});
+        // Hostile files: a vast blank G4 page (tiny on disk, 256 megapixels to decode), a
+        // JPEG claiming an absurd size, a cut JPEG, junk behind a TIFF signature.
+        WriteBilevelTiff(Folder("6666") + "66660001~1.tif", 16000, 16000, QRect());
+        // A colour scan whose decode takes a while: 36 megapixels of LZW.
+        WriteRgbTiffOf(Folder("6666") + "66660005~1.tif", 6000, 6000, COMPRESSION_LZW, 0,
+                       ORIENTATION_TOPLEFT, [](int x, int y, uint8_t* px) {
+                           px[0] = static_cast<uint8_t>(x);
+                           px[1] = static_cast<uint8_t>(y);
+                           px[2] = static_cast<uint8_t>(x ^ y);
+                       });
+        WriteJpegOf(Folder("6666") + "66660002~1.jpg", 16, 16, true, 80, {},
+                    [](int, int, uint8_t* px) { px[0] = 128; });
+        {
+            // The frame header's height and width (after the 0xFFC0 marker) made 65500.
+            QFile jpeg(Folder("6666") + "66660002~1.jpg");
+            QVERIFY(jpeg.open(QIODevice::ReadWrite));
+            QByteArray bytes = jpeg.readAll();
+            const qsizetype sof = bytes.indexOf(QByteArray("\xFF\xC0", 2));
+            QVERIFY(sof > 0);
+            bytes[sof + 5] = bytes[sof + 7] = char(0xFF);
+            bytes[sof + 6] = bytes[sof + 8] = char(0xDC);
+            jpeg.seek(0);
+            jpeg.write(bytes);
+        }
+        WriteSolidJpeg(Folder("6666") + "66660003~1.jpg", {1600, 1200}, kRed);
+        QVERIFY(QFile::resize(Folder("6666") + "66660003~1.jpg", 900));
+        QFile junk(Folder("6666") + "66660004~1.tif");
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray("II*\0") + QByteArray(4000, '\x5A'));
         // Six photos for stepping through under a small cache budget.
         for (int i = 1; i <= 6; ++i)
             WriteSolidJpeg(Folder("4444") + QStringLiteral("44440001~%1.jpg").arg(i), {1600, 1200},
@@ -272,6 +323,151 @@ private slots:
         FForm->NewImage("22220001");
         QVERIFY(
             !FForm->Pipeline().Cache().Contains({QString(Folder("1111") + "11110001~1.jpg"), 0}));
+    }
+
+    // One key reads the whole identifier: Page Down through every page of every file,
+    // Page Up back (into the previous file's last page); the buttons keep moving by file.
+    void pageKeysReadTheWholeIdentifier() {
+        const QString dot = QString(QChar(0x00B7));
+        FForm->NewImage("55550001");
+        QVERIFY(Settled());
+        QVERIFY2(Title().endsWith("\r\n1 of 3"), qPrintable(Title())); // one page: no page part
+        QCOMPARE(FForm->ShownPageCount(), 1);
+        const struct {
+            Qt::Key Key;
+            QString TitleEnd;
+            QColor Colour; // of the page, away from its corner mark
+            QSize Full;    // upright
+        } steps[] = {
+            {Qt::Key_PageDown, "2 of 3 " + dot + " page 1/5", kPageColours[0], {620, 877}},
+            {Qt::Key_PageDown, "2 of 3 " + dot + " page 2/5", kPageColours[1], {877, 620}},
+            {Qt::Key_PageDown, "2 of 3 " + dot + " page 3/5", kErrorColour, {}},
+            {Qt::Key_PageDown, "2 of 3 " + dot + " page 4/5", kPageColours[3], {877, 1240}},
+            {Qt::Key_PageDown, "2 of 3 " + dot + " page 5/5", kPageColours[4], {620, 877}},
+            {Qt::Key_PageDown, "3 of 3 " + dot + " page 1/2", kBlue, {620, 877}},
+            {Qt::Key_PageDown, "3 of 3 " + dot + " page 2/2", kGreen, {620, 877}},
+            {Qt::Key_PageDown, "3 of 3 " + dot + " page 2/2", kGreen, {620, 877}}, // the end
+            {Qt::Key_PageUp, "3 of 3 " + dot + " page 1/2", kBlue, {620, 877}},
+            {Qt::Key_PageUp, "2 of 3 " + dot + " page 5/5", kPageColours[4], {620, 877}},
+            {Qt::Key_PageUp, "2 of 3 " + dot + " page 4/5", kPageColours[3], {877, 1240}},
+        };
+        for (const auto& step : steps) {
+            TakeStates();
+            Key(step.Key);
+            QVERIFY(Settled());
+            QVERIFY2(Title().endsWith(step.TitleEnd), qPrintable(Title() + " / " + step.TitleEnd));
+            const bool broken = step.Colour == kErrorColour;
+            if (broken) {
+                QCOMPARE(Shown(), kErrorColour);
+                QVERIFY(Child<TImagePage>("tabForImage")->NoticeText().contains("page 3"));
+                continue;
+            }
+            QVERIFY2(Near(Shown(), step.Colour), qPrintable(Shown().name()));
+            QCOMPARE(Image()->FullSize(), step.Full);
+            QVERIFY(Child<TImagePage>("tabForImage")->NoticeText().isEmpty());
+        }
+        // The page shown is fitted by its own size: the turned A3 page is upright and tall,
+        // so it fills the area's height; its mark (stored top left) is now top right.
+        QCOMPARE(FForm->ShownPage(), 3);
+        QCOMPARE(Image()->Bounds().size(), QSizeF(877, 496));
+        const QImage turned = Image()->Bitmap();
+        QVERIFY(Near(turned.pixelColor(turned.width() - 2, 1), Qt::black));
+        QVERIFY(Near(turned.pixelColor(1, 1), kPageColours[3]));
+        // A turn lasts for the page it was made on.
+        Image()->setFocus();
+        QTest::mouseClick(Image(), Qt::LeftButton);
+        QCOMPARE(Child<TRotaryDial>("arcdImageRotation")->Angle(), 90);
+        Key(Qt::Key_PageDown);
+        QVERIFY(Settled());
+        QCOMPARE(Child<TRotaryDial>("arcdImageRotation")->Angle(), 0);
+        QCOMPARE(Image()->RotationAngle(), 0.0);
+        // The page turner's buttons move by file, to the first page.
+        Click("btnNext");
+        QVERIFY(Settled());
+        QVERIFY2(Title().endsWith("3 of 3 " + dot + " page 1/2"), qPrintable(Title()));
+        Click("btnBack");
+        QVERIFY(Settled());
+        QVERIFY2(Title().endsWith("2 of 3 " + dot + " page 1/5"), qPrintable(Title()));
+        // Back before the first page of the document: the single page of the first file.
+        Key(Qt::Key_PageUp);
+        QVERIFY(Settled());
+        QVERIFY2(Title().endsWith("\r\n1 of 3"), qPrintable(Title()));
+        QVERIFY(Near(Shown(), kRed));
+        Key(Qt::Key_PageUp); // nothing before it
+        QVERIFY(!FForm->IsLoading());
+        QCOMPARE(FForm->ImageId(), 1);
+    }
+
+    // Quick presses add up before their pages arrive: two Page Downs in one turn of the
+    // event loop from a single-page file land on the next file's second page, and only
+    // that picture is shown.
+    void quickPageKeysAddUp() {
+        FForm->NewImage("55550001");
+        QVERIFY(Settled());
+        QVERIFY(Quiet());
+        FForm->Pipeline().Cache().Clear();
+        TakeStates();
+        FRecorder->PictureAtOpen.clear();
+        Key(Qt::Key_PageDown);
+        Key(Qt::Key_PageDown);
+        QVERIFY(Settled());
+        QVERIFY(Quiet());
+        QVERIFY2(Title().endsWith("page 2/5"), qPrintable(Title()));
+        QVERIFY(Near(Shown(), kPageColours[1]));
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsOpen});
+        QCOMPARE(FRecorder->PictureAtOpen, std::vector<bool>{true});
+    }
+
+    // Hostile files through the real window: each ends as a picture or as the error
+    // colour with its reason, while the window keeps its timers running and the heartbeat
+    // the host watches keeps moving.
+    void hostileFilesKeepTheWindowResponsive_data() {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("reasonPart"); // empty: shown as a picture
+        QTest::newRow("vast blank G4 page") << QStringLiteral("66660001") << QString();
+        QTest::newRow("36 MP LZW colour scan") << QStringLiteral("66660005") << QString();
+        QTest::newRow("absurd declared size")
+            << QStringLiteral("66660002") << QStringLiteral("too large");
+        QTest::newRow("cut JPEG") << QStringLiteral("66660003")
+                                  << QStringLiteral("cannot be shown");
+        QTest::newRow("junk after a TIFF signature")
+            << QStringLiteral("66660004") << QStringLiteral("cannot be shown");
+    }
+    void hostileFilesKeepTheWindowResponsive() {
+        QFETCH(QString, id);
+        QFETCH(QString, reasonPart);
+        FForm->show();
+        // A GUI-thread timer, as the window's own: the longest time it had to wait.
+        QElapsedTimer clock;
+        qint64 last = 0, longest = 0;
+        QTimer tick;
+        tick.setInterval(10);
+        connect(&tick, &QTimer::timeout, [&] {
+            longest = std::max(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        const std::uint8_t beatBefore = FBlock->At(lvcontrol::kViewerHeartBeat);
+        clock.start();
+        tick.start();
+        FForm->NewImage(id.toStdString());
+        QVERIFY(QTest::qWaitFor([this] { return !FForm->IsLoading(); }, 120000));
+        const qint64 took = clock.elapsed();
+        tick.stop();
+        QVERIFY2(longest < 300,
+                 qPrintable(QStringLiteral("GUI thread held for %1 ms").arg(longest)));
+        // A decode of more than a second lets several heartbeats through.
+        if (took > 1000)
+            QVERIFY(FBlock->At(lvcontrol::kViewerHeartBeat) != beatBefore);
+        const QString notice = Child<TImagePage>("tabForImage")->NoticeText();
+        if (reasonPart.isEmpty()) {
+            QVERIFY2(notice.isEmpty(), qPrintable(notice));
+            QVERIFY(!Image()->IsBitmapEmpty());
+            QVERIFY(Shown() != kErrorColour);
+        } else {
+            QCOMPARE(Shown(), kErrorColour);
+            QVERIFY2(notice.contains(reasonPart), qPrintable(notice));
+        }
+        qInfo("%s: %lld ms, GUI thread waited at most %lld ms", qPrintable(id), took, longest);
     }
 
     // A 2 MiB budget holds about two fitted photos (600 x 450 x 4 bytes each).

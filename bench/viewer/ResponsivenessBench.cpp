@@ -1,0 +1,427 @@
+// Responsiveness of the viewer window with its decodes on workers, each figure printed
+// beside a floor measured in the same run. The sample files come from
+// `bench_imaging --make DIR` (a 24-megapixel JPEG and a 300 dpi A4 G4 page); this program
+// links them into a source folder and writes a 5-page bilevel TIFF itself.
+//
+//   bench_viewer_live next DIR      next/back to a prefetched neighbour, click to paint
+//   bench_viewer_live pagedown DIR  Page Down to a prefetched page of a 5-page TIFF
+//   bench_viewer_live gap DIR       longest gap of a 1 ms GUI timer while a page decodes
+//   bench_viewer_live burst DIR     ten next clicks 10 ms apart, the tenth to paint
+//   bench_viewer_live memory DIR    peak memory stepping through twenty 24 MP JPEGs
+//
+// bench/viewer/responsiveness.sh runs one of them with the files made.
+#include "app/CommandLine.h"
+#include "app/Orlenza.CustomController.h"
+#include "app/Orlenza.FormCommon.h"
+#include "controlfile/ImageViewer.ControlFile.h"
+#include "platform/SharedMemory.h"
+#include "viewcontrol/Orlenza.ViewController.h"
+#include "viewer/DecodePipeline.h"
+#include "viewer/ImageDecoding.h"
+#include "viewer/OrlenzaFrm.h"
+#include "viewer/ViewerWidgets.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration ADuration) {
+    return std::chrono::duration<double, std::milli>(ADuration).count();
+}
+
+double Median(std::vector<double> AValues) {
+    std::sort(AValues.begin(), AValues.end());
+    return AValues.empty() ? 0 : AValues[AValues.size() / 2];
+}
+
+long StatusKb(const char* AKey) {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == AKey) {
+            long kb = 0;
+            status >> kb;
+            return kb;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return -1;
+}
+
+// Makes the next VmHWM read the peak from now on.
+void ResetPeakRss() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+void WaitUntil(const std::function<bool()>& ADone) {
+    while (!ADone())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+// A hard link where the file system allows it (a symbolic link would leave the source
+// folder, which the search refuses to open), a copy otherwise.
+void Place(const QString& ASource, const QString& ATarget) {
+    QFile::remove(ATarget);
+    if (::link(QFile::encodeName(ASource).constData(), QFile::encodeName(ATarget).constData()) != 0)
+        QFile::copy(ASource, ATarget);
+}
+
+// Five A4 pages at 300 dpi, G4, each with lines of "text" at a different place.
+void WriteFivePageTiff(const QString& APath) {
+    TIFF* tif = TIFFOpen(QFile::encodeName(APath).constData(), "w");
+    if (!tif)
+        qFatal("cannot write %s", qPrintable(APath));
+    const int w = 2480, h = 3508;
+    std::vector<uint8_t> row(static_cast<size_t>((w + 7) / 8));
+    for (int page = 0; page < 5; ++page) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(h));
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0);
+        TIFFSetField(tif, TIFFTAG_YRESOLUTION, 300.0);
+        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(tif, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(page), uint16_t(5));
+        for (int y = 0; y < h; ++y) {
+            std::fill(row.begin(), row.end(), 0);
+            const int line = (y - 200 - page * 40) / 50;
+            if (y > 200 && y < h - 200 && (y - 200 - page * 40) % 50 < 24) {
+                const int len = (line % 5 == 4 ? 1100 : 2000) / 8;
+                for (int x = 30; x < 30 + len; ++x)
+                    row[static_cast<size_t>(x)] = (x + line) % 7 == 0 ? 0x00 : 0xF7;
+            }
+            TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0);
+        }
+        TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+}
+
+// The viewer window over a real block whose source folder holds the samples:
+// 90000001~01..~21.jpg (the 24 MP photo), 92000001~01..~10.tif (the G4 page), and
+// 91000001~1.tif (five pages).
+class TBench {
+public:
+    explicit TBench(const QString& ADir) : FDir(ADir) {
+        const QString scans = FDir + "/scans/";
+        for (const char* sub : {"9000", "9100", "9200"})
+            QDir().mkpath(scans + sub);
+        for (int i = 1; i <= 21; ++i)
+            Place(FDir + "/photo-24mp.jpg",
+                  scans + QStringLiteral("9000/90000001~%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+        for (int i = 1; i <= 10; ++i)
+            Place(FDir + "/a4-300dpi-g4.tif",
+                  scans + QStringLiteral("9200/92000001~%1.tif").arg(i, 2, 10, QLatin1Char('0')));
+        WriteFivePageTiff(scans + "9100/91000001~1.tif");
+        FName = "lvbench-live-" + std::to_string(getpid());
+        FView = lvplatform::CreateSharedMemory(FName, lvcontrol::kBlockSize);
+        const std::string json =
+            "{\"Source\":\"" + scans.toStdString() + "\",\"Pattern\":\"****....\"}";
+        std::memcpy(FView->Data() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
+        SetProgramArguments({"lumivane-viewer", FName});
+        TOrlenzaViewController::InstallInitializer();
+        Form = std::make_unique<TLumivaneViewerForm>();
+        Form->resize(600, 568);
+        Form->show();
+        Form->activateWindow();
+        QTest::qWaitForWindowExposed(Form.get());
+        Form->repaint();
+    }
+    ~TBench() {
+        Form.reset();
+        TOrlenzaCustomerController::ReleaseSharedControlFile();
+        ViewController.reset();
+        lvplatform::RemoveSharedMemory(FName);
+    }
+    QString Photo(int AIndex) const {
+        return FDir +
+               QStringLiteral("/scans/9000/90000001~%1.jpg").arg(AIndex, 2, 10, QLatin1Char('0'));
+    }
+    QString Page(int AIndex) const {
+        return FDir +
+               QStringLiteral("/scans/9200/92000001~%1.tif").arg(AIndex, 2, 10, QLatin1Char('0'));
+    }
+    QString FivePages() const { return FDir + "/scans/9100/91000001~1.tif"; }
+
+    // The page shown, then every neighbour's decode finished.
+    void Settle() {
+        WaitUntil([this] { return !Form->IsLoading(); });
+        WaitUntil([this] { return Form->Pipeline().Pending() == 0; });
+    }
+    void Search(const char* AId) {
+        Form->NewImage(AId);
+        Settle();
+        Form->repaint();
+    }
+    TDrawRule Rule() const {
+        TDrawRule rule;
+        rule.AreaHeight = Form->findChild<QTabWidget*>("tabImage")->height();
+        rule.ClientWidth = Form->width();
+        rule.DevicePixelRatio = Form->devicePixelRatioF();
+        return rule;
+    }
+    // The same page decoded on this thread at the size the window draws it: the floor.
+    double DecodeFloorMs(const QString& APath, int APage = 0, int ARuns = 5) const {
+        const TDrawRule rule = Rule();
+        std::vector<double> runs;
+        for (int i = 0; i < ARuns; ++i) {
+            const auto t0 = Clock::now();
+            TDecodeOptions options;
+            options.Page = APage;
+            TDecodedImage decoded = DecodeForDisplay(
+                APath, [&](QSize AFull) { return rule.TargetFor(AFull); }, options);
+            runs.push_back(Ms(Clock::now() - t0));
+            if (decoded.image.isNull())
+                qFatal("no pixels from %s", qPrintable(APath));
+        }
+        return Median(runs);
+    }
+    QToolButton* Next() const { return Form->findChild<QToolButton*>("btnNext"); }
+
+    std::unique_ptr<TLumivaneViewerForm> Form;
+
+private:
+    QString FDir;
+    std::string FName;
+    std::unique_ptr<lvplatform::ISharedMemoryView> FView;
+};
+
+void Report(const char* AWhat, double AValue, const char* AUnit, const char* AGoal) {
+    std::printf("  %-58s %9.2f %-3s %s\n", AWhat, AValue, AUnit, AGoal);
+}
+
+// Click (or key) to painted, on a neighbour the window decoded while the user looked.
+std::vector<double> StepToPrefetched(TBench& ABench, const std::function<void()>& AStep,
+                                     int ASteps) {
+    std::vector<double> times;
+    for (int i = 0; i < ASteps; ++i) {
+        ABench.Settle();
+        const int before = ABench.Form->Pipeline().DecodesStarted();
+        const auto t0 = Clock::now();
+        AStep();
+        WaitUntil([&] { return !ABench.Form->IsLoading(); });
+        ABench.Form->repaint();
+        times.push_back(Ms(Clock::now() - t0));
+        if (ABench.Form->Pipeline().DecodesStarted() != before + 0 &&
+            ABench.Form->Pipeline().Cache().Shown().IsEmpty())
+            qFatal("nothing shown");
+    }
+    return times;
+}
+
+int RunNext(TBench& ABench) {
+    std::printf("next to a prefetched neighbour, click to painted (9 steps each):\n");
+    const auto click = [&] { QTest::mouseClick(ABench.Next(), Qt::LeftButton); };
+    ABench.Search("90000001");
+    const std::vector<double> jpeg = StepToPrefetched(ABench, click, 9);
+    const double jpegFloor = ABench.DecodeFloorMs(ABench.Photo(11));
+    ABench.Search("92000001");
+    const std::vector<double> g4 = StepToPrefetched(ABench, click, 9);
+    const double g4Floor = ABench.DecodeFloorMs(ABench.Page(10));
+    Report("24 MP JPEG: median", Median(jpeg), "ms", "(goal < 16 ms)");
+    Report("24 MP JPEG: slowest", *std::max_element(jpeg.begin(), jpeg.end()), "ms", "");
+    Report("24 MP JPEG: decode floor at the drawn size", jpegFloor, "ms", "");
+    Report("24 MP JPEG: median / floor", Median(jpeg) / jpegFloor, "x", "(goal <= 0.2x)");
+    Report("A4 G4 page: median", Median(g4), "ms", "(goal < 16 ms)");
+    Report("A4 G4 page: slowest", *std::max_element(g4.begin(), g4.end()), "ms", "");
+    Report("A4 G4 page: decode floor at the drawn size", g4Floor, "ms", "");
+    Report("A4 G4 page: median / floor", Median(g4) / g4Floor, "x", "");
+    return 0;
+}
+
+int RunPageDown(TBench& ABench) {
+    std::printf("Page Down to a prefetched page of a 5-page bilevel A4 TIFF, key to painted:\n");
+    ABench.Search("91000001");
+    if (ABench.Form->ShownPageCount() != 5) {
+        std::printf("  the file shows %d page(s): the decoder does not read its pages\n",
+                    ABench.Form->ShownPageCount());
+        return 1;
+    }
+    const std::vector<double> times = StepToPrefetched(
+        ABench, [&] { QTest::keyClick(ABench.Form.get(), Qt::Key_PageDown); }, 4);
+    if (ABench.Form->ShownPage() != 4)
+        qFatal("Page Down went to page %d", ABench.Form->ShownPage() + 1);
+    const double floor = ABench.DecodeFloorMs(ABench.FivePages(), 4);
+    Report("median of 4", Median(times), "ms", "(goal < 16 ms)");
+    Report("slowest", *std::max_element(times.begin(), times.end()), "ms", "");
+    Report("decode floor of page 5 at the drawn size", floor, "ms", "");
+    Report("median / floor", Median(times) / floor, "x", "");
+    return 0;
+}
+
+// The longest time between two runs of a 1 ms GUI timer while ABusy holds.
+double LongestGapMs(const std::function<void()>& AStart, const std::function<bool()>& ABusy) {
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    auto last = Clock::now();
+    double longest = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        longest = std::max(longest, Ms(now - last));
+        last = now;
+    });
+    tick.start();
+    last = Clock::now();
+    AStart();
+    WaitUntil([&] { return !ABusy(); });
+    tick.stop();
+    return longest;
+}
+
+int RunGap(TBench& ABench) {
+    std::printf("longest gap between runs of a 1 ms GUI-thread timer:\n");
+    // Nothing going on: what the timer and the machine give at best.
+    QElapsedTimer idleFor;
+    const double idle =
+        LongestGapMs([&] { idleFor.start(); }, [&] { return idleFor.elapsed() < 500; });
+    // The first page of a search, then the widest zoom with its sharper decode.
+    TFrameCache& cache = ABench.Form->Pipeline().Cache();
+    std::vector<double> fit, detail;
+    for (int run = 0; run < 5; ++run) {
+        ABench.Form->NewImage("99999999"); // nothing found: the photo's frames are dropped
+        ABench.Settle();
+        cache.Clear();
+        fit.push_back(LongestGapMs([&] { ABench.Form->NewImage("90000001"); },
+                                   [&] { return ABench.Form->IsLoading(); }));
+        ABench.Settle();
+        auto* zoom = ABench.Form->findChild<TTrackBar*>("tbZoom");
+        QElapsedTimer asked;
+        detail.push_back(LongestGapMs(
+            [&] {
+                zoom->SetValue(1);
+                asked.start();
+            },
+            // The sharper frame is asked for a moment after the zoom step settles.
+            [&] { return asked.elapsed() < 200 || ABench.Form->Pipeline().Pending() > 0; }));
+        zoom->SetValue(0);
+        ABench.Settle();
+    }
+    const double blocking = ABench.DecodeFloorMs(ABench.Photo(1));
+    Report("idle, nothing decoding (floor)", idle, "ms", "");
+    Report("24 MP JPEG first page decoding: median of 5 runs", Median(fit), "ms", "(goal < 16 ms)");
+    Report("24 MP JPEG first page decoding: worst run", *std::max_element(fit.begin(), fit.end()),
+           "ms", "");
+    Report("24 MP JPEG detail for the widest zoom: median of 5", Median(detail), "ms",
+           "(goal < 16 ms)");
+    Report("24 MP JPEG detail for the widest zoom: worst run",
+           *std::max_element(detail.begin(), detail.end()), "ms", "");
+    Report("first page median / idle floor", Median(fit) / idle, "x", "");
+    Report("for scale: the same decode on the GUI thread would block", blocking, "ms", "");
+    return 0;
+}
+
+int RunBurst(TBench& ABench) {
+    std::printf("ten next clicks 10 ms apart over ten 24 MP JPEGs, tenth click to painted:\n");
+    std::vector<double> latencies;
+    for (int run = 0; run < 5; ++run) {
+        ABench.Form->NewImage("99999999");
+        ABench.Settle();
+        ABench.Form->Pipeline().Cache().Clear();
+        ABench.Search("90000001");
+        int clicks = 0;
+        Clock::time_point tenth;
+        QTimer pace;
+        pace.setTimerType(Qt::PreciseTimer);
+        pace.setInterval(10);
+        QObject::connect(&pace, &QTimer::timeout, [&] {
+            QTest::mouseClick(ABench.Next(), Qt::LeftButton);
+            if (++clicks == 10) {
+                tenth = Clock::now();
+                pace.stop();
+            }
+        });
+        pace.start();
+        WaitUntil([&] { return clicks == 10 && !ABench.Form->IsLoading(); });
+        ABench.Form->repaint();
+        latencies.push_back(Ms(Clock::now() - tenth));
+        if (ABench.Form->ImageId() != 11)
+            qFatal("the tenth click showed file %d", ABench.Form->ImageId());
+        ABench.Settle();
+    }
+    const double floor = ABench.DecodeFloorMs(ABench.Photo(11));
+    Report("tenth click to painted: median of 5 runs", Median(latencies), "ms", "");
+    Report("worst run", *std::max_element(latencies.begin(), latencies.end()), "ms", "");
+    Report("the tenth file's decode floor at the drawn size", floor, "ms", "");
+    Report("median / floor", Median(latencies) / floor, "x", "(goal <= 1.3x)");
+    return 0;
+}
+
+int RunMemory(TBench& ABench) {
+    const qint64 budget = ABench.Form->Pipeline().Cache().Budget();
+    std::printf("peak memory stepping through twenty 24 MP JPEGs (cache budget %.0f MiB):\n",
+                static_cast<double>(budget) / (1024.0 * 1024.0));
+    const long baseline = StatusKb("VmRSS:");
+    ResetPeakRss();
+    ABench.Search("90000001");
+    for (int i = 2; i <= 20; ++i) {
+        QTest::mouseClick(ABench.Next(), Qt::LeftButton);
+        ABench.Settle();
+        ABench.Form->repaint();
+    }
+    const long peak = StatusKb("VmHWM:");
+    const double grown = static_cast<double>(peak - baseline) / 1024.0;
+    const double budgetMiB = static_cast<double>(budget) / (1024.0 * 1024.0);
+    Report("whole process before the first image (RSS)", static_cast<double>(baseline) / 1024.0,
+           "MiB", "");
+    Report("whole process at its peak", static_cast<double>(peak) / 1024.0, "MiB", "");
+    Report("grown by showing the twenty", grown, "MiB", "");
+    Report("frames held in the cache at the end",
+           static_cast<double>(ABench.Form->Pipeline().Cache().Used()) / (1024.0 * 1024.0), "MiB",
+           "");
+    Report("growth beyond the budget (growth - budget)", grown - budgetMiB, "MiB",
+           "(goal < 40 MiB)");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: bench_viewer_live next|pagedown|gap|burst|memory DIR\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    TBench bench(QString::fromLocal8Bit(argv[2]));
+    const std::string what = argv[1];
+    if (what == "next")
+        return RunNext(bench);
+    if (what == "pagedown")
+        return RunPageDown(bench);
+    if (what == "gap")
+        return RunGap(bench);
+    if (what == "burst")
+        return RunBurst(bench);
+    if (what == "memory")
+        return RunMemory(bench);
+    std::fprintf(stderr, "unknown benchmark %s\n", argv[1]);
+    return 2;
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The viewer window's responsiveness with its decodes on workers, one figure set per run,
+# each beside a floor measured in the same run (see ResponsivenessBench.cpp):
+#   next      next/back to a prefetched neighbour (24 MP JPEG, A4 G4 page), click to paint
+#   pagedown  Page Down to a prefetched page of a 5-page bilevel TIFF
+#   gap       longest gap of a 1 ms GUI timer while a 24 MP JPEG decodes in the background
+#   burst     ten next clicks 10 ms apart, the tenth picture painted
+#   memory    peak memory stepping through twenty 24 MP JPEGs with the default cache budget
+# Usage: bench/viewer/responsiveness.sh next|pagedown|gap|burst|memory [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+which=${1:?usage: responsiveness.sh next|pagedown|gap|burst|memory [BUILD_DIR]}
+build=${2:-build}
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+"$build/bin/bench_imaging" --make "$dir" >/dev/null
+"$build/bin/bench_viewer_live" "$which" "$dir"
