@@ -138,17 +138,17 @@ private slots:
         // and orientations, the third one broken; a two-page file after it.
         WriteSolidJpeg(Folder("5555") + "55550001~1.jpg", {800, 600}, kRed);
         const QString document = Folder("5555") + "55550001~2.tif";
-        WriteMultiPageTiff(document, {
-                                         {{620, 877}, kPageColours[0]},
-                                         {{877, 620}, kPageColours[1]},
-                                         {{620, 877}, kPageColours[2]},
-                                         // Stored on its side, shown upright: 877 x 1240.
-                                         {{1240, 877}, kPageColours[3], ORIENTATION_RIGHTTOP},
-                                         {{620, 877}, kPageColours[4]},
-                                     });
+        WriteColourPagesTiff(document, {
+                                           {{620, 877}, kPageColours[0]},
+                                           {{877, 620}, kPageColours[1]},
+                                           {{620, 877}, kPageColours[2]},
+                                           // Stored on its side, shown upright: 877 x 1240.
+                                           {{1240, 877}, kPageColours[3], ORIENTATION_RIGHTTOP},
+                                           {{620, 877}, kPageColours[4]},
+                                       });
         BreakTiffPageStrip(document, 2);
-        WriteMultiPageTiff(Folder("5555") + "55550001~3.tif",
-                           {{{620, 877}, kBlue}, {{620, 877}, kGreen}});
+        WriteColourPagesTiff(Folder("5555") + "55550001~3.tif",
+                             {{{620, 877}, kBlue}, {{620, 877}, kGreen}});
         // Hostile files: a vast blank G4 page (tiny on disk, 256 megapixels to decode), a
         // JPEG claiming an absurd size, a cut JPEG, junk behind a TIFF signature.
         WriteBilevelTiff(Folder("6666") + "66660001~1.tif", 16000, 16000, QRect());
