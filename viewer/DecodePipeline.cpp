@@ -71,15 +71,24 @@ TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
         return result;
     }
     TFrame& frame = result.Frame;
+    int page = ARequest.Page;
     try {
-        if (ARequest.Page > 0)
-            throw std::runtime_error("the file has only one page");
+        if (page == kLastPage)
+            page = std::max(0, ReadPageCount(ARequest.Path) - 1);
+        TDecodeOptions options;
+        options.Page = page;
+        options.Cancel = &ACancel;
         TDecodedImage decoded = DecodeForDisplay(
-            ARequest.Path, [&ARequest](QSize AFull) { return ARequest.Rule.TargetFor(AFull); });
+            ARequest.Path, [&ARequest](QSize AFull) { return ARequest.Rule.TargetFor(AFull); },
+            options);
         frame.Image = std::move(decoded.image);
         frame.FullSize = decoded.fullSize;
-        frame.Page = 0;
-        frame.PageCount = 1;
+        frame.Page = decoded.page;
+        frame.PageCount = decoded.pageCount;
+        frame.DotsPerInch = decoded.dotsPerInch;
+    } catch (const TDecodeCancelled&) {
+        result.Cancelled = true;
+        return result;
     } catch (const std::exception& e) {
         frame.Error = QString::fromStdString(e.what());
     } catch (...) {
@@ -87,7 +96,13 @@ TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
     }
     if (frame.Failed()) {
         frame.Image = QImage();
-        frame.Page = std::max(0, ARequest.Page);
+        frame.Page = std::max(0, page);
+        // The other pages may be fine: Page Down must still know where the next one is.
+        try {
+            frame.PageCount = ReadPageCount(ARequest.Path);
+        } catch (const std::exception&) {
+            frame.PageCount = 1;
+        }
     }
     return result;
 }

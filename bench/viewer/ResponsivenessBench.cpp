@@ -150,7 +150,8 @@ public:
         Form->resize(600, 568);
         Form->show();
         Form->activateWindow();
-        QTest::qWaitForWindowExposed(Form.get());
+        if (!QTest::qWaitForWindowExposed(Form.get()))
+            qFatal("the viewer window was never exposed");
         Form->repaint();
     }
     ~TBench() {

@@ -18,7 +18,7 @@ Q_DECLARE_METATYPE(TDecodeKind)
 namespace {
 
 // The rule of the designed window: a 496-high image area in a 600-wide window, fit.
-const TDrawRule kFitRule{496, 600, false, 1.0, 1.0F};
+const TDrawRule kFitRule{496, 600, false, 1.0, 1.0F, {}};
 
 TDrawRule Zoomed(float AZoom) {
     TDrawRule rule = kFitRule;
@@ -317,6 +317,26 @@ private slots:
         QVERIFY(fit);
         QCOMPARE(fit->Image.size(), QSize(1600, 1200));
         QCOMPARE(pipeline->DecodesStarted(), 2);
+    }
+
+    // The last page of a file whose page count nobody knows yet: the worker finds it.
+    void lastPageOfAnUnknownFile() {
+        WriteColourPagesTiff(File("three.tif"), {{{300, 400}, QColor(200, 0, 0)},
+                                                 {{400, 300}, QColor(0, 200, 0)},
+                                                 {{300, 400}, QColor(0, 0, 200)}});
+        auto pipeline = NewPipeline();
+        QVERIFY(!pipeline->Show({File("three.tif"), kLastPage, kFitRule}));
+        QTRY_COMPARE(FReceived.size(), std::size_t(1));
+        QCOMPARE(FReceived.front().Key, (TFrameKey{File("three.tif"), 2}));
+        QCOMPARE(FReceived.front().Frame.PageCount, 3);
+        QVERIFY(Near(Centre(FReceived.front().Frame), QColor(0, 0, 200)));
+        // Known from now on: the last page comes from the cache.
+        QCOMPARE(pipeline->Cache().PageCount(File("three.tif")), 3);
+        const std::optional<TFrame> again =
+            pipeline->Show({File("three.tif"), kLastPage, kFitRule});
+        QVERIFY(again);
+        QCOMPARE(again->Page, 2);
+        QCOMPARE(pipeline->DecodesStarted(), 1);
     }
 
     void cacheKeepsToBudgetWhileStepping() {
