@@ -34,6 +34,9 @@
 #include <QToolButton>
 #include <QWheelEvent>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -609,6 +612,50 @@ private slots:
             listed << List()->itemText(i);
         QCOMPARE(listed, expected);
         QVERIFY2(Title().endsWith("\r\n1 of 19"), qPrintable(Title()));
+    }
+
+    // FIFOs and link loops named like images, an oversized and twenty locked containers
+    // in one folder: the search lists what it may, nothing hangs, and the picture among
+    // them still shows.
+    void hostileFolderLeavesTheWindowWorking() {
+        const QString folder = Folder("9000");
+        for (const char* name : {"90000001~1.tif", "90000001~2.lva"})
+            QCOMPARE(::mkfifo(QFile::encodeName(folder + name).constData(), 0644), 0);
+        QVERIFY(QFile::link(folder + "90000001~4.tif", folder + "90000001~3.tif"));
+        QVERIFY(QFile::link(folder + "90000001~3.tif", folder + "90000001~4.tif"));
+        QFile huge(folder + "90000001~5.lva");
+        QVERIFY(huge.open(QIODevice::WriteOnly));
+        QVERIFY(huge.resize(qint64(256) << 20)); // sparse: no disk used
+        huge.close();
+        std::vector<int> locks;
+        for (int i = 10; i < 30; ++i) {
+            const QString name = folder + QStringLiteral("90000001~%1.lva").arg(i);
+            QFile held(name);
+            QVERIFY(held.open(QIODevice::WriteOnly));
+            held.write("90000001~6.png");
+            held.close();
+            // Another open of the file: its lock keeps out every other open, this
+            // process's included.
+            const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY);
+            QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX) == 0);
+            locks.push_back(fd);
+        }
+        Save(DocumentPage({300, 400}, Qt::darkBlue, "90000001 page 6"), folder + "90000001~6.png");
+
+        FForm->NewImage("90000001");
+        QVERIFY(Settled());
+        QCOMPARE(List()->count(), 22); // ~5, ~6 and the twenty locked containers
+        QCOMPARE(List()->itemText(1), folder + "90000001~6.png");
+        QCOMPARE(List()->itemText(0), folder + "90000001~5.lva");
+        // The oversized container is no picture: refused with its reason.
+        QCOMPARE(CentreColour(Image()->Bitmap()), QColor(0xBC, 0x8F, 0x8F));
+        Child<QToolButton>("btnNext")->click();
+        QVERIFY(Settled());
+        QCOMPARE(FForm->ImageId(), 2);
+        QVERIFY(CentreColour(Image()->Bitmap()) != QColor(0xBC, 0x8F, 0x8F));
+        QVERIFY(Child<QPushButton>("BtnPrint")->isEnabled());
+        for (const int fd : locks)
+            ::close(fd);
     }
 
     void linkOutOfTheSourcesIsListedButNeverShown() {
