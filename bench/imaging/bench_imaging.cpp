@@ -2,13 +2,16 @@
 //  (a) a 300 dpi A4 bilevel G4 page: floor = libtiff scanline decode + a box filter from
 //      1 bit straight to 8-bit grey at the target size;
 //  (b) a 24-megapixel JPEG: floor = libjpeg-turbo's decode at the smallest DCT scale
-//      (M/8) whose output covers the target size.
+//      (M/8) whose output covers the target size;
+//  (c) a 12-megapixel PNG: floor = a plain libpng decode of the whole frame (what a viewer
+//      that decodes first and reduces after must pay before it can reduce anything).
 // Targets: the viewer's designed image area of 600 x 496 at zoom 0, and the widest zoom
 // (4x the fit: 2400 x 1984). Qt's plain paths are timed for reference.
 // Usage: bench_imaging [benchmark flags]              timings and ratios (needs repetitions:
 //                                                     the ratios use the medians)
 //        bench_imaging --make DIR                     write the test files into DIR
 //        bench_imaging --peak FILE W H                decode for W x H, print peak memory
+//        bench_imaging --peak-libpng FILE             the same for a plain libpng full decode
 #include "viewer/ImageDecoding.h"
 
 #include <benchmark/benchmark.h>
@@ -25,11 +28,13 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <jpeglib.h>
+#include <png.h>
 #include <tiffio.h>
 
 namespace {
@@ -40,6 +45,9 @@ QString G4File() {
 }
 QString JpegFile() {
     return GDir + "/photo-24mp.jpg";
+}
+QString PngFile() {
+    return GDir + "/photo-12mp.png";
 }
 const QSize FitBox(600, 496);
 const QSize Zoom4Box(2400, 1984);
@@ -157,7 +165,79 @@ void MakeJpeg(const QString& APath) {
     std::fclose(f);
 }
 
+// A 4000 x 3000 photo-like picture (the JPEG's waves and grain), RGB, libpng's default
+// compression.
+void MakePng(const QString& APath) {
+    const int w = 4000;
+    const int h = 3000;
+    FILE* f = std::fopen(APath.toLocal8Bit().constData(), "wb");
+    if (!f) {
+        throw std::runtime_error("cannot write the PNG");
+    }
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        throw std::runtime_error("cannot encode the PNG");
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+    uint32_t seed = 7;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = static_cast<int>((seed >> 24) % 16) - 8;
+            for (int c = 0; c < 3; ++c) {
+                const double v =
+                    128 + 70 * std::sin(x / (97.0 + 13 * c)) * std::cos(y / (71.0 + 17 * c)) +
+                    30 * std::sin((x + y) / 9.0 + c);
+                row[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)] =
+                    static_cast<uint8_t>(std::clamp(static_cast<int>(v) + noise, 0, 255));
+            }
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
 // ---- Floors ---------------------------------------------------------------------------
+
+// libpng's plain full decode: every row into one frame, as stored (RGB), nothing else.
+// The frame is left uninitialised, as any decoder's own frame is: zeroing it first would
+// make the floor slower than it has to be.
+std::unique_ptr<uint8_t[]> LibpngFull(const QString& APath, size_t* ASize = nullptr) {
+    FILE* f = std::fopen(APath.toLocal8Bit().constData(), "rb");
+    if (!f) {
+        throw std::runtime_error("cannot read the PNG");
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        throw std::runtime_error("cannot decode the PNG");
+    }
+    png_init_io(png, f);
+    png_read_info(png, info);
+    png_read_update_info(png, info);
+    const size_t rowBytes = png_get_rowbytes(png, info);
+    const png_uint_32 h = png_get_image_height(png, info);
+    auto pixels = std::make_unique_for_overwrite<uint8_t[]>(rowBytes * h);
+    std::vector<png_bytep> rows(h);
+    for (png_uint_32 y = 0; y < h; ++y) {
+        rows[y] = pixels.get() + rowBytes * y;
+    }
+    if (ASize) {
+        *ASize = rowBytes * h;
+    }
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(f);
+    return pixels;
+}
 
 // libtiff scanlines + box filter, 1 bit -> 8-bit grey, nothing else.
 std::vector<uint8_t> G4Floor(QSize ABox) {
@@ -310,8 +390,28 @@ void Jpeg_QtScaledSize(benchmark::State& state) {
     }
 }
 
+void Png_LibpngFull(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(LibpngFull(PngFile()));
+    }
+}
+void Png_DecodeForDisplay(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(DecodeForDisplay(PngFile(), BoxArg(state)));
+    }
+}
+// For reference: Qt's reader, whole frame then reduced (the way before libpng row by row).
+void Png_QtScaled(benchmark::State& state) {
+    for (auto _ : state) {
+        QImageReader reader(PngFile());
+        reader.setScaledSize(DecodeSizeWithin(reader.size(), BoxArg(state)));
+        benchmark::DoNotOptimize(reader.read());
+    }
+}
+
 void Register() {
     const auto unit = benchmark::kMillisecond;
+    benchmark::RegisterBenchmark("Png_LibpngFull/full", Png_LibpngFull)->Unit(unit);
     benchmark::RegisterBenchmark("G4_LibtiffDecodeOnly", G4_LibtiffDecodeOnly)->Unit(unit);
     for (int64_t box : {0, 1}) {
         const std::string suffix = std::string("/") + BoxName(box);
@@ -330,6 +430,13 @@ void Register() {
             ->Arg(box)
             ->Unit(unit);
         benchmark::RegisterBenchmark(("Jpeg_QtScaledSize" + suffix).c_str(), Jpeg_QtScaledSize)
+            ->Arg(box)
+            ->Unit(unit);
+        benchmark::RegisterBenchmark(("Png_DecodeForDisplay" + suffix).c_str(),
+                                     Png_DecodeForDisplay)
+            ->Arg(box)
+            ->Unit(unit);
+        benchmark::RegisterBenchmark(("Png_QtScaled" + suffix).c_str(), Png_QtScaled)
             ->Arg(box)
             ->Unit(unit);
     }
@@ -376,6 +483,7 @@ int main(int argc, char** argv) {
         GDir = QString::fromLocal8Bit(argv[2]);
         MakeG4Page(G4File());
         MakeJpeg(JpegFile());
+        MakePng(PngFile());
         return 0;
     }
     if (argc >= 5 && std::strcmp(argv[1], "--peak") == 0) {
@@ -390,10 +498,21 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (argc >= 3 && std::strcmp(argv[1], "--peak-libpng") == 0) {
+        const long before = PeakRssKb();
+        size_t size = 0;
+        const auto frame = LibpngFull(QString::fromLocal8Bit(argv[2]), &size);
+        const long after = PeakRssKb();
+        std::printf("%s, plain libpng full decode: %zu bytes, peak RSS grew by %.1f MiB\n", argv[2],
+                    size, static_cast<double>(after - before) / 1024.0);
+        return 0;
+    }
+
     QTemporaryDir dir;
     GDir = dir.path();
     MakeG4Page(G4File());
     MakeJpeg(JpegFile());
+    MakePng(PngFile());
 
     Register();
     benchmark::Initialize(&argc, argv);
@@ -407,9 +526,12 @@ int main(int argc, char** argv) {
              {std::tuple{"G4_DecodeForDisplay", "G4_Floor", 1.5},
               std::tuple{"G4_QtPlain", "G4_Floor", 1.5},
               std::tuple{"Jpeg_DecodeForDisplay", "Jpeg_Floor", 1.2},
-              std::tuple{"Jpeg_QtScaledSize", "Jpeg_Floor", 1.2}}) {
+              std::tuple{"Jpeg_QtScaledSize", "Jpeg_Floor", 1.2},
+              std::tuple{"Png_DecodeForDisplay", "Png_LibpngFull", 0.9},
+              std::tuple{"Png_QtScaled", "Png_LibpngFull", 0.9}}) {
             const std::string s = std::string(subject) + "/" + box;
-            const std::string f = std::string(floor) + "/" + box;
+            const std::string f =
+                std::string(floor) + "/" + (std::string(floor) == "Png_LibpngFull" ? "full" : box);
             if (reporter.Medians.count(s) && reporter.Medians.count(f)) {
                 std::printf("  %-28s %7.2f ms / %-16s %7.2f ms = %.2fx [%.2fx] (goal <= %.1fx)\n",
                             s.c_str(), reporter.Medians[s], f.c_str(), reporter.Medians[f],
