@@ -139,7 +139,12 @@ class ToolbarProgramTest(unittest.TestCase):
         x, y, width, _ = geometry(bar)
         # The key set box sits left of the indicator circle at the strip's right end; the
         # keyboard picks the second entry of its list.
+        before = {w for w, _ in visible_windows(self.viewer.pid)}
         xdotool("mousemove", str(x + width - 24 - 4 - 64), str(y + 13), "click", "1")
+        # Keys sent before the list has opened would go to the closed box (or nowhere):
+        # wait for the list's own window.
+        opened = wait_for(lambda: [w for w, _ in visible_windows(self.viewer.pid) if w not in before], 10)
+        self.assertTrue(opened, "the key set list did not open")
         xdotool("key", "--delay", "100", "Down", "Return")
         self.assertTrue(wait_for(lambda: self.block.byte(TERMINAL) == TC_CHANGE_KEY_SET, 10),
                         self.lines)
