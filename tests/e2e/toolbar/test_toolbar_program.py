@@ -99,11 +99,26 @@ class ToolbarProgramTest(unittest.TestCase):
         found = [w for w, title in visible_windows(self.viewer.pid) if title == TOOLBAR_TITLE]
         return found[0] if found else None
 
+    def docked_toolbar(self):
+        """The toolbar once it sits on the console (its bottom edge on the console frame's
+        top edge, left edges together), else None."""
+        bar = self.toolbar()
+        if not bar:
+            return None
+        bx, by, _, bh = geometry(bar)
+        info = subprocess.run(["xwininfo", "-id", self.console_id], capture_output=True, text=True).stdout
+        fields = dict(l.strip().split(":", 1) for l in info.splitlines() if ":" in l)
+        # The window manager's frame: the console's position less its place in the frame.
+        fx = int(fields["Absolute upper-left X"]) - int(fields["Relative upper-left X"])
+        fy = int(fields["Absolute upper-left Y"]) - int(fields["Relative upper-left Y"])
+        return bar if (bx, by + bh) == (fx, fy) else None
+
     def viewer_shown(self):
         return [w for w, title in visible_windows(self.viewer.pid) if title != TOOLBAR_TITLE]
 
     def type_into_toolbar(self, text):
-        bar = wait_for(self.toolbar, 10)
+        # Where it stands once docked: a click before that may miss the moving strip.
+        bar = wait_for(self.docked_toolbar, 10)
         self.assertTrue(bar, "the toolbar never showed")
         x, y, _, _ = geometry(bar)
         # Click into the identifier box (the strip's left end), then type as a user does.
@@ -134,7 +149,7 @@ class ToolbarProgramTest(unittest.TestCase):
         self.assertIsNone(self.viewer.poll())
 
     def test_key_set_chosen_on_the_toolbar_reaches_the_host(self):
-        bar = wait_for(self.toolbar, 10)
+        bar = wait_for(self.docked_toolbar, 10)
         self.assertTrue(bar, "the toolbar never showed")
         x, y, width, _ = geometry(bar)
         # The key set box sits left of the indicator circle at the strip's right end; the
@@ -169,20 +184,7 @@ class ToolbarProgramTest(unittest.TestCase):
                 self.assertEqual(self.block.state, "vsClosed")
 
     def test_toolbar_sits_on_the_console(self):
-        bar = wait_for(self.toolbar, 10)
-        self.assertTrue(bar)
-
-        def docked():
-            bx, by, _, bh = geometry(self.toolbar())
-            info = subprocess.run(["xwininfo", "-id", self.console_id], capture_output=True, text=True).stdout
-            fields = dict(l.strip().split(":", 1) for l in info.splitlines() if ":" in l)
-            # The window manager's frame: the console's position less its place in the frame.
-            fx = int(fields["Absolute upper-left X"]) - int(fields["Relative upper-left X"])
-            fy = int(fields["Absolute upper-left Y"]) - int(fields["Relative upper-left Y"])
-            return (bx, by + bh) == (fx, fy)
-
-        self.assertTrue(wait_for(docked, 10))
-
+        self.assertTrue(wait_for(self.docked_toolbar, 10))
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
