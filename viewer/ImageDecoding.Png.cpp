@@ -84,7 +84,7 @@ void PngRows(TPngRun& ARun, png_structp APng, png_infop AInfo, QSize AOut, bool 
         ARun.Sink.emplace(job, AOut, format, ARun.Orientation);
         // Interlaced: libpng fills the rows pass by pass, so they must stay put (only the
         // whole frame of a display decode takes this way).
-        const int passes = AInterlaced ? png_set_interlace_handling(APng) : 1;
+        const int passes = AInterlaced ? PNG_INTERLACE_ADAM7_PASSES : 1;
         for (int pass = 0; pass < passes; ++pass) {
             for (int y = 0; y < h; ++y) {
                 job.CheckCancel();
@@ -195,6 +195,10 @@ bool RunPng(TPngRun& ARun) {
             if (!alpha) {
                 png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
             }
+        }
+        if (direct && interlaced) {
+            // Before png_read_update_info, or libpng reads past the image data.
+            png_set_interlace_handling(png);
         }
         png_read_update_info(png, info);
         PngRows(ARun, png, info, out, interlaced, direct);
