@@ -83,6 +83,14 @@ TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
             options);
         frame.Image = std::move(decoded.image);
         frame.FullSize = decoded.fullSize;
+        // JPEG comes at the DCT scale that covers the target: reduced the rest of the way
+        // here, so the window paints it as it is instead of reducing it on the GUI thread.
+        const QSize wanted =
+            DecodeSizeWithin(decoded.fullSize, ARequest.Rule.TargetFor(decoded.fullSize));
+        if (frame.Image.width() > wanted.width() && frame.Image.height() > wanted.height() &&
+            !ACancel.load())
+            frame.Image =
+                frame.Image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         frame.Page = decoded.page;
         frame.PageCount = decoded.pageCount;
         frame.DotsPerInch = decoded.dotsPerInch;

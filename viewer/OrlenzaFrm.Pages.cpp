@@ -133,7 +133,9 @@ void TLumivaneViewerForm::PutFrameOnScreen(const TFrameKey& AKey, const TFrame& 
     SetBusy(false);
     Image->show();
     CenterImage(Image->Bounds().size());
-    PrefetchNeighbours();
+    // After the paint this page asked for: the neighbours' decodes must not compete with it.
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded(this, [this] { PrefetchNeighbours(); }); }, Qt::QueuedConnection);
 }
 
 void TLumivaneViewerForm::CancelDecodes() {
@@ -147,7 +149,8 @@ void TLumivaneViewerForm::CancelDecodes() {
 }
 
 void TLumivaneViewerForm::PrefetchNeighbours() {
-    if (FShownKey.IsEmpty())
+    // Nothing shown, or already on the way to another page: no neighbours to ready.
+    if (FShownKey.IsEmpty() || !FWantedKey.IsEmpty())
         return;
     const TDrawRule rule = CurrentDrawRule();
     std::vector<TDecodeRequest> next;

@@ -122,6 +122,8 @@ private:
     }
     // Every decode handed back, the cancelled ones and the neighbours included.
     bool Quiet() {
+        // The neighbours are asked for once the page's paint is through the event loop.
+        QCoreApplication::processEvents();
         return QTest::qWaitFor([this] { return FForm->Pipeline().Pending() == 0; }, 10000);
     }
     void Click(const char* AButton) { Child<QToolButton>(AButton)->click(); }
