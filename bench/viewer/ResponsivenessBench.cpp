@@ -246,12 +246,7 @@ std::vector<double> StepToPrefetched(TBench& ABench, const std::function<void()>
 
 int RunNext(TBench& ABench) {
     std::printf("next to a prefetched neighbour, click to painted (9 steps each):\n");
-    const auto click = [&] {
-        if (qEnvironmentVariableIsSet("LV_BENCH_DIRECT"))
-            ABench.Next()->click();
-        else
-            QTest::mouseClick(ABench.Next(), Qt::LeftButton);
-    };
+    const auto click = [&] { QTest::mouseClick(ABench.Next(), Qt::LeftButton); };
     ABench.Search("90000001");
     const std::vector<double> jpeg = StepToPrefetched(ABench, click, 9);
     const double jpegFloor = ABench.DecodeFloorMs(ABench.Photo(11));
