@@ -13,8 +13,8 @@
 #include <exception>
 #include <utility>
 
-using lvprint::TPageSource;
 using lvprint::TPagePlacement;
+using lvprint::TPageSource;
 using lvprint::TPrintOptions;
 using lvprint::TPrintPages;
 
@@ -47,7 +47,8 @@ TPrintRequest MakePrintRequest(const TPrintSource& ASource, const TPrintOptions&
         return request;
     }
     const auto& f = ASource.Files[static_cast<size_t>(ASource.ShownFile)];
-    const int page = AOptions.Pages == TPrintPages::Shown ? std::max(0, ASource.ShownPage) : AllPages;
+    const int page =
+        AOptions.Pages == TPrintPages::Shown ? std::max(0, ASource.ShownPage) : AllPages;
     request.Documents.push_back({f.Path, f.Name, page, ASource.ShownAngle});
     request.Title = f.Name;
     return request;
@@ -57,8 +58,9 @@ std::vector<TPrintPage> ExpandPages(const TPrintRequest& ARequest,
                                     const std::function<int(const QString&)>& APageCount) {
     std::vector<TPrintPage> pages;
     for (const TPrintDocument& d : ARequest.Documents) {
+        const double angle = lvprint::PrintAngle(d.Angle, ARequest.Options.AsShown);
         if (d.Page != AllPages) {
-            pages.push_back({d.Path, d.Name, d.Page, d.Angle});
+            pages.push_back({d.Path, d.Name, d.Page, angle});
             continue;
         }
         int count = 1;
@@ -68,7 +70,7 @@ std::vector<TPrintPage> ExpandPages(const TPrintRequest& ARequest,
             count = 1;
         }
         for (int p = 0; p < count; ++p) {
-            pages.push_back({d.Path, d.Name, p, d.Angle});
+            pages.push_back({d.Path, d.Name, p, angle});
         }
     }
     return pages;
@@ -98,7 +100,8 @@ TPageSource PageSource(const TPageFacts& AFacts, double AAngle) {
 lvprint::TSheet SheetOf(const QPageLayout& ALayout, int AResolution) {
     const QRect full = ALayout.fullRectPixels(AResolution);
     const QRect paint = ALayout.paintRectPixels(AResolution);
-    return {static_cast<double>(full.width()), static_cast<double>(full.height()),
+    return {static_cast<double>(full.width()),
+            static_cast<double>(full.height()),
             {static_cast<double>(paint.left()), static_cast<double>(paint.top()),
              static_cast<double>(paint.width()), static_cast<double>(paint.height())}};
 }

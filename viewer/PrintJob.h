@@ -70,8 +70,9 @@ struct TPrintPage {
     double Angle = 0;
 };
 
-// Expands the documents into pages, asking APageCount for files printed whole. A file whose
-// pages cannot be counted gives its first page (which then prints its error).
+// Expands the documents into pages, asking APageCount for files printed whole, each page
+// turned as the options say. A file whose pages cannot be counted gives its first page
+// (which then prints its error).
 std::vector<TPrintPage> ExpandPages(const TPrintRequest& ARequest,
                                     const std::function<int(const QString&)>& APageCount);
 
@@ -102,7 +103,7 @@ struct TPrintOutcome {
     int PagesPrinted = 0;
     int PagesTotal = 0;
     bool Cancelled = false;
-    QString Error;       // the job could not be done (the printer refused it)
+    QString Error;        // the job could not be done (the printer refused it)
     QStringList Failures; // pages printed with an error note instead of their picture
 };
 

@@ -48,13 +48,11 @@ bool HasOwnResolution(const TPageSource& APage) {
 }
 
 double InchesWide(const TPageSource& APage) {
-    return APage.PixelWidth /
-           (HasOwnResolution(APage) ? APage.DotsPerInchX : AssumedDotsPerInch);
+    return APage.PixelWidth / (HasOwnResolution(APage) ? APage.DotsPerInchX : AssumedDotsPerInch);
 }
 
 double InchesHigh(const TPageSource& APage) {
-    return APage.PixelHeight /
-           (HasOwnResolution(APage) ? APage.DotsPerInchY : AssumedDotsPerInch);
+    return APage.PixelHeight / (HasOwnResolution(APage) ? APage.DotsPerInchY : AssumedDotsPerInch);
 }
 
 double PrintAngle(double AShownAngle, bool AAsShown) {
@@ -119,9 +117,8 @@ TPixelSize DecodeSizeFor(const TPageSource& APage, const TPagePlacement& APlacem
         return {1, 1};
     }
     // The file's proportions, as much detail as either axis of the picture can show.
-    const double k =
-        std::min(1.0, std::max(APlacement.PictureWidth / APage.PixelWidth,
-                               APlacement.PictureHeight / APage.PixelHeight));
+    const double k = std::min(1.0, std::max(APlacement.PictureWidth / APage.PixelWidth,
+                                            APlacement.PictureHeight / APage.PixelHeight));
     const auto side = [k](double APixels) {
         return static_cast<int>(std::clamp(std::ceil(APixels * k - 1e-9), 1.0, APixels));
     };

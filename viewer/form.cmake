@@ -13,5 +13,5 @@ add_library(lv_viewer_form STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ViewerWidgets.h)
 lv_warnings(lv_viewer_form)
 target_include_directories(lv_viewer_form PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(lv_viewer_form PUBLIC lv_app_form lv_qtplacement lv_images lv_positions lv_imaging lv_viewer_geometry lv_viewer_pipeline
+target_link_libraries(lv_viewer_form PUBLIC lv_app_form lv_qtplacement lv_images lv_positions lv_imaging lv_printing lv_viewer_geometry lv_viewer_pipeline
   Qt6::Widgets Qt6::PrintSupport)

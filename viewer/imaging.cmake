@@ -1,5 +1,5 @@
-# Image decoding for display and printing of one bitmap (Qt; libtiff, libjpeg-turbo and
-# libpng for decoding that reduces while it reads).
+# Image decoding for display and printing (Qt; libtiff, libjpeg-turbo and libpng for
+# decoding that reduces while it reads).
 if(NOT LV_BUILD_GUI)
   return()
 endif()
@@ -16,9 +16,7 @@ add_library(lv_imaging STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Png.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Bands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.Qt.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.h
-  ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.h)
+  ${CMAKE_CURRENT_LIST_DIR}/ImageDecoding.h)
 lv_warnings(lv_imaging)
 target_include_directories(lv_imaging PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(lv_imaging PUBLIC Qt6::Gui Qt6::PrintSupport PRIVATE TIFF::TIFF JPEG::JPEG PNG::PNG)
+target_link_libraries(lv_imaging PUBLIC Qt6::Gui PRIVATE TIFF::TIFF JPEG::JPEG PNG::PNG)

@@ -6,6 +6,8 @@ if(NOT LV_BUILD_GUI OR NOT TARGET lv_imaging)
   return()
 endif()
 add_library(lv_printing STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.h
   ${CMAKE_CURRENT_LIST_DIR}/PrintJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PrintJob.h)
 lv_warnings(lv_printing)
