@@ -1,54 +1,92 @@
 #include "viewer/Orlenza.DocumentPrinting.h"
 
-#include <QPainter>
+#include "viewer/PrintDialog.h"
+
+#include <QMessageBox>
 #include <QPrinter>
+#include <QPrinterInfo>
+#include <QProgressDialog>
 
-#include <algorithm>
-#include <cmath>
-#include <stdexcept>
+TDocumentPrinting::TDocumentPrinting(QWidget* AWindow) : QObject(AWindow), FWindow(AWindow) {}
 
-TPrintPlacement PlaceBitmapOnPage(double APageWidth, double APageHeight, int ABitmapWidth,
-                                  int ABitmapHeight) {
-    if (ABitmapWidth <= 0 || ABitmapHeight <= 0 || !(APageWidth > 0) || !(APageHeight > 0) ||
-        !std::isfinite(APageWidth) || !std::isfinite(APageHeight)) {
-        return {};
-    }
-    const double scale = std::min(APageWidth / ABitmapWidth, APageHeight / ABitmapHeight);
-    // The destination keeps the bitmap's proportions; stretching it to the full page width
-    // would distort a page taller than the paper.
-    return {0, 0, ABitmapWidth * scale, ABitmapHeight * scale};
+TDocumentPrinting::~TDocumentPrinting() = default;
+
+void TDocumentPrinting::SetStore(std::shared_ptr<const TPrintOptionsStore> AStore) {
+    FStore = std::move(AStore);
+    FLoaded = false;
 }
 
-void PrintBitmap(QPrinter& APrinter, const QImage& ABitmap, const QString& ATitle) {
-    if (ABitmap.isNull() || ABitmap.width() <= 0 || ABitmap.height() <= 0) {
-        return;
-    }
-    APrinter.setDocName(ATitle);
-    QPainter painter;
-    if (!painter.begin(&APrinter)) {
-        throw std::runtime_error(
-            QStringLiteral("The printer could not start the job \"%1\"").arg(ATitle).toStdString());
-    }
-    // Ending the painter ends the document and submits the page, also on the way out of a
-    // failed draw.
-    struct TEndJob {
-        QPainter& Painter;
-        ~TEndJob() {
-            if (Painter.isActive()) {
-                Painter.end();
-            }
+bool TDocumentPrinting::Print(const TPrintSource& ASource) {
+    if (IsPrinting()) {
+        if (QProgressDialog* progress = FJob->Progress()) {
+            progress->raise();
+            progress->activateWindow();
         }
-    } endJob{painter};
+        return false;
+    }
+    if (FJob) {
+        FPrinter = FJob->TakePrinter();
+        FJob.reset();
+    }
+    LoadRemembered();
+    if (!FPrinter) {
+        FPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        if (!FPrinterName.isEmpty() &&
+            QPrinterInfo::availablePrinterNames().contains(FPrinterName)) {
+            FPrinter->setPrinterName(FPrinterName);
+        }
+    }
+    bool confirmed = false;
+    TPrintRequest request;
+    {
+        TPrintDialog dialog(*FPrinter, ASource, FOptions, FWindow);
+        confirmed = FRunDialog ? FRunDialog(dialog) : dialog.exec() == QDialog::Accepted;
+        if (confirmed) {
+            FOptions = dialog.Options();
+            request = dialog.Request();
+        }
+    }
+    if (!confirmed || request.Documents.empty()) {
+        return false;
+    }
+    FPrinterName =
+        FPrinter->outputFormat() == QPrinter::NativeFormat ? FPrinter->printerName() : FPrinterName;
+    SaveRemembered();
+    FJob = std::make_unique<TPrintJobRunner>(std::move(FPrinter), std::move(request), FWindow);
+    connect(FJob.get(), &TPrintJobRunner::Finished, this, &TDocumentPrinting::OnJobFinished);
+    FJob->Start();
+    return true;
+}
 
-    // The painter's coordinates start at the top left of the printable area, in device
-    // pixels (the printer is not in full-page mode).
-    const TPrintPlacement place =
-        PlaceBitmapOnPage(APrinter.width(), APrinter.height(), ABitmap.width(), ABitmap.height());
-    if (place.IsEmpty()) {
+void TDocumentPrinting::OnJobFinished() {
+    const TPrintOutcome outcome = FJob->Outcome();
+    FPrinter = FJob->TakePrinter();
+    // The runner is inside its own signal: let it go once it has returned.
+    FJob.release()->deleteLater();
+    QString report = outcome.Error;
+    if (report.isEmpty() && !outcome.Failures.isEmpty()) {
+        report = QStringLiteral("%1 of %2 pages could not be read and were printed as their "
+                                "error:\n%3")
+                     .arg(outcome.Failures.size())
+                     .arg(outcome.PagesPrinted)
+                     .arg(outcome.Failures.join('\n'));
+    }
+    if (!report.isEmpty() && FWindow) {
+        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Print"), report,
+                                    QMessageBox::Ok, FWindow);
+        box->setObjectName(QStringLiteral("PrintReport"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
+    emit JobFinished(outcome);
+}
+
+void TDocumentPrinting::LoadRemembered() {
+    if (FLoaded) {
         return;
     }
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter.setOpacity(1.0);
-    painter.drawImage(QRectF(place.Left, place.Top, place.Width, place.Height), ABitmap,
-                      QRectF(0, 0, ABitmap.width(), ABitmap.height()));
+    FLoaded = true;
+    // Remembered options come with the store; until then this run's choices stand.
 }
+
+void TDocumentPrinting::SaveRemembered() {}

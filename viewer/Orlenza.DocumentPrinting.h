@@ -1,36 +1,61 @@
-// Orlenza.DocumentPrinting: prints one bitmap as a one-page job. Knows nothing of the
-// viewer: it is given the printer (already set up, e.g. by a print dialog), the bitmap
-// and the job title.
+// Orlenza.DocumentPrinting: printing from the viewer. Knows nothing of the viewer window:
+// it is given what the window shows (its files, the page and turn shown, the identifier)
+// and opens the print dialog for it; on Print it runs the job off the GUI thread. It keeps
+// the printer between jobs and remembers the last printer and options per host
+// connection, when given a store for them.
 #pragma once
 
-#include <QImage>
-#include <QString>
+#include "viewer/PrintJob.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
 
 class QPrinter;
+class QWidget;
+class TPrintDialog;
+class TPrintOptionsStore;
 
-// Where a bitmap lands on the page, in device pixels relative to the top left corner of
-// the printable area. Empty (all zero) when there is nothing sensible to draw.
-struct TPrintPlacement {
-    double Left = 0;
-    double Top = 0;
-    double Width = 0;
-    double Height = 0;
+class TDocumentPrinting : public QObject {
+    Q_OBJECT
+public:
+    explicit TDocumentPrinting(QWidget* AWindow);
+    ~TDocumentPrinting() override;
 
-    bool IsEmpty() const { return !(Width > 0) || !(Height > 0); }
+    // Where the options are remembered; null remembers them for this run only.
+    void SetStore(std::shared_ptr<const TPrintOptionsStore> AStore);
+
+    // How the dialog is shown: returns whether the user chose Print. The default runs it
+    // modally; tests drive the dialog through this seam without a modal loop.
+    using TDialogRunner = std::function<bool(TPrintDialog& ADialog)>;
+    void SetDialogRunner(TDialogRunner ARunner) { FRunDialog = std::move(ARunner); }
+
+    // Opens the print dialog for ASource and, on Print, starts the job. Returns whether a
+    // job was started. While a job runs, brings its progress forward instead.
+    bool Print(const TPrintSource& ASource);
+
+    bool IsPrinting() const { return FJob && FJob->IsRunning(); }
+    TPrintJobRunner* Job() const { return FJob.get(); }
+    // The options the next dialog opens with.
+    const lvprint::TPrintOptions& Options() const { return FOptions; }
+
+signals:
+    // A job ended (done, cancelled or failed); the outcome is the job's.
+    void JobFinished(const TPrintOutcome& AOutcome);
+
+private:
+    void LoadRemembered();
+    void SaveRemembered();
+    void OnJobFinished();
+
+    QPointer<QWidget> FWindow;
+    std::unique_ptr<QPrinter> FPrinter;
+    std::unique_ptr<TPrintJobRunner> FJob;
+    std::shared_ptr<const TPrintOptionsStore> FStore;
+    TDialogRunner FRunDialog;
+    lvprint::TPrintOptions FOptions;
+    QString FPrinterName; // remembered; empty for the system's default
+    bool FLoaded = false;
 };
-
-// The placement rule: the bitmap is scaled by s, the smaller of page width / bitmap width
-// and page height / bitmap height, keeping its proportions, at the top left of the
-// printable area. An image relatively wider than the page spans the printable width; one
-// relatively taller fills the printable height. An empty bitmap or page gives an empty
-// placement.
-TPrintPlacement PlaceBitmapOnPage(double APageWidth, double APageHeight, int ABitmapWidth,
-                                  int ABitmapHeight);
-
-// Prints ABitmap on one page of APrinter as a job named ATitle, placed by
-// PlaceBitmapOnPage over the printer's printable area, with smooth resampling. The job has
-// been handed to the printing system when this returns. An empty bitmap prints nothing
-// and starts no job. Throws std::runtime_error when the printer refuses to start the job
-// (nothing is printed then); the job is always ended once started, also when drawing
-// throws.
-void PrintBitmap(QPrinter& APrinter, const QImage& ABitmap, const QString& ATitle);

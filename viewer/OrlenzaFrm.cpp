@@ -21,8 +21,6 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPauseAnimation>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScreen>
@@ -48,9 +46,6 @@ namespace {
 
 using namespace lvform;
 
-// Printed scans gain nothing from more than 300 pixels per inch of paper.
-constexpr double kPrintDotsPerInch = 300;
-
 // "<name> cannot be shown: <reason>". Decoding names the file before its reason and may
 // add a technical detail in brackets; the user reads the reason alone.
 QString LoadErrorText(const TLumivaneImage& AImage, const QString& AError) {
@@ -74,6 +69,7 @@ QString LoadErrorText(const TLumivaneImage& AImage, const QString& AError) {
 // input is handled in OrlenzaFrm.Input.cpp)
 
 TLumivaneViewerForm::TLumivaneViewerForm(QWidget* parent) : TOrlenzaForm(parent) {
+    FPrinting = new TDocumentPrinting(this);
     CreatePipeline();
     CreateComponents();
     FormCreate();
@@ -394,29 +390,14 @@ void TLumivaneViewerForm::SetSearchText(const std::string& ASearchText) {
 void TLumivaneViewerForm::BtnPrintClick() {
     if (!FHasPicture || Image->IsBitmapEmpty())
         return;
-    if (!FPrinter)
-        FPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    const bool confirmed = FPrintSetup ? FPrintSetup(*FPrinter, this) : [this] {
-        QPrintDialog dialog(FPrinter.get(), this);
-        dialog.setObjectName(QStringLiteral("PrintDialog1"));
-        return dialog.exec() == QDialog::Accepted;
-    }();
-    if (!confirmed)
-        return;
-    // The shown bitmap may be reduced to the screen; the page gets the file's own detail,
-    // up to what paper can show.
-    QImage bitmap = Image->Bitmap();
-    if (bitmap.size() != Image->FullSize() && !FBitmapFile.empty()) {
-        const QSizeF inches = FPrinter->pageLayout().paintRect(QPageLayout::Inch).size();
-        const QSize box(static_cast<int>(inches.width() * kPrintDotsPerInch),
-                        static_cast<int>(inches.height() * kPrintDotsPerInch));
-        try {
-            bitmap = DecodeForDisplay(Q(FBitmapFile), box).image;
-        } catch (const std::exception&) {
-            // Print what is shown.
-        }
-    }
-    PrintBitmap(*FPrinter, bitmap, Q(SelectedImage().Name));
+    TPrintSource source;
+    for (const TLumivaneImage& image : FImages)
+        source.Files.push_back({Q(image.FullFileName()), Q(image.Name)});
+    source.ShownFile = ImageId() - 1;
+    source.ShownPage = ShownPage();
+    source.ShownAngle = Image->RotationAngle();
+    source.Identifier = Q(FLastSearchText);
+    FPrinting->Print(source);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -25,7 +25,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QPrinter;
+class TDocumentPrinting;
 class QPushButton;
 class QPropertyAnimation;
 class QSequentialAnimationGroup;
@@ -69,11 +69,9 @@ public:
     // holds until the list is searched again.
     const TLumivaneImage& SelectedImage() const;
 
-    // How the Print button asks for a printer: shows the print dialog on APrinter and
-    // returns whether the user confirmed. Tests replace the modal dialog with a function
-    // that points the printer at a PDF file.
-    using TPrintSetup = std::function<bool(QPrinter& APrinter, QWidget* AParent)>;
-    void SetPrintSetup(TPrintSetup ASetup) { FPrintSetup = std::move(ASetup); }
+    // Printing from this window: its print dialog (with the seam tests drive it through)
+    // and the job under way.
+    TDocumentPrinting& Printing() const { return *FPrinting; }
 
     // The page on screen, 0-based (what Print prints), and the number of pages of its file
     // (1 for single-page files; 0 while nothing is shown).
@@ -215,8 +213,7 @@ private:
     QMetaObject::Connection FFocusWatch;
     float FDefaultImageListWidth = 0;
     TNotifyEvent FStateEvent;
-    TPrintSetup FPrintSetup;
-    std::unique_ptr<QPrinter> FPrinter;
+    TDocumentPrinting* FPrinting = nullptr;
 
     // Where the image control's pixels came from, and whether they are a decoded picture
     // rather than a colour fill.

@@ -91,6 +91,17 @@ int CountPages(const QString&) {
     return 1;
 }
 
+TPagePicture DecodePagePicture(const QString& APath, int APage, QSize ABox) {
+    if (APage != 0) {
+        ReadPageFacts(APath, APage);
+    }
+    TDecodedImage decoded = DecodeForDisplay(APath, ABox);
+    TPagePicture picture;
+    picture.Facts.PixelSize = decoded.fullSize;
+    picture.Picture = std::move(decoded.image);
+    return picture;
+}
+
 TPageSource PageSource(const TPageFacts& AFacts, double AAngle) {
     return {static_cast<double>(AFacts.PixelSize.width()),
             static_cast<double>(AFacts.PixelSize.height()), AFacts.DotsPerInch.width(),
@@ -151,7 +162,9 @@ void PrintPicture(QPainter& APainter, const TPagePlacement& APlacement, QPointF 
     }
 }
 
-void PrintFailure(QPainter& APainter, const QRectF& APrintable, const QString& AText) {
+} // namespace
+
+void DrawPageFailure(QPainter& APainter, const QRectF& APrintable, const QString& AText) {
     APainter.save();
     QFont font = APainter.font();
     // A readable size whatever the printer's resolution.
@@ -161,8 +174,6 @@ void PrintFailure(QPainter& APainter, const QRectF& APrintable, const QString& A
     APainter.drawText(APrintable, Qt::AlignCenter | Qt::TextWordWrap, AText);
     APainter.restore();
 }
-
-} // namespace
 
 TPrintOutcome PrintJob(QPrinter& APrinter, const TPrintRequest& ARequest,
                        const std::atomic<bool>* ACancel,
@@ -224,8 +235,8 @@ TPrintOutcome PrintJob(QPrinter& APrinter, const TPrintRequest& ARequest,
         }
         if (!failure.isEmpty()) {
             outcome.Failures << failure;
-            PrintFailure(painter, QRectF(0, 0, sheet.Printable.Width, sheet.Printable.Height),
-                         failure);
+            DrawPageFailure(painter, QRectF(0, 0, sheet.Printable.Width, sheet.Printable.Height),
+                            failure);
         }
         ++outcome.PagesPrinted;
         if (AProgress) {
@@ -244,8 +255,8 @@ TPrintOutcome PrintJob(QPrinter& APrinter, const TPrintRequest& ARequest,
 
 TPrintJobRunner::TPrintJobRunner(std::unique_ptr<QPrinter> APrinter, TPrintRequest ARequest,
                                  QWidget* AParent)
-    : QObject(AParent), FPrinter(std::move(APrinter)), FRequest(std::move(ARequest)),
-      FParent(AParent), FCancel(std::make_shared<std::atomic<bool>>(false)) {}
+    : FPrinter(std::move(APrinter)), FRequest(std::move(ARequest)), FParent(AParent),
+      FCancel(std::make_shared<std::atomic<bool>>(false)) {}
 
 TPrintJobRunner::~TPrintJobRunner() {
     if (FThread) {
@@ -253,7 +264,7 @@ TPrintJobRunner::~TPrintJobRunner() {
         FThread->wait();
         delete FThread;
     }
-    delete FProgress;
+    delete FProgress.data();
 }
 
 void TPrintJobRunner::Start() {

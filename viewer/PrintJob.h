@@ -11,6 +11,9 @@
 #include <QImage>
 #include <QObject>
 #include <QPageLayout>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QRectF>
 #include <QSize>
 #include <QSizeF>
 #include <QString>
@@ -23,7 +26,6 @@
 
 class QPainter;
 class QPrinter;
-class QProgressDialog;
 class QWidget;
 
 // Every page of a file, in a document's page field.
@@ -84,6 +86,13 @@ struct TPageFacts {
 TPageFacts ReadPageFacts(const QString& APath, int APage);
 int CountPages(const QString& APath);
 
+// A page decoded to fit ABox (for the preview), with its facts.
+struct TPagePicture {
+    TPageFacts Facts;
+    QImage Picture;
+};
+TPagePicture DecodePagePicture(const QString& APath, int APage, QSize ABox);
+
 lvprint::TPageSource PageSource(const TPageFacts& AFacts, double AAngle);
 
 // A printer's sheet for an orientation, in device pixels at its resolution.
@@ -98,6 +107,9 @@ QPageLayout::Orientation SheetOrientation(const lvprint::TPageSource& APage,
 // printable area's top left, APrintableOrigin that corner in paper coordinates.
 void DrawPicture(QPainter& APainter, const lvprint::TPagePlacement& APlacement,
                  QPointF APrintableOrigin, const QImage& ABand, int ATop, QSize ADecodedSize);
+
+// What a sheet shows instead of a page that cannot be read.
+void DrawPageFailure(QPainter& APainter, const QRectF& APrintable, const QString& AText);
 
 struct TPrintOutcome {
     int PagesPrinted = 0;
@@ -120,7 +132,7 @@ TPrintOutcome PrintJob(QPrinter& APrinter, const TPrintRequest& ARequest,
 class TPrintJobRunner : public QObject {
     Q_OBJECT
 public:
-    // The job owns APrinter until it finishes.
+    // The job owns APrinter until it finishes; its progress shows over AParent.
     TPrintJobRunner(std::unique_ptr<QPrinter> APrinter, TPrintRequest ARequest, QWidget* AParent);
     ~TPrintJobRunner() override;
 
@@ -130,7 +142,7 @@ public:
     // The printer, back once the job has finished.
     std::unique_ptr<QPrinter> TakePrinter();
     const TPrintOutcome& Outcome() const { return FOutcome; }
-    QProgressDialog* Progress() const { return FProgress; }
+    QProgressDialog* Progress() const { return FProgress.data(); }
 
 signals:
     void Progressed(int ADone, int ATotal);
@@ -142,8 +154,9 @@ private:
 
     std::unique_ptr<QPrinter> FPrinter;
     TPrintRequest FRequest;
-    QWidget* FParent = nullptr;
-    QProgressDialog* FProgress = nullptr;
+    // The window the progress shows over; it may go before the job does.
+    QPointer<QWidget> FParent;
+    QPointer<QProgressDialog> FProgress;
     std::shared_ptr<std::atomic<bool>> FCancel;
     TPrintOutcome FOutcome;
     bool FRunning = false;

@@ -8,6 +8,8 @@ endif()
 add_library(lv_printing STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Orlenza.DocumentPrinting.h
+  ${CMAKE_CURRENT_LIST_DIR}/PrintDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PrintDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/PrintJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PrintJob.h)
 lv_warnings(lv_printing)

@@ -8,7 +8,9 @@
 #include "images/Orlenza.Types.h"
 #include "platform/SharedMemory.h"
 #include "viewcontrol/Orlenza.ViewController.h"
+#include "viewer/Orlenza.DocumentPrinting.h"
 #include "viewer/OrlenzaFrm.h"
+#include "viewer/PrintDialog.h"
 #include "viewer/ViewerWidgets.h"
 
 #include "ViewerTestSupport.h"
@@ -927,49 +929,66 @@ private slots:
         QCOMPARE(Image()->RotationAngle(), 90.0);
         const QString pdf = QStringLiteral(LV_TEST_OUTPUT_DIR "/print.pdf");
         QDir().mkpath(LV_TEST_OUTPUT_DIR);
-        QFile::remove(pdf);
         int asked = 0;
-        FForm->SetPrintSetup([&](QPrinter& APrinter, QWidget*) {
+        bool asShown = true;
+        FForm->Printing().SetDialogRunner([&](TPrintDialog& ADialog) {
             ++asked;
-            APrinter.setOutputFormat(QPrinter::PdfFormat);
-            APrinter.setOutputFileName(pdf);
+            lvprint::TPrintOptions options = ADialog.Options();
+            options.AsShown = asShown;
+            ADialog.SetOptions(options);
+            ADialog.SelectPdfFile(pdf);
             return true;
         });
-        Child<QPushButton>("BtnPrint")->click();
-        QCOMPARE(asked, 1);
-        QVERIFY(QFileInfo(pdf).size() > 1000);
-        QProcess info;
-        info.start("pdfinfo", {pdf});
-        QVERIFY(info.waitForFinished(10000));
-        const QString out = QString::fromUtf8(info.readAllStandardOutput());
-        QVERIFY2(out.contains(QRegularExpression("Title:\\s+12345678~2\\.jpg")), qPrintable(out));
-        QVERIFY2(out.contains(QRegularExpression("Pages:\\s+1\\b")), qPrintable(out));
-        // The page shows the selected picture across the printable width, upright even
-        // though the window shows it turned: its green heading bar is near the top.
-        QProcess render;
-        render.start("pdftoppm", {"-r", "30", "-png", "-singlefile", pdf, pdf + "-page"});
-        QVERIFY(render.waitForFinished(20000));
-        const QImage page(pdf + "-page.png");
-        QVERIFY(!page.isNull());
-        auto greenRows = [&page](int AFrom, int ATo) {
-            int rows = 0;
-            for (int y = AFrom; y < ATo; ++y) {
-                const QColor c = page.pixelColor(page.width() / 2, y);
-                rows += c.green() > 110 && c.red() < 90 && c.blue() < 90;
-            }
-            return rows;
+        // The page's green heading bar, seen along the middle row and the middle column of
+        // the rendered sheet.
+        const auto printed = [&] {
+            QFile::remove(pdf);
+            Child<QPushButton>("BtnPrint")->click();
+            QTRY_VERIFY(!FForm->Printing().IsPrinting() && QFile::exists(pdf));
+            QProcess info;
+            info.start("pdfinfo", {pdf});
+            QVERIFY(info.waitForFinished(10000));
+            const QString out = QString::fromUtf8(info.readAllStandardOutput());
+            QVERIFY2(out.contains(QRegularExpression("Title:\\s+12345678~2\\.jpg")),
+                     qPrintable(out));
+            QVERIFY2(out.contains(QRegularExpression("Pages:\\s+1\\b")), qPrintable(out));
+            QProcess render;
+            render.start("pdftoppm", {"-r", "30", "-png", "-singlefile", pdf, pdf + "-page"});
+            QVERIFY(render.waitForFinished(20000));
         };
-        QVERIFY(greenRows(0, page.height() / 5) >= 2);
-        QCOMPARE(greenRows(page.height() / 5, page.height()), 0);
+        const auto green = [&](bool AAlongRow, double AFrom, double ATo) {
+            const QImage page(pdf + "-page.png");
+            const int length = AAlongRow ? page.width() : page.height();
+            int hits = 0;
+            for (int i = static_cast<int>(AFrom * length); i < static_cast<int>(ATo * length);
+                 ++i) {
+                const QColor c = AAlongRow ? page.pixelColor(i, page.height() / 2)
+                                           : page.pixelColor(page.width() / 2, i);
+                hits += c.green() > 110 && c.red() < 90 && c.blue() < 90;
+            }
+            return hits;
+        };
+        // Turned as shown: the heading is down the right-hand side of a landscape sheet.
+        printed();
+        QCOMPARE(asked, 1);
+        QVERIFY(green(true, 0.8, 1.0) >= 2);
+        QCOMPARE(green(false, 0.0, 0.2), 0);
+        // As stored: across the top.
+        asShown = false;
+        printed();
+        QCOMPARE(asked, 2);
+        QVERIFY(green(false, 0.0, 0.2) >= 2);
+        QCOMPARE(green(false, 0.2, 1.0), 0);
 
         // A cancelled dialog prints nothing; with nothing shown the button is off.
         QFile::remove(pdf);
-        FForm->SetPrintSetup([&](QPrinter&, QWidget*) {
+        FForm->Printing().SetDialogRunner([&](TPrintDialog&) {
             ++asked;
             return false;
         });
         Child<QPushButton>("BtnPrint")->click();
-        QCOMPARE(asked, 2);
+        QCOMPARE(asked, 3);
+        QVERIFY(!FForm->Printing().IsPrinting());
         QVERIFY(!QFile::exists(pdf));
         FForm->NewImage("99999999");
         QVERIFY(Settled());
