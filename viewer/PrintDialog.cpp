@@ -63,6 +63,16 @@ TPrintDialog::TPrintDialog(QPrinter& APrinter, TPrintSource ASource, const TPrin
     FBatchTimer->setSingleShot(true);
     connect(FBatchTimer, &QTimer::timeout, this, [this] { SchedulePreview(); });
     CreateComponents();
+    {
+        // Opens on the printer as it was left: a PDF file or a named printer.
+        const QSignalBlocker b1(cbxPrinter), b2(edPdfFile);
+        if (FPrinter.outputFormat() == QPrinter::PdfFormat || PrinterNames().isEmpty()) {
+            edPdfFile->setText(FPrinter.outputFileName());
+            cbxPrinter->setCurrentIndex(cbxPrinter->findData(PdfEntry));
+        } else {
+            SelectPrinter(FPrinter.printerName());
+        }
+    }
     SetOptions(AOptions);
     OnPrinterChosen();
 }
@@ -324,7 +334,7 @@ std::vector<TPrintPage> TPrintDialog::PreviewPages() const {
 }
 
 bool TPrintDialog::PreviewIsComplete() const {
-    return !FRefreshPending && FPaintedComplete;
+    return !FRefreshPending && !FBatchTimer->isActive() && !FLink && FPaintedComplete;
 }
 
 int TPrintDialog::PreviewPageCount() const {
