@@ -1,5 +1,6 @@
 #include "viewer/Orlenza.DocumentPrinting.h"
 
+#include "positions/PrintOptionsStore.h"
 #include "viewer/PrintDialog.h"
 
 #include <QMessageBox>
@@ -12,8 +13,11 @@ TDocumentPrinting::TDocumentPrinting(QWidget* AWindow) : QObject(AWindow), FWind
 TDocumentPrinting::~TDocumentPrinting() = default;
 
 void TDocumentPrinting::SetStore(std::shared_ptr<const TPrintOptionsStore> AStore) {
+    const bool same = FStore && AStore && FStore->FileName() == AStore->FileName();
     FStore = std::move(AStore);
-    FLoaded = false;
+    if (!same) {
+        FLoaded = false;
+    }
 }
 
 bool TDocumentPrinting::Print(const TPrintSource& ASource) {
@@ -86,7 +90,38 @@ void TDocumentPrinting::LoadRemembered() {
         return;
     }
     FLoaded = true;
-    // Remembered options come with the store; until then this run's choices stand.
+    if (!FStore) {
+        return;
+    }
+    // Another connection's choices are not this one's.
+    FOptions = {};
+    FPrinterName.clear();
+    const std::optional<::TPrintOptions> stored = FStore->Load();
+    if (!stored) {
+        return;
+    }
+    FPrinterName = QString::fromStdString(stored->PrinterName);
+    FOptions.Pages = static_cast<lvprint::TPrintPages>(stored->Pages);
+    FOptions.Size = static_cast<lvprint::TPrintSize>(stored->Size);
+    FOptions.AsShown = stored->AsShown;
+    FOptions.Orientation = static_cast<lvprint::TPrintOrientation>(stored->Orientation);
+    if (FPrinter && !FPrinterName.isEmpty() &&
+        QPrinterInfo::availablePrinterNames().contains(FPrinterName)) {
+        FPrinter->setOutputFormat(QPrinter::NativeFormat);
+        FPrinter->setPrinterName(FPrinterName);
+    }
 }
 
-void TDocumentPrinting::SaveRemembered() {}
+void TDocumentPrinting::SaveRemembered() {
+    if (!FStore) {
+        return;
+    }
+    ::TPrintOptions stored;
+    stored.PrinterName = FPrinterName.toStdString();
+    stored.Pages = static_cast<::TPrintPages>(FOptions.Pages);
+    stored.Size = static_cast<::TPrintSize>(FOptions.Size);
+    stored.AsShown = FOptions.AsShown;
+    stored.Orientation = static_cast<::TPrintOrientation>(FOptions.Orientation);
+    // A store that cannot be written only forgets: the job goes out all the same.
+    FStore->Save(stored);
+}

@@ -24,7 +24,9 @@ public:
     explicit TDocumentPrinting(QWidget* AWindow);
     ~TDocumentPrinting() override;
 
-    // Where the options are remembered; null remembers them for this run only.
+    // Where the last printer and options are remembered (the host connection's store);
+    // null remembers them for this run only. The store is read when it changes and
+    // written on every Print.
     void SetStore(std::shared_ptr<const TPrintOptionsStore> AStore);
 
     // How the dialog is shown: returns whether the user chose Print. The default runs it

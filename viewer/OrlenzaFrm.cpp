@@ -3,6 +3,7 @@
 #include "app/QtFormPlacement.h"
 #include "controlfile/ImageViewer.ControlFile.h"
 #include "controlfile/Trace.h"
+#include "positions/PrintOptionsStore.h"
 #include "viewer/ImageDecoding.h"
 #include "viewer/ImageGeometry.h"
 #include "viewer/Orlenza.DocumentPrinting.h"
@@ -397,6 +398,11 @@ void TLumivaneViewerForm::BtnPrintClick() {
     source.ShownPage = ShownPage();
     source.ShownAngle = Image->RotationAngle();
     source.Identifier = Q(FLastSearchText);
+    // The printer and options are remembered per host connection, beside the placements.
+    const TMemoryMappedControlFile* block =
+        ViewController ? ViewController->ControlFile() : nullptr;
+    FPrinting->SetStore(std::make_shared<TPrintOptionsStore>(
+        QtPlacementFolder(), block ? block->ConnectionName() : std::string()));
     FPrinting->Print(source);
 }
 

@@ -2,6 +2,7 @@
 // sheets the PDF gets (same count, the picture in the same place), the note for a file
 // without a resolution, and the options remembered per host connection.
 #include "PrintFixtures.h"
+#include "positions/PrintOptionsStore.h"
 #include "viewer/Orlenza.DocumentPrinting.h"
 #include "viewer/PrintDialog.h"
 
@@ -19,13 +20,14 @@
 #include <memory>
 
 using namespace printfixtures;
-using lvprint::TPrintOptions;
-using lvprint::TPrintOrientation;
-using lvprint::TPrintPages;
-using lvprint::TPrintSize;
+// The store's own option names are global; the dialog's live in lvprint.
+using TOptions = lvprint::TPrintOptions;
+using TOrientation = lvprint::TPrintOrientation;
+using TPages = lvprint::TPrintPages;
+using TSize = lvprint::TPrintSize;
 
-Q_DECLARE_METATYPE(TPrintPages)
-Q_DECLARE_METATYPE(TPrintSize)
+Q_DECLARE_METATYPE(TPages)
+Q_DECLARE_METATYPE(TSize)
 
 namespace {
 
@@ -109,6 +111,7 @@ private slots:
     void previewShowsWhatThePdfGets();
     void saysWhenAFileHasNoResolution();
     void printingFromTheSeamStartsTheJob();
+    void optionsRememberedPerConnection();
 
 private:
     TPrintSource List() const;
@@ -146,11 +149,11 @@ TPrintSource TPrintDialogTest::List() const {
 
 void TPrintDialogTest::controlsSetTheOptions() {
     auto printer = PdfPrinter(FDir.filePath("controls.pdf"));
-    TPrintOptions start;
-    start.Pages = TPrintPages::File;
-    start.Size = TPrintSize::Actual;
+    TOptions start;
+    start.Pages = TPages::File;
+    start.Size = TSize::Actual;
     start.AsShown = false;
-    start.Orientation = TPrintOrientation::Printer;
+    start.Orientation = TOrientation::Printer;
     TPrintDialog dialog(*printer, List(), start);
     QCOMPARE(dialog.Options(), start);
     QVERIFY(Child<QRadioButton>(&dialog, "rbPagesFile")->isChecked());
@@ -162,11 +165,11 @@ void TPrintDialogTest::controlsSetTheOptions() {
     Child<QRadioButton>(&dialog, "rbSizeFitPage")->click();
     Child<QCheckBox>(&dialog, "chkAsShown")->click();
     Child<QRadioButton>(&dialog, "rbOrientationAuto")->click();
-    TPrintOptions expected;
-    expected.Pages = TPrintPages::List;
-    expected.Size = TPrintSize::FitPage;
+    TOptions expected;
+    expected.Pages = TPages::List;
+    expected.Size = TSize::FitPage;
     expected.AsShown = true;
-    expected.Orientation = TPrintOrientation::Automatic;
+    expected.Orientation = TOrientation::Automatic;
     QCOMPARE(dialog.Options(), expected);
     // The request follows: the list's three files under the identifier.
     const TPrintRequest request = dialog.Request();
@@ -180,26 +183,25 @@ void TPrintDialogTest::controlsSetTheOptions() {
 }
 
 void TPrintDialogTest::previewShowsWhatThePdfGets_data() {
-    QTest::addColumn<TPrintPages>("pages");
-    QTest::addColumn<TPrintSize>("size");
+    QTest::addColumn<TPages>("pages");
+    QTest::addColumn<TSize>("size");
     QTest::addColumn<int>("shownFile");
-    QTest::newRow("the page shown, turned, fit width")
-        << TPrintPages::Shown << TPrintSize::FitWidth << 0;
-    QTest::newRow("the whole file, fit page") << TPrintPages::File << TPrintSize::FitPage << 0;
-    QTest::newRow("the list, actual size") << TPrintPages::List << TPrintSize::Actual << 0;
+    QTest::newRow("the page shown, turned, fit width") << TPages::Shown << TSize::FitWidth << 0;
+    QTest::newRow("the whole file, fit page") << TPages::File << TSize::FitPage << 0;
+    QTest::newRow("the list, actual size") << TPages::List << TSize::Actual << 0;
     QTest::newRow("a landscape page on its landscape sheet")
-        << TPrintPages::Shown << TPrintSize::FitPage << 1;
+        << TPages::Shown << TSize::FitPage << 1;
 }
 
 void TPrintDialogTest::previewShowsWhatThePdfGets() {
-    QFETCH(TPrintPages, pages);
-    QFETCH(TPrintSize, size);
+    QFETCH(TPages, pages);
+    QFETCH(TSize, size);
     QFETCH(int, shownFile);
     QString name = QString::fromLatin1(QTest::currentDataTag());
     const QString pdf =
         FDir.filePath(name.replace(QRegularExpression("[^A-Za-z0-9]"), "_") + ".pdf");
     auto printer = PdfPrinter(pdf);
-    TPrintOptions options;
+    TOptions options;
     options.Pages = pages;
     options.Size = size;
     TPrintSource source = List();
@@ -242,8 +244,8 @@ void TPrintDialogTest::saysWhenAFileHasNoResolution() {
     auto printer = PdfPrinter(FDir.filePath("note.pdf"));
     TPrintSource source = List();
     source.ShownFile = 2; // written without a resolution
-    TPrintOptions options;
-    options.Size = TPrintSize::Actual;
+    TOptions options;
+    options.Size = TSize::Actual;
     TPrintDialog dialog(*printer, source, options);
     dialog.show();
     QLabel* note = Child<QLabel>(&dialog, "lblNoResolution");
@@ -293,6 +295,55 @@ void TPrintDialogTest::printingFromTheSeamStartsTheJob() {
     QVERIFY(!printing.Print(List()));
     QCOMPARE(shown, 2);
     QVERIFY(!printing.IsPrinting());
+}
+
+// What one connection chose comes back for it, in a new run (a new entry point over the
+// same files), and not for another connection.
+void TPrintDialogTest::optionsRememberedPerConnection() {
+    const QString folder = FDir.filePath("placements");
+    const auto storeOf = [&folder](const char* AConnection) {
+        return std::make_shared<TPrintOptionsStore>(folder.toStdString(), AConnection);
+    };
+    TOptions chosen;
+    chosen.Pages = TPages::List;
+    chosen.Size = TSize::Actual;
+    chosen.AsShown = false;
+    chosen.Orientation = TOrientation::Printer;
+    QWidget window;
+    {
+        TDocumentPrinting printing(&window);
+        printing.SetStore(storeOf("host-A"));
+        printing.SetDialogRunner([&](TPrintDialog& ADialog) {
+            // Nothing remembered yet: the defaults.
+            if (ADialog.Options() != TOptions{}) {
+                return false;
+            }
+            ADialog.SetOptions(chosen);
+            ADialog.SelectPdfFile(FDir.filePath("remembered.pdf"));
+            return true;
+        });
+        QVERIFY(printing.Print(List()));
+        QTRY_VERIFY_WITH_TIMEOUT(!printing.IsPrinting(), 30000);
+    }
+    const auto opened = [&](const char* AConnection) {
+        TDocumentPrinting printing(&window);
+        printing.SetStore(storeOf(AConnection));
+        TOptions seen;
+        printing.SetDialogRunner([&](TPrintDialog& ADialog) {
+            seen = ADialog.Options();
+            return false;
+        });
+        printing.Print(List());
+        return seen;
+    };
+    QCOMPARE(opened("host-A"), chosen);
+    QCOMPARE(opened("host-B"), TOptions{});
+    // A store that cannot be read counts as none.
+    QFile broken(QString::fromStdString(storeOf("host-A")->FileName().string()));
+    QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("{\"Pages\": [[[");
+    broken.close();
+    QCOMPARE(opened("host-A"), TOptions{});
 }
 
 QTEST_MAIN(TPrintDialogTest)
