@@ -38,6 +38,8 @@ public:
     // The request the Print button sends: the options applied to the source.
     TPrintRequest Request() const;
 
+    // The printer the job goes to, as the dialog has set it up.
+    QPrinter& Printer() const { return FPrinter; }
     // Printer choice: a name from the system's printers, or a PDF file.
     QStringList PrinterNames() const;
     void SelectPrinter(const QString& AName);
