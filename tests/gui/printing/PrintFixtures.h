@@ -78,7 +78,8 @@ inline void WriteBilevelPages(const QString& APath, const std::vector<TBilevelPa
     }
 }
 
-// A picture saved through Qt (PNG, JPEG), with a resolution when ADpi > 0.
+// A picture saved through Qt (PNG, JPEG) at ADpi (Qt writes its own 96 dpi when ADpi is 0:
+// a file without any resolution is a TIFF written with none).
 inline void WritePicture(const QString& APath, QSize ASize, const std::vector<QRect>& ABlack,
                          double ADpi) {
     QImage image(ASize, QImage::Format_RGB32);

@@ -33,10 +33,10 @@ constexpr int RenderDpi = 50;
 // Half a rendered pixel is 0.25 mm; the edges of the ink are allowed 1 mm.
 constexpr double ToleranceMm = 1.0;
 
-// Page k of the five-page document has a black bar 100 px high at row 200 + 400 k, so a
+// Page k of the five-page document has a black bar 100 px high at row 200 + 300 k, so a
 // printed page says which page it is.
 TBilevelPage DocumentPage(int AIndex) {
-    return {1240, 1754, {QRect(100, 200 + 400 * AIndex, 1040, 100)}, 150};
+    return {1240, 1754, {QRect(100, 200 + 300 * AIndex, 1040, 100)}, 150};
 }
 
 QString Describe(const QRectF& ARect) {
@@ -168,12 +168,12 @@ void TDocumentPrintingTest::pagesForEachChoice() {
     QCOMPARE(PdfPages(pdf), count);
     QCOMPARE(PdfTitle(pdf), title);
     // The document's pages come in order: each shows its own bar, whose top sits at
-    // (200 + 400 k) / 1754 of the picture's height (fit width on a portrait sheet).
+    // (200 + 300 k) / 1754 of the picture's height (fit width on a portrait sheet).
     for (int i = 0; i < bars.size(); ++i) {
         const QImage page = RenderPdfPage(pdf, i + 1, RenderDpi);
         const QRectF bar = Millimetres(InkBox(page), RenderDpi);
         const double pictureHigh = 190.0 * 1754 / 1240;
-        const double expectedTop = 10 + pictureHigh * (200 + 400 * bars[i]) / 1754;
+        const double expectedTop = 10 + pictureHigh * (200 + 300 * bars[i]) / 1754;
         QVERIFY2(qAbs(bar.top() - expectedTop) <= ToleranceMm,
                  qPrintable(QStringLiteral("printed page %1: bar at %2, expected page %3's")
                                 .arg(i + 1)

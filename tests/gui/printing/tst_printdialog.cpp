@@ -132,12 +132,12 @@ void TPrintDialogTest::initTestCase() {
     WriteBilevelPages(FDir.filePath("0001~A.tif"), document);
     // Landscape, so the automatic orientation has a landscape sheet to show.
     WritePicture(FDir.filePath("0001~B.png"), QSize(800, 600), {QRect(400, 300, 300, 200)}, 100);
-    WritePicture(FDir.filePath("0001~C.png"), QSize(600, 800), {QRect(0, 0, 600, 100)}, 0);
+    WriteBilevelPages(FDir.filePath("0001~C.tif"), {{600, 800, {QRect(0, 0, 600, 100)}, 0}});
 }
 
 TPrintSource TPrintDialogTest::List() const {
     TPrintSource source;
-    for (const char* name : {"0001~A.tif", "0001~B.png", "0001~C.png"}) {
+    for (const char* name : {"0001~A.tif", "0001~B.png", "0001~C.tif"}) {
         source.Files.push_back({FDir.filePath(name), QString::fromLatin1(name)});
     }
     source.ShownFile = 0;
@@ -251,7 +251,7 @@ void TPrintDialogTest::saysWhenAFileHasNoResolution() {
     QLabel* note = Child<QLabel>(&dialog, "lblNoResolution");
     QTRY_VERIFY(dialog.PreviewIsComplete());
     QVERIFY(note->isVisible());
-    QVERIFY2(note->text().contains("0001~C.png") && note->text().contains("300 dpi"),
+    QVERIFY2(note->text().contains("0001~C.tif") && note->text().contains("300 dpi"),
              qPrintable(note->text()));
     // Only actual size depends on it.
     Child<QRadioButton>(&dialog, "rbSizeFitWidth")->click();
