@@ -77,29 +77,21 @@ std::vector<TPrintPage> ExpandPages(const TPrintRequest& ARequest,
 }
 
 TPageFacts ReadPageFacts(const QString& APath, int APage) {
-    TPageFacts facts;
-    if (APage != 0) {
-        throw std::runtime_error(
-            (QFileInfo(APath).fileName() + ": page " + QString::number(APage + 1) + " is not there")
-                .toStdString());
-    }
-    facts.PixelSize = ReadImageSize(APath);
-    return facts;
+    TDecodeOptions options;
+    options.Page = APage;
+    const TDecodedImage header = ReadImageHeader(APath, options);
+    return {header.fullSize, header.dotsPerInch};
 }
 
-int CountPages(const QString&) {
-    return 1;
+int CountPages(const QString& APath) {
+    return ReadPageCount(APath);
 }
 
 TPagePicture DecodePagePicture(const QString& APath, int APage, QSize ABox) {
-    if (APage != 0) {
-        ReadPageFacts(APath, APage);
-    }
-    TDecodedImage decoded = DecodeForDisplay(APath, ABox);
-    TPagePicture picture;
-    picture.Facts.PixelSize = decoded.fullSize;
-    picture.Picture = std::move(decoded.image);
-    return picture;
+    TDecodeOptions options;
+    options.Page = APage;
+    TDecodedImage decoded = DecodeForDisplay(APath, ABox, options);
+    return {{decoded.fullSize, decoded.dotsPerInch}, std::move(decoded.image)};
 }
 
 TPageSource PageSource(const TPageFacts& AFacts, double AAngle) {
@@ -147,19 +139,18 @@ void DrawPicture(QPainter& APainter, const TPagePlacement& APlacement, QPointF A
 
 namespace {
 
-// Prints one page's picture; throws what the decoder throws.
+// Prints one page's picture band by band, so a large page never needs its whole frame in
+// memory; throws what the decoder throws.
 void PrintPicture(QPainter& APainter, const TPagePlacement& APlacement, QPointF AOrigin,
-                  const TPrintPage& APage, const TPageSource& ASource) {
+                  const TPrintPage& APage, const TPageFacts& AFacts, const TPageSource& ASource) {
     const lvprint::TPixelSize want = lvprint::DecodeSizeFor(ASource, APlacement);
-    const TDecodedImage decoded = DecodeForDisplay(APage.Path, QSize(want.Width, want.Height));
-    // Drawn in bands even when decoded whole, so the printer's engine never needs a second
-    // copy of the full frame.
-    const QImage& image = decoded.image;
-    for (int top = 0; top < image.height(); top += BandRows) {
-        const int rows = std::min(BandRows, image.height() - top);
-        DrawPicture(APainter, APlacement, AOrigin, image.copy(0, top, image.width(), rows), top,
-                    image.size());
-    }
+    const QSize target(want.Width, want.Height);
+    const QSize decoded = DecodeSizeWithin(AFacts.PixelSize, target);
+    TDecodeOptions options;
+    options.Page = APage.Page;
+    DecodeInBands(APage.Path, options, target, BandRows, [&](const QImage& ABand, int ATop) {
+        DrawPicture(APainter, APlacement, AOrigin, ABand, ATop, decoded);
+    });
 }
 
 } // namespace
@@ -198,10 +189,12 @@ TPrintOutcome PrintJob(QPrinter& APrinter, const TPrintRequest& ARequest,
     QPainter painter;
     for (size_t i = 0; i < pages.size(); ++i) {
         const TPrintPage& page = pages[i];
+        TPageFacts facts;
         TPageSource source;
         QString failure;
         try {
-            source = PageSource(ReadPageFacts(page.Path, page.Page), page.Angle);
+            facts = ReadPageFacts(page.Path, page.Page);
+            source = PageSource(facts, page.Angle);
         } catch (const std::exception& e) {
             failure = QString::fromUtf8(e.what());
         }
@@ -228,7 +221,7 @@ TPrintOutcome PrintJob(QPrinter& APrinter, const TPrintRequest& ARequest,
             try {
                 const TPagePlacement placement =
                     lvprint::PlacePage(source, sheet, ARequest.Options.Size, APrinter.resolution());
-                PrintPicture(painter, placement, origin, page, source);
+                PrintPicture(painter, placement, origin, page, facts, source);
             } catch (const std::exception& e) {
                 failure = QString::fromUtf8(e.what());
             }
