@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace lvplatform {
@@ -72,6 +73,12 @@ TExclusiveRead ReadFileExclusive(const std::filesystem::path& path, std::size_t 
 // EWOULDBLOCK/EAGAIN and EACCES/EPERM; Win32: codes 32/33 and 5/65).
 std::vector<std::string> LockedErrorTexts();
 std::vector<std::string> SecuredErrorTexts();
+
+// Puts `source` in the place of `target` in one step, so a reader sees the old file or the
+// new one, never a part (POSIX: rename; Win32: MoveFileExW replacing and writing through).
+// Both must be on one volume. Returns false with `error` set when it could not.
+bool ReplaceFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target,
+                           std::error_code& error);
 
 // A file time converted to local time and then to the day count (whole days since
 // 30 December 1899, the fraction the time of day); empty when a conversion fails.

@@ -1,4 +1,5 @@
 #include "positions/FileStore.h"
+#include "platform/FileSystem.h"
 
 #include <fstream>
 #include <random>
@@ -25,7 +26,9 @@ void ReplaceFile(const fs::path& AFileName, std::string_view bytes) {
             if (!out)
                 throw std::runtime_error("cannot write " + temp.string());
         }
-        fs::rename(temp, AFileName);
+        std::error_code replaced;
+        if (!lvplatform::ReplaceFileAtomically(temp, AFileName, replaced))
+            throw fs::filesystem_error("cannot replace", temp, AFileName, replaced);
     } catch (...) {
         std::error_code ec;
         fs::remove(temp, ec);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -218,6 +219,16 @@ std::vector<std::string> LockedErrorTexts() {
 
 std::vector<std::string> SecuredErrorTexts() {
     return {ErrorText(EACCES), ErrorText(EPERM)};
+}
+
+bool ReplaceFileAtomically(const std::filesystem::path& source, const std::filesystem::path& target,
+                           std::error_code& error) {
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        error.assign(errno, std::generic_category());
+        return false;
+    }
+    error.clear();
+    return true;
 }
 
 std::optional<double> FileTimeToLocalDayCount(TFileTime time) {
