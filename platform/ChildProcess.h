@@ -26,6 +26,10 @@ public:
 // cannot be started.
 std::unique_ptr<IChildProcess> StartChildProcess(const std::vector<std::string>& argv);
 
+// The program's own arguments as UTF-8, argv[0] first (Win32: from the UTF-16 command
+// line, since argv there is in the ANSI code page).
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
 // Requests to hold or resume a host's heartbeat from outside (POSIX: SIGUSR1 holds,
 // SIGUSR2 resumes; Win32 has no such signals and never reports one). Call Watch once;
 // Take returns the last request since the previous call: true = hold, false = resume.

@@ -77,6 +77,10 @@ std::unique_ptr<IChildProcess> StartChildProcess(const std::vector<std::string>&
     return std::make_unique<PosixChild>(pid);
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 void WatchPauseRequests() {
     struct sigaction sa {};
     sa.sa_handler = OnPauseSignal;

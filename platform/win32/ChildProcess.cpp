@@ -4,6 +4,8 @@
 #include "platform/win32/WideText.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <stdexcept>
 
@@ -82,6 +84,18 @@ std::unique_ptr<IChildProcess> StartChildProcess(const std::vector<std::string>&
         throw std::runtime_error("cannot start " + argv[0] + ": " +
                                  win32::SystemErrorText(GetLastError()));
     return std::make_unique<Win32Child>(info);
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i)
+        args.push_back(win32::Narrow(wide[i]));
+    LocalFree(wide);
+    return args;
 }
 
 void WatchPauseRequests() {}

@@ -1,10 +1,14 @@
 // Win32 backend of the shared control block: a named file mapping on the paging file.
-// A mapping smaller than asked for is treated as absent (inert), as on POSIX.
+// A mapping smaller than asked for is treated as absent (inert), as on POSIX. A mapping
+// cannot shrink and its name cannot be given to another block while a view of it is
+// open, so a live view stays live: accesses only check their bounds.
 #include "platform/SharedMemory.h"
 #include "platform/win32/WideText.h"
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstring>
 #include <stdexcept>
 
 namespace lvplatform {
@@ -25,7 +29,32 @@ public:
     std::uint8_t* Data() const override { return data_; }
     std::size_t Size() const override { return data_ ? size_ : 0; }
 
+    bool Read(std::size_t offset, void* out, std::size_t n) const override {
+        if (!InRange(offset, n)) {
+            std::memset(out, 0, n);
+            return false;
+        }
+        std::memcpy(out, data_ + offset, n);
+        return true;
+    }
+    bool Write(std::size_t offset, const void* in, std::size_t n) override {
+        if (!InRange(offset, n))
+            return false;
+        std::memcpy(data_ + offset, in, n);
+        return true;
+    }
+    std::optional<std::uint8_t> Exchange(std::size_t offset, std::uint8_t replacement) override {
+        if (!InRange(offset, 1))
+            return std::nullopt;
+        // One atomic exchange: the other process may store a new byte at any moment.
+        return std::atomic_ref<std::uint8_t>(data_[offset]).exchange(replacement);
+    }
+    TChange Refresh() override { return TChange::None; }
+
 private:
+    bool InRange(std::size_t offset, std::size_t n) const {
+        return data_ && offset <= size_ && n <= size_ - offset;
+    }
     HANDLE mapping_;
     std::uint8_t* data_;
     std::size_t size_;

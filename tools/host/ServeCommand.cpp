@@ -4,39 +4,18 @@
 #include "HostBlock.h"
 #include "HostCommand.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "platform/ChildProcess.h"
+#include "platform/EndRequests.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
 namespace lvhost {
 namespace {
-
-volatile sig_atomic_t gStop = 0;
-volatile sig_atomic_t gPaused = 0;
-
-extern "C" void OnSignal(int signal) {
-    if (signal == SIGUSR1)
-        gPaused = 1;
-    else if (signal == SIGUSR2)
-        gPaused = 0;
-    else
-        gStop = 1;
-}
-
-void InstallHandlers() {
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2})
-        sigaction(s, &sa, nullptr);
-}
 
 const char* kUsage =
     "usage: lumivane-host serve NAME [options] [--viewer PATH [ARGS...]]\n"
@@ -56,46 +35,43 @@ const char* kUsage =
     "\n"
     "signals: SIGUSR1 pauses the heartbeat, SIGUSR2 resumes it.\n";
 
-pid_t StartViewer(const std::vector<std::string>& command, const std::string& name) {
+std::unique_ptr<lvplatform::IChildProcess> StartViewer(const std::vector<std::string>& command,
+                                                       const std::string& name) {
     std::vector<std::string> argv{command[0], name};
     argv.insert(argv.end(), command.begin() + 1, command.end());
-    pid_t pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("cannot start the viewer");
-    if (pid == 0) {
-        std::vector<char*> raw;
-        for (auto& a : argv)
-            raw.push_back(a.data());
-        raw.push_back(nullptr);
-        execvp(raw[0], raw.data());
-        std::fprintf(stderr, "lumivane-host serve: cannot run %s\n", raw[0]);
-        _exit(127);
-    }
-    return pid;
-}
-
-std::string ExitText(int status) {
-    if (WIFEXITED(status))
-        return "status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status))
-        return "signal " + std::to_string(WTERMSIG(status));
-    return "raw status " + std::to_string(status);
+    return lvplatform::StartChildProcess(argv);
 }
 
 // Asks a still running viewer to end the way a host does, then insists.
-void EndViewer(HostBlock& block, pid_t pid) {
+void EndViewer(HostBlock& block, lvplatform::IChildProcess& viewer) {
     block.SetCommand(vcTerminate);
-    int status = 0;
     for (int i = 0; i < 50; ++i) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            std::printf("viewer exited with %s\n", ExitText(status).c_str());
+        if (auto ended = viewer.Ended()) {
+            std::printf("viewer exited with %s\n", ended->c_str());
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    kill(pid, SIGTERM);
-    waitpid(pid, &status, 0);
-    std::printf("viewer stopped with %s\n", ExitText(status).c_str());
+    viewer.Stop();
+    std::printf("viewer stopped with %s\n", viewer.Wait().c_str());
+}
+
+// Sleeps up to AMs, cut short by an end request (true then) or a pause request.
+bool SleepUnlessEnded(long AMs, bool& APaused) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMs);
+    for (;;) {
+        if (lvplatform::TakeEndRequest() != 0)
+            return true;
+        if (auto pause = lvplatform::TakePauseRequest()) {
+            APaused = *pause;
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until)
+            return false;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            until - now, std::chrono::milliseconds(5)));
+    }
 }
 
 int RunServe(const Args& args) {
@@ -138,8 +114,10 @@ int RunServe(const Args& args) {
         return 2;
     }
 
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    InstallHandlers();
+    // Unbuffered: each line reaches a pipe at once (Windows' C runtime has no line buffering).
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    lvplatform::WatchEndRequests();
+    lvplatform::WatchPauseRequests();
     HostBlock block = HostBlock::Create(name);
     // A block left behind by an earlier host must not leak its state into this one.
     block.Clear();
@@ -152,13 +130,16 @@ int RunServe(const Args& args) {
     }
     std::printf("ready %s\n", name.c_str());
 
-    pid_t viewerPid = viewer.empty() ? -1 : StartViewer(viewer, name);
-    if (viewerPid > 0)
-        std::printf("viewer started, pid %d\n", static_cast<int>(viewerPid));
+    std::unique_ptr<lvplatform::IChildProcess> viewerProcess;
+    if (!viewer.empty()) {
+        viewerProcess = StartViewer(viewer, name);
+        std::printf("viewer started, pid %ld\n", viewerProcess->Id());
+    }
 
     bool paused = false;
-    while (!gStop) {
-        bool pause = gPaused || (!pauseFile.empty() && std::filesystem::exists(pauseFile));
+    bool pausedBySignal = false;
+    for (;;) {
+        bool pause = pausedBySignal || (!pauseFile.empty() && std::filesystem::exists(pauseFile));
         if (pause != paused) {
             paused = pause;
             if (paused)
@@ -174,23 +155,20 @@ int RunServe(const Args& args) {
             std::printf("%s\n", change.c_str());
         if (!paused)
             block.AdvanceHeartBeat();
-        if (viewerPid > 0) {
-            int status = 0;
-            if (waitpid(viewerPid, &status, WNOHANG) == viewerPid) {
-                std::printf("viewer exited with %s\n", ExitText(status).c_str());
-                viewerPid = -1;
+        if (viewerProcess) {
+            if (auto ended = viewerProcess->Ended()) {
+                std::printf("viewer exited with %s\n", ended->c_str());
+                viewerProcess.reset();
                 if (exitWithViewer)
                     break;
             }
         }
-        // A signal cuts the sleep short, so stopping and pausing take effect at once.
-        struct timespec ts {
-            intervalMs / 1000, (intervalMs % 1000) * 1000000L
-        };
-        nanosleep(&ts, nullptr);
+        // An end or pause request cuts the sleep short, so it takes effect at once.
+        if (SleepUnlessEnded(intervalMs, pausedBySignal))
+            break;
     }
-    if (viewerPid > 0)
-        EndViewer(block, viewerPid);
+    if (viewerProcess)
+        EndViewer(block, *viewerProcess);
     if (!keep) {
         lvplatform::RemoveSharedMemory(name);
         std::printf("removed %s\n", name.c_str());

@@ -5,6 +5,5 @@ target_sources(lumivane-host PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/WatchCommand.cpp)
 target_include_directories(lumivane-host PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(lumivane-host PRIVATE nlohmann_json::nlohmann_json)
-if(NOT WIN32)
-  target_sources(lumivane-host PRIVATE ${CMAKE_CURRENT_LIST_DIR}/ServeCommand.cpp)
-endif()
+target_sources(lumivane-host PRIVATE ${CMAKE_CURRENT_LIST_DIR}/ServeCommand.cpp)
+target_link_libraries(lumivane-host PRIVATE lv_platform_process lv_platform_end)

@@ -1,10 +1,12 @@
 // lumivane-host: a reference terminal host. It creates and drives a control block the
 // way a real host does, so integrators can try the viewer and our tests can drive it.
 #include "HostCommand.h"
+#include "platform/ChildProcess.h"
 
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
     using namespace lvhost;
@@ -15,18 +17,20 @@ int main(int argc, char** argv) {
         for (const auto& c : commands)
             std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
     };
-    if (argc < 2) {
+    // UTF-8 on every platform: block names, search texts and paths pass through unchanged.
+    const std::vector<std::string> argList = lvplatform::ProgramArguments(argc, argv);
+    if (argList.size() < 2) {
         usage(stderr);
         return 2;
     }
-    std::string name = argv[1];
+    const std::string& name = argList[1];
     if (name == "-h" || name == "--help" || name == "help") {
         usage(stdout);
         return 0;
     }
     for (const auto& c : commands) {
         if (name == c.name) {
-            Args args(argv + 2, argv + argc);
+            Args args(argList.begin() + 2, argList.end());
             try {
                 return c.run(args);
             } catch (const std::exception& e) {
