@@ -6,6 +6,8 @@ std::shared_ptr<ILvViewController> ViewController;
 std::shared_ptr<ILvToolbarController> ToolbarController;
 std::function<void()> InitializeViewController;
 std::string ControlFileId;
+std::string StartupSearchText;
+bool StartMaximized = false;
 
 namespace {
 std::vector<std::string>& Arguments() {
@@ -25,6 +27,7 @@ std::string ParamStr(std::size_t AIndex) {
 
 void FinalizeFormCommon() {
     ControlFileId.clear();
+    StartupSearchText.clear();
     ViewController.reset();
     ToolbarController.reset();
     InitializeViewController = nullptr;

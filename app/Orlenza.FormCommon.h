@@ -69,10 +69,13 @@ extern std::shared_ptr<ILvToolbarController> ToolbarController;
 // Installed by the view controller's unit; the viewer window calls it while it is created.
 extern std::function<void()> InitializeViewController;
 extern std::string ControlFileId;
+// Start-up choices from the command line, set by the program before any window exists.
+extern std::string StartupSearchText;
+extern bool StartMaximized;
 
 // The command line as given (index 0 the program); missing arguments read as empty.
 void SetProgramArguments(std::vector<std::string> AArguments);
 std::string ParamStr(std::size_t AIndex);
 
-// Releases the references in the order program end needs (see app/main.cpp).
+// Releases the references in the order program end needs (see program/main.cpp).
 void FinalizeFormCommon();

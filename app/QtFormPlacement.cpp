@@ -1,6 +1,5 @@
 #include "app/QtFormPlacement.h"
 
-#include "app/Orlenza.FormCommon.h"
 #include "platform/DataFolder.h"
 
 #include <QCoreApplication>
@@ -168,21 +167,12 @@ void TQtPlacementWindow::SetFullScreen(bool AFullScreen) {
     FWindow->setWindowState(s);
 }
 
-std::vector<TPlacementDisplay> QtPlacementDisplays() {
-    std::vector<TPlacementDisplay> displays;
-    for (const QScreen* screen : QGuiApplication::screens())
-        displays.push_back({ToRect(screen->availableGeometry()), ToRect(screen->geometry())});
-    return displays;
-}
-
 TPlacementEnvironment QtPlacementEnvironment(const QWidget* AMainWindow) {
     TPlacementEnvironment env;
-    env.Displays = QtPlacementDisplays();
-    const QWidget* main = AMainWindow;
-    if (!main && LvTerminalToolBarForm)
-        main = dynamic_cast<const QWidget*>(LvTerminalToolBarForm);
-    if (main)
-        env.MainWindow = ToRect(main->frameGeometry());
+    for (const QScreen* screen : QGuiApplication::screens())
+        env.Displays.push_back({ToRect(screen->availableGeometry()), ToRect(screen->geometry())});
+    if (AMainWindow)
+        env.MainWindow = ToRect(AMainWindow->frameGeometry());
     env.DataFolder = lvplatform::LocalDataFolder();
     env.Title = ProgramTitle();
     return env;
@@ -193,7 +183,7 @@ void PlaceAtHalfDesktop(QWidget* AForm) {
         return;
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect desktop = screen ? screen->virtualGeometry() : QRect();
-    TQtPlacementWindow window(AForm);
+    TQtPlacementWindow window(AForm, nullptr);
     window.SetPosition(0, 0);
     if (desktop.width() > 0 && desktop.height() > 0)
         window.SetSize(desktop.width() / 2, desktop.height() / 2);
@@ -201,25 +191,4 @@ void PlaceAtHalfDesktop(QWidget* AForm) {
 
 std::filesystem::path QtPlacementFolder() {
     return lvpositions::PlacementFolder(lvplatform::LocalDataFolder(), ProgramTitle());
-}
-
-void SaveFormPosition(QWidget* AForm, const std::string& ATargetName,
-                      const TPositionTrackerEvent& AOnCustomProperties,
-                      const QWidget* AMainWindow) {
-    if (!AForm)
-        return;
-    TQtPlacementWindow window(AForm, AMainWindow);
-    TPositionTracker::SaveFormPosition(window, ATargetName, window.PlacementEnvironment(),
-                                       AOnCustomProperties);
-}
-
-void LoadFormPosition(QWidget* AForm, const std::string& ATargetName,
-                      const TPositionTrackerEvent& AOnDefault,
-                      const TPositionTrackerEvent& AOnCustomProperties,
-                      const QWidget* AMainWindow) {
-    if (!AForm)
-        return;
-    TQtPlacementWindow window(AForm, AMainWindow);
-    TPositionTracker::LoadFormPosition(window, ATargetName, window.PlacementEnvironment(),
-                                       AOnDefault, AOnCustomProperties);
 }

@@ -1,5 +1,6 @@
-// Placement of Qt windows: a top-level QWidget as an IPlacementWindow, the screens and
-// the main window as a TPlacementEnvironment, and the save/load entry points for Qt code.
+// Placement of Qt windows: a top-level QWidget as an IPlacementWindow, and the screens and
+// the main window as a TPlacementEnvironment. Saving and loading go through
+// TPositionTracker (or the view controller) with a TQtPlacementWindow.
 #pragma once
 
 #include "positions/ScreenPositionTracker.h"
@@ -13,10 +14,11 @@
 
 // A top-level QWidget as the tracker sees it: frameGeometry is the outer rectangle,
 // geometry the client area, objectName the component name; its environment is the one of
-// QtPlacementEnvironment(AMainWindow).
+// QtPlacementEnvironment(AMainWindow). AMainWindow is the program's main window, or null
+// when there is none.
 class TQtPlacementWindow : public IPlacementForm {
 public:
-    explicit TQtPlacementWindow(QWidget* AWindow, const QWidget* AMainWindow = nullptr);
+    TQtPlacementWindow(QWidget* AWindow, const QWidget* AMainWindow);
 
     TPlacementEnvironment PlacementEnvironment() const override;
 
@@ -42,14 +44,10 @@ private:
     QPointer<const QWidget> FMainWindow;
 };
 
-// The displays in QGuiApplication::screens() order: available geometry as work area,
-// geometry as bounds.
-std::vector<TPlacementDisplay> QtPlacementDisplays();
-
-// Displays, the main window's outer geometry (AMainWindow, else the toolbar window
-// LvTerminalToolBarForm when it is a widget, else none), the local data folder and the
-// program's title from its executable.
-TPlacementEnvironment QtPlacementEnvironment(const QWidget* AMainWindow = nullptr);
+// Displays in QGuiApplication::screens() order (available geometry as work area, geometry
+// as bounds), the main window's outer geometry (none when AMainWindow is null), the local
+// data folder and the program's title from its executable.
+TPlacementEnvironment QtPlacementEnvironment(const QWidget* AMainWindow);
 
 // The default placement: the window's outer frame at left 0 and top 0, its outer width
 // and height half those of the whole desktop (the rectangle spanning all displays), each
@@ -60,12 +58,3 @@ void PlaceAtHalfDesktop(QWidget* AForm);
 // The folder of the placement files and of the per-connection stores beside them
 // (TTurnStore, TPrintOptionsStore): the local data folder, the program's title, "screen".
 std::filesystem::path QtPlacementFolder();
-
-// TPositionTracker::SaveFormPosition / LoadFormPosition for a Qt window.
-void SaveFormPosition(QWidget* AForm, const std::string& ATargetName,
-                      const TPositionTrackerEvent& AOnCustomProperties,
-                      const QWidget* AMainWindow = nullptr);
-void LoadFormPosition(QWidget* AForm, const std::string& ATargetName,
-                      const TPositionTrackerEvent& AOnDefault,
-                      const TPositionTrackerEvent& AOnCustomProperties,
-                      const QWidget* AMainWindow = nullptr);

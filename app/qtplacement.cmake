@@ -1,5 +1,5 @@
 # Window placement for Qt windows: adapts a QWidget and the screens to the placement rules.
-if(LV_BUILD_GUI AND TARGET lv_positions)
+if(LV_BUILD_GUI)
   add_library(lv_qtplacement STATIC ${CMAKE_CURRENT_LIST_DIR}/QtFormPlacement.cpp ${CMAKE_CURRENT_LIST_DIR}/QtFormPlacement.h)
   lv_warnings(lv_qtplacement)
   target_include_directories(lv_qtplacement PUBLIC ${PROJECT_SOURCE_DIR})

@@ -3,6 +3,9 @@
 set_property(GLOBAL PROPERTY LV_CORE_TARGETS "")
 
 set(LV_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
+if(LV_WERROR)
+  list(APPEND LV_WARNINGS -Werror)
+endif()
 
 function(lv_warnings target)
   target_compile_options(${target} PRIVATE ${LV_WARNINGS})

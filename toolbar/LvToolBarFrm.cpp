@@ -1,6 +1,5 @@
 #include "toolbar/LvToolBarFrm.h"
 
-#include "app/CommandLine.h"
 #include "toolbar/LvToolBarDock.h"
 #include "toolbar/Orlenza.ToolBarController.h"
 
@@ -606,10 +605,7 @@ void TLvTerminalToolBarForm::FormShow() {
     if (FShownBefore)
         return;
     FShownBefore = true;
-    std::vector<std::string> arguments;
-    for (std::size_t i = 0; i <= 4; ++i)
-        arguments.push_back(ParamStr(i));
-    if (!ParseCommandLine(arguments).StartupSearchText.empty() && LumivaneViewerForm)
+    if (!StartupSearchText.empty() && LumivaneViewerForm)
         LumivaneViewerForm->ShowForm();
 }
 

@@ -40,9 +40,6 @@
 #include <limits>
 #include <stdexcept>
 
-std::string StartupSearchText;
-bool StartMaximized = false;
-
 namespace {
 
 using namespace lvform;
@@ -487,7 +484,7 @@ void TLumivaneViewerForm::EnsureDetail() {
 void TLumivaneViewerForm::RestorePlacement() {
     if (!ViewController)
         return;
-    TQtPlacementWindow form(this);
+    TQtPlacementWindow form(this, dynamic_cast<const QWidget*>(ViewController->MainForm()));
     ViewController->LoadState(
         form, [this](const IPositionTrackerPtr& ATracker) { SetDefaultPlacement(ATracker); },
         [this](const IPositionTrackerPtr& ATracker) { ApplyCustomProperties(ATracker); });
@@ -496,7 +493,7 @@ void TLumivaneViewerForm::RestorePlacement() {
 void TLumivaneViewerForm::SavePlacement() {
     if (!ViewController)
         return;
-    TQtPlacementWindow form(this);
+    TQtPlacementWindow form(this, dynamic_cast<const QWidget*>(ViewController->MainForm()));
     ViewController->SaveState(
         form, [this](const IPositionTrackerPtr& ATracker) { CollectCustomProperties(ATracker); });
 }

@@ -43,10 +43,6 @@ class TRotaryDial;
 class TToggleSwitch;
 class TTrackBar;
 
-// Set from the command line before the window is created (see app/CommandLine.h).
-extern std::string StartupSearchText;
-extern bool StartMaximized;
-
 class TLumivaneViewerForm : public TOrlenzaForm {
     Q_OBJECT
 public:

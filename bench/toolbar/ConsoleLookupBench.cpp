@@ -11,7 +11,7 @@
 //   Scan500Warm         ConsoleInstances() on a monitor that already knows the desktop
 //   PerTickIdle         GetConsoleInfo on an idle desktop (the 100 ms tick)
 //   PerTickConsoleMoved GetConsoleInfo after the console moved (one placement read)
-#include "XTestWindows.h"
+#include "tests/support/XTestWindows.h"
 #include "toolbar/ProcessWindowMonitor.ConsoleMonitor.h"
 
 #include <benchmark/benchmark.h>

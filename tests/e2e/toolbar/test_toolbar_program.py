@@ -11,7 +11,7 @@ import threading
 import unittest
 import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "app"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "support"))
 from lvblock import Block, wait_for, KEY, TERMINAL  # noqa: E402
 
 TC_CHANGE_KEY_SET = 4

@@ -1,7 +1,7 @@
 // The toolbar on a real X server with a real window manager (the runner's Xvfb +
 // openbox): the reference host's stand-in console window, a real control block, the real
 // controllers and the toolbar's own 100 ms timer.
-#include "XTestWindows.h"
+#include "tests/support/XTestWindows.h"
 #include "toolbar/LvToolBarFrm.h"
 #include "toolbar/Orlenza.ToolBarController.h"
 #include "viewcontrol/Orlenza.ViewController.h"

@@ -2,7 +2,6 @@
 // what the host sees and when, requests that supersede each other, a hide or close while a
 // page decodes, prefetched neighbours and the cache budget, pages of multi-page files and
 // Page Down / Page Up across files.
-#include "app/CommandLine.h"
 #include "app/Orlenza.CustomController.h"
 #include "tests/gui/imaging/HostileImages.h"
 #include "tests/gui/imaging/ImagingFixtures.h"

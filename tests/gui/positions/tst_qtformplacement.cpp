@@ -15,6 +15,25 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Saves and loads the way the viewer window does: through the adapter, without a main window.
+void SaveFormPosition(QWidget* AForm, const std::string& ATarget,
+                      const TPositionTrackerEvent& AOnCustom) {
+    TQtPlacementWindow window(AForm, nullptr);
+    TPositionTracker::SaveFormPosition(window, ATarget, window.PlacementEnvironment(), AOnCustom);
+}
+
+void LoadFormPosition(QWidget* AForm, const std::string& ATarget,
+                      const TPositionTrackerEvent& AOnDefault,
+                      const TPositionTrackerEvent& AOnCustom) {
+    TQtPlacementWindow window(AForm, nullptr);
+    TPositionTracker::LoadFormPosition(window, ATarget, window.PlacementEnvironment(), AOnDefault,
+                                       AOnCustom);
+}
+
+} // namespace
+
 class TestQtFormPlacement : public QObject {
     Q_OBJECT
 
@@ -58,6 +77,13 @@ private slots:
                  (TPlacementRect{frame.x(), frame.y(), frame.width(), frame.height()}));
         QCOMPARE(env.DataFolder, fs::path(FData.path().toStdString()));
         QCOMPARE(env.Title, std::string("tst_qtformplacement"));
+
+        // The adapter takes the main window it is given, and none when given none.
+        QWidget other;
+        QCOMPARE(TQtPlacementWindow(&other, &main).PlacementEnvironment().MainWindow,
+                 env.MainWindow);
+        QVERIFY(!TQtPlacementWindow(&other, nullptr).PlacementEnvironment().MainWindow);
+        QVERIFY(!QtPlacementEnvironment(nullptr).MainWindow);
     }
 
     void saveMoveAndLoadBack() {

@@ -1,7 +1,6 @@
 // The viewer window against a real control block and real image folders: searching,
 // navigation, the identifier box, the host's hide and show, closing, the list's width,
 // the image geometry on the real widgets, printing to a PDF, and screenshots.
-#include "app/CommandLine.h"
 #include "app/Orlenza.CustomController.h"
 #include "app/Orlenza.FormCommon.h"
 #include "controlfile/ImageViewer.ControlFile.h"
@@ -41,6 +40,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -102,12 +102,31 @@ private:
         FRecorder->States.clear();
         return states;
     }
-    void Screenshot(const QString& AName) {
+    // The colours the window paints over its image area when a file fails to load and when
+    // nothing is found.
+    static inline const QColor kLoadError{0xBC, 0x8F, 0x8F};
+    static inline const QColor kNoImage{0xFA, 0xEB, 0xD7};
+
+    // Saves what the window shows (for a person to look at) and returns the share of its
+    // pixels that are AColour, so the test checks what the picture holds.
+    double Screenshot(const QString& AName, QColor AColour) {
         QDir().mkpath(LV_TEST_OUTPUT_DIR);
         const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
         const QString file = QStringLiteral(LV_TEST_OUTPUT_DIR "/%1@%2x.png").arg(AName, scale);
-        QVERIFY(FForm->grab().save(file));
+        const QImage shot = FForm->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        if (!shot.save(file))
+            qWarning("screenshot not saved: %s", qPrintable(file));
         qInfo("screenshot: %s", qPrintable(file));
+        qint64 matching = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                if (std::abs(c.red() - AColour.red()) <= 16 &&
+                    std::abs(c.green() - AColour.green()) <= 16 &&
+                    std::abs(c.blue() - AColour.blue()) <= 16)
+                    ++matching;
+            }
+        return shot.isNull() ? 0.0 : double(matching) / (double(shot.width()) * shot.height());
     }
 
 private slots:
@@ -995,23 +1014,29 @@ private slots:
         QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
     }
 
+    // Each picture shows what it is named for: the first page's red heading bar, or the
+    // load-error or no-image colour over the image area, and not the others' colours.
     void screenshots() {
+        const QColor pageInk(200, 30, 30);
         FForm->NewImage("12345678");
         QVERIFY(Settled());
         QTest::qWait(0);
-        Screenshot("viewer-document");
+        QVERIFY(Screenshot("viewer-document", pageInk) > 0.005);
+        QVERIFY(Screenshot("viewer-document", kLoadError) < 0.01);
         FForm->resize(900, 640);
         QTRY_COMPARE(Child<QTabWidget>("tabImage")->height(), 640 - 72);
         FForm->NewImage("12345678");
         QVERIFY(Settled());
-        Screenshot("viewer-document-wide");
+        QVERIFY(Screenshot("viewer-document-wide", pageInk) > 0.005);
         FForm->resize(600, 568);
         FForm->NewImage("30000001");
         QVERIFY(Settled());
-        Screenshot("viewer-load-error");
+        QVERIFY(Screenshot("viewer-load-error", kLoadError) > 0.3);
+        QVERIFY(Screenshot("viewer-load-error", pageInk) < 0.001);
         FForm->NewImage("99999999");
         QVERIFY(Settled());
-        Screenshot("viewer-no-result");
+        QVERIFY(Screenshot("viewer-no-result", kNoImage) > 0.3);
+        QVERIFY(Screenshot("viewer-no-result", kLoadError) < 0.01);
     }
 };
 

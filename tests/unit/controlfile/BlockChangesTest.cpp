@@ -2,7 +2,7 @@
 // remove it and create a new one under the same name while the viewer has it open. No
 // access may fault; a short block is inert; a whole or replaced block is taken up again
 // at the next Refresh, and gets the view state the viewer last wrote.
-#include "BlockFixture.h"
+#include "tests/support/BlockFixture.h"
 
 #include "controlfile/ImageViewer.LumivaneImageInformation.h"
 

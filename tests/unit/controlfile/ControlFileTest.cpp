@@ -1,7 +1,7 @@
 // TMemoryMappedControlFile against real shared-memory blocks: where each field lives,
 // how strings are cut and read, the inert object, opening and closing, the image
 // information load, and taking a command.
-#include "BlockFixture.h"
+#include "tests/support/BlockFixture.h"
 
 #include "controlfile/ImageViewer.LumivaneImageInformation.h"
 

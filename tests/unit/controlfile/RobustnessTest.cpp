@@ -1,7 +1,8 @@
 // Random and mutated input for everything that reads what another process wrote: the
 // JSON reader and the block's string reads. A fixed seed keeps failures repeatable; the
 // run is bounded by a count and a time limit so it fits every CI run.
-#include "BlockFixture.h"
+#include "tests/support/BlockFixture.h"
+#include "tests/support/Utf8Check.h"
 
 #include "controlfile/ImageViewer.LumivaneImageInformation.h"
 

@@ -1,7 +1,7 @@
 // Reading container files under an exclusive open, against a second process that
 // really holds the file, and as a user the file refuses.
 #include "FolderProbes.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "images/Orlenza.ImageListController.h"
 #include "images/Orlenza.Types.h"
 

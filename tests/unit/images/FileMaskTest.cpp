@@ -1,6 +1,6 @@
 // The platform's mask matching and folder listing, on real folders.
-#include "TempFolder.h"
 #include "platform/FileSystem.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

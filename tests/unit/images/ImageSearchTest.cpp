@@ -1,7 +1,7 @@
 // The folder search and the image list controller, on real folders.
-#include "TempFolder.h"
 #include "images/Orlenza.ImageListController.h"
 #include "images/Orlenza.Types.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

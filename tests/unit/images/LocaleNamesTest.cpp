@@ -1,7 +1,7 @@
 // The user's month and day names, from locales compiled for the test (localedef into a
 // private LOCPATH), so the test needs no locale installed system-wide.
 #include "platform/LocaleNames.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

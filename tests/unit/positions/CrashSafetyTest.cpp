@@ -1,7 +1,7 @@
 // A process killed while it saves must never leave a placement file that fails to read:
 // a child saves two different records over and over, and is killed at a random moment.
-#include "TempFolder.h"
 #include "positions/ScreenPositionTracker.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ std::shared_ptr<TPositionTracker> Record(int i) {
 
 TEST(CrashSafety, KilledWhileSavingLeavesAReadableFile) {
     TempFolder tmp;
-    const fs::path file = tmp.path() / "Lumivane" / "screen" / "c.LumivaneViewerForm.json";
+    const fs::path file = tmp.Root() / "Lumivane" / "screen" / "c.LumivaneViewerForm.json";
     std::mt19937 rng(12345);
     for (int round = 0; round < 40; ++round) {
         int ready[2];

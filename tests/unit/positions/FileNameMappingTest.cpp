@@ -1,7 +1,7 @@
 // Which file a connection's placement goes to: distinct names never share a file (two
 // hosts would overwrite each other's placement), every file stays inside the placement
 // folder, and no part of a path is longer than a file name may be.
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "positions/ScreenPositionTracker.h"
 
 #include <gtest/gtest.h>
@@ -159,7 +159,7 @@ TEST(PlacementFileName, LongNamesAreWrittenAndReadBack) {
     for (const std::string& name : names) {
         auto record = TPositionTracker::Create(name);
         record->SetMonitor(7);
-        const fs::path file = record->FileName(tmp.path(), "Lumivane", "LumivaneViewerForm");
+        const fs::path file = record->FileName(tmp.Root(), "Lumivane", "LumivaneViewerForm");
         record->SaveToFile(file);
         const auto back = TPositionTracker::LoadFromFile(file, "");
         ASSERT_TRUE(back) << file;

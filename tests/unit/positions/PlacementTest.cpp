@@ -1,7 +1,7 @@
 // Saving and restoring a window's placement over described displays: which display a
 // window is on, whether a saved place still fits, the shrink rule, and the hooks.
-#include "TempFolder.h"
 #include "positions/ScreenPositionTracker.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -68,12 +68,12 @@ protected:
         for (int i = 0; i < displays; ++i)
             env.Displays.push_back(Display(1920 * i));
         env.MainWindow = mainWindow;
-        env.DataFolder = tmp.path();
+        env.DataFolder = tmp.Root();
         env.Title = "Lumivane";
         return env;
     }
     fs::path File(const std::string& target = "conn") {
-        return TPositionTracker::Create(target)->FileName(tmp.path(), "Lumivane",
+        return TPositionTracker::Create(target)->FileName(tmp.Root(), "Lumivane",
                                                           "LumivaneViewerForm");
     }
     // A saved record as a previous run would have left it.
@@ -171,7 +171,7 @@ TEST_F(Placement, SaveOverTaskBarStillWritesWithoutDisplay) {
 
 TEST_F(Placement, SaveFailureIsSilent) {
     // The placement folder's place is taken by a file: the write fails, Save returns.
-    std::ofstream(tmp.path() / "Lumivane") << "x";
+    std::ofstream(tmp.Root() / "Lumivane") << "x";
     TestWindow w(0, 0, 200, 100);
     EXPECT_NO_THROW(TPositionTracker::SaveFormPosition(w, "conn", Env(1), nullptr));
 }
@@ -548,7 +548,7 @@ TEST_F(Placement, UnusableFileCountsAsNoPlacement) {
 TEST_F(Placement, EmptyTargetNameUsesTrackedFormsFile) {
     TestWindow saved(300, 200, 640, 480);
     TPositionTracker::SaveFormPosition(saved, "", Env(1), nullptr);
-    EXPECT_TRUE(fs::is_regular_file(tmp.path() / "Lumivane" / "screen" /
+    EXPECT_TRUE(fs::is_regular_file(tmp.Root() / "Lumivane" / "screen" /
                                     "TrackedForms.LumivaneViewerForm.json"));
     TestWindow w(0, 0, 600, 568);
     TPositionTracker::LoadFormPosition(w, "", Env(1), nullptr, nullptr);

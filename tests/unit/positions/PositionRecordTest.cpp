@@ -1,8 +1,8 @@
 // The placement record and its file: exact bytes written, what the reader accepts, where
 // the file lies, and that names from the host cannot lead the file out of its folder.
-#include "TempFolder.h"
 #include "platform/DataFolder.h"
 #include "positions/ScreenPositionTracker.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -267,7 +267,7 @@ TEST(PositionRecord, RoundTripThroughFile) {
     auto original = SampleRecord("conn \xE2\x82\xAC");
     original->SetZoom(0.1f);
     original->SetPosition({-1234.5f, 3e7f});
-    const fs::path file = original->FileName(tmp.path(), "Lumivane", "LumivaneViewerForm");
+    const fs::path file = original->FileName(tmp.Root(), "Lumivane", "LumivaneViewerForm");
     original->SaveToFile(file);
     const std::string bytes = ReadAll(file);
     ASSERT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
@@ -284,20 +284,20 @@ TEST(PositionRecord, RoundTripThroughFile) {
 TEST(PositionRecord, FileLocation) {
     TempFolder tmp;
     auto empty = TPositionTracker::Create("");
-    const fs::path file = empty->FileName(tmp.path(), "Lumivane", "LumivaneViewerForm");
-    EXPECT_EQ(file, tmp.path() / "Lumivane" / "screen" / "TrackedForms.LumivaneViewerForm.json");
+    const fs::path file = empty->FileName(tmp.Root(), "Lumivane", "LumivaneViewerForm");
+    EXPECT_EQ(file, tmp.Root() / "Lumivane" / "screen" / "TrackedForms.LumivaneViewerForm.json");
     // The folder and its missing parents are made by the write.
     empty->SaveToFile(file);
     ASSERT_TRUE(fs::is_regular_file(file));
     EXPECT_NE(ReadAll(file).find(R"("targetName":"")"), std::string::npos);
 
-    EXPECT_EQ(TPositionTracker::Create("conn1")->FileName(tmp.path(), "T", "W"),
-              tmp.path() / "T" / "screen" / "conn1.W.json");
+    EXPECT_EQ(TPositionTracker::Create("conn1")->FileName(tmp.Root(), "T", "W"),
+              tmp.Root() / "T" / "screen" / "conn1.W.json");
 }
 
 TEST(PositionRecord, HostNamesStayInsideThePlacementFolder) {
     TempFolder tmp;
-    const fs::path folder = tmp.path() / "Lumivane" / "screen";
+    const fs::path folder = tmp.Root() / "Lumivane" / "screen";
     const std::vector<std::string> names = {
         "../x", "a/b", "..", ".", "/etc/passwd", "a\\b", "c:d", "../../../../tmp/evil", "x\ny",
         "a%2Fb",
@@ -308,7 +308,7 @@ TEST(PositionRecord, HostNamesStayInsideThePlacementFolder) {
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
         auto r = TPositionTracker::Create(name);
-        const fs::path file = r->FileName(tmp.path(), "Lumivane", "LumivaneViewerForm");
+        const fs::path file = r->FileName(tmp.Root(), "Lumivane", "LumivaneViewerForm");
         // Inside the folder; a name too long for one file name takes folders below it.
         const fs::path below = file.lexically_relative(folder);
         ASSERT_FALSE(below.empty());
@@ -330,7 +330,7 @@ TEST(PositionRecord, HostNamesStayInsideThePlacementFolder) {
             EXPECT_NE(files[i], files[j]) << names[i] << " / " << names[j];
     // Nothing was written outside the placement folder.
     std::size_t outside = 0;
-    for (const auto& e : fs::recursive_directory_iterator(tmp.path()))
+    for (const auto& e : fs::recursive_directory_iterator(tmp.Root()))
         if (e.is_regular_file() && *e.path().lexically_relative(folder).begin() == "..")
             ++outside;
     EXPECT_EQ(outside, 0u);
@@ -338,7 +338,7 @@ TEST(PositionRecord, HostNamesStayInsideThePlacementFolder) {
 
 TEST(PositionRecord, UnreadableFilesReadAsNoRecord) {
     TempFolder tmp;
-    const fs::path file = tmp.path() / "f.json";
+    const fs::path file = tmp.Root() / "f.json";
     EXPECT_FALSE(TPositionTracker::LoadFromFile(file, "t")) << "missing file";
     fs::create_directories(file);
     EXPECT_FALSE(TPositionTracker::LoadFromFile(file, "t")) << "a folder in its place";
@@ -351,12 +351,12 @@ TEST(PositionRecord, UnreadableFilesReadAsNoRecord) {
 
 TEST(PositionRecord, WriteFailureThrowsAndLeavesOldFile) {
     TempFolder tmp;
-    const fs::path file = tmp.path() / "screen" / "t.W.json";
+    const fs::path file = tmp.Root() / "screen" / "t.W.json";
     SampleRecord("first")->SaveToFile(file);
     const std::string before = ReadAll(file);
     // A folder where the folder of the file should be: the write must fail, not corrupt.
-    const fs::path blocked = tmp.path() / "blocker" / "screen" / "t.W.json";
-    WriteAll(tmp.path() / "blocker", "a file, not a folder");
+    const fs::path blocked = tmp.Root() / "blocker" / "screen" / "t.W.json";
+    WriteAll(tmp.Root() / "blocker", "a file, not a folder");
     EXPECT_ANY_THROW(SampleRecord("x")->SaveToFile(blocked));
     EXPECT_EQ(ReadAll(file), before);
 }

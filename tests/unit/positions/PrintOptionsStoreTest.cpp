@@ -1,7 +1,7 @@
 // The per-connection print options, against real store files: every choice comes back,
 // per connection; what a damaged or foreign file gives.
 #include "positions/PrintOptionsStore.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "positions/ScreenPositionTracker.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ void WriteAll(const fs::path& p, const std::string& text) {
 
 class PrintOptionsStoreTest : public testing::Test {
 protected:
-    fs::path Folder() const { return lvpositions::PlacementFolder(tmp.path(), "Lumivane"); }
+    fs::path Folder() const { return lvpositions::PlacementFolder(tmp.Root(), "Lumivane"); }
     TempFolder tmp;
 };
 
@@ -89,8 +89,8 @@ TEST_F(PrintOptionsStoreTest, WriteFailureIsReportedAndLeavesTheOldFile) {
     ASSERT_TRUE(store.Load());
     EXPECT_EQ(store.Load()->Pages, ppShownPage);
 
-    WriteAll(tmp.path() / "blocker", "a file, not a folder");
-    const TPrintOptionsStore blocked(tmp.path() / "blocker" / "screen", "conn");
+    WriteAll(tmp.Root() / "blocker", "a file, not a folder");
+    const TPrintOptionsStore blocked(tmp.Root() / "blocker" / "screen", "conn");
     EXPECT_FALSE(blocked.Save({}));
     EXPECT_EQ(store.Load()->PrinterName.substr(0, 4), "Bad ");
 }

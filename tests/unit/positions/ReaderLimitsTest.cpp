@@ -1,7 +1,7 @@
 // The placement reader against files that are not what this program writes: too long or
 // too deeply nested files count as unreadable, so the default placement applies, and
 // reading them takes neither unbounded memory nor a crash.
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "positions/ScreenPositionTracker.h"
 
 #include <gtest/gtest.h>
@@ -89,10 +89,10 @@ TEST(PlacementReader, FilesBeyondTheLimitsCountAsUnreadable) {
         TempFolder tmp;
         TPlacementEnvironment env;
         env.Displays = {{{0, 0, 1920, 1040}, {0, 0, 1920, 1080}}};
-        env.DataFolder = tmp.path();
+        env.DataFolder = tmp.Root();
         env.Title = "Lumivane";
         TestWindow window;
-        WriteAll(TPositionTracker::Create("conn")->FileName(tmp.path(), "Lumivane",
+        WriteAll(TPositionTracker::Create("conn")->FileName(tmp.Root(), "Lumivane",
                                                             "LumivaneViewerForm"),
                  row.text);
         int defaults = 0;
@@ -106,7 +106,7 @@ TEST(PlacementReader, FilesBeyondTheLimitsCountAsUnreadable) {
 
 TEST(PlacementReader, TenMegabytesOfOpenBracketsReadInBoundedMemory) {
     TempFolder tmp;
-    const fs::path file = tmp.path() / "screen" / "conn.LumivaneViewerForm.json";
+    const fs::path file = tmp.Root() / "screen" / "conn.LumivaneViewerForm.json";
     WriteAll(file, std::string(10 * 1024 * 1024, '['));
     // In a child process, so the peak memory measured is this read's alone.
     const pid_t child = fork();

@@ -2,7 +2,7 @@
 // what comes back after a restart, what a replaced file or another connection sees, what
 // a damaged store does, and the bounds on its size.
 #include "positions/TurnStore.h"
-#include "TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "positions/ScreenPositionTracker.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +29,8 @@ void WriteAll(const fs::path& p, const std::string& text) {
 class TurnStoreTest : public testing::Test {
 protected:
     void SetUp() override {
-        folder = lvpositions::PlacementFolder(tmp.path() / "data", "Lumivane");
-        scans = tmp.path() / "scans";
+        folder = lvpositions::PlacementFolder(tmp.Root() / "data", "Lumivane");
+        scans = tmp.Root() / "scans";
         WriteAll(scans / "12345678~1.tif", "first page");
         WriteAll(scans / "12345678~2.tif", "second page");
     }

@@ -1,7 +1,7 @@
 // The console title format and the console monitor, against the real X server of the
 // test runner (Xvfb + openbox).
+#include "tests/support/XTestWindows.h"
 #include "toolbar/ProcessWindowMonitor.ConsoleMonitor.h"
-#include "XTestWindows.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The toolbar controller against real control blocks (shared memory created here the
 // way the host creates it) and, for the console, the runner's real X server.
-#include "XTestWindows.h"
+#include "tests/support/XTestWindows.h"
 #include "toolbar/Orlenza.ToolBarController.h"
 
 #include "controlfile/ImageViewer.ControlFile.h"

@@ -1,10 +1,10 @@
 // The view controller against real shared-memory blocks, with its clock driven by the test
 // so the heartbeat rules are checked exactly and without waiting.
-#include "app/CommandLine.h"
 #include "app/Orlenza.CustomController.h"
 #include "controlfile/ImageViewer.ControlFile.h"
 #include "images/Orlenza.Types.h"
 #include "platform/SharedMemory.h"
+#include "tests/support/HostBlock.h"
 #include "viewcontrol/Orlenza.ViewController.h"
 
 #include <fcntl.h>
@@ -24,24 +24,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string UniqueName(const char* tag) {
-    static std::atomic<int> counter{0};
-    return std::string("lvtest-vc-") + tag + "-" + std::to_string(getpid()) + "-" +
-           std::to_string(counter++);
-}
-
-// A block as a host creates it.
-struct HostBlock {
+// A block as a host creates it, with an image information record.
+struct HostBlock : lvtest::HostBlock {
     explicit HostBlock(const char* tag,
                        const std::string& json = R"({"Source":"/src","Pattern":"ABC..."})")
-        : name(UniqueName(tag)), view(lvplatform::CreateSharedMemory(name, lvcontrol::kBlockSize)) {
-        std::memcpy(bytes() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
+        : lvtest::HostBlock(std::string("vc-") + tag) {
+        PutText(lvcontrol::kImageInformation, json);
     }
-    ~HostBlock() { lvplatform::RemoveSharedMemory(name); }
-    std::uint8_t* bytes() const { return view->Data(); }
-    std::uint8_t& at(std::size_t offset) const { return bytes()[offset]; }
-    std::string name;
-    std::unique_ptr<lvplatform::ISharedMemoryView> view;
 };
 
 // Records what the controller asks of a window.
@@ -80,28 +69,28 @@ protected:
 
 TEST_F(ViewControllerTest, OpeningWritesOpeningStateAndFirstHeartbeat) {
     HostBlock block("open");
-    block.at(lvcontrol::kCommandHeartBeat) = 77;
-    controller->SetControllerFileID(block.name);
-    EXPECT_EQ(block.at(lvcontrol::kViewState), vsOpening);
-    EXPECT_EQ(block.at(lvcontrol::kViewerHeartBeat), 1);
+    block.At(lvcontrol::kCommandHeartBeat) = 77;
+    controller->SetControllerFileID(block.Name());
+    EXPECT_EQ(block.At(lvcontrol::kViewState), vsOpening);
+    EXPECT_EQ(block.At(lvcontrol::kViewerHeartBeat), 1);
     // The first poll within 200 ms of opening writes no heartbeat but acknowledges.
-    block.at(lvcontrol::kCommandState) = vcUnknown;
+    block.At(lvcontrol::kCommandState) = vcUnknown;
     EXPECT_EQ(Tick(150ms), vcUnknown);
-    EXPECT_EQ(block.at(lvcontrol::kViewerHeartBeat), 1);
-    EXPECT_EQ(block.at(lvcontrol::kCommandState), vcHandled);
+    EXPECT_EQ(block.At(lvcontrol::kViewerHeartBeat), 1);
+    EXPECT_EQ(block.At(lvcontrol::kCommandState), vcHandled);
     EXPECT_EQ(Tick(50ms), vcHandled);
-    EXPECT_EQ(block.at(lvcontrol::kViewerHeartBeat), 2);
+    EXPECT_EQ(block.At(lvcontrol::kViewerHeartBeat), 2);
 }
 
 TEST_F(ViewControllerTest, HeartbeatRunsOneTo254ThenWrapsToZeroNever255) {
     HostBlock block("wrap");
-    controller->SetControllerFileID(block.name);
+    controller->SetControllerFileID(block.Name());
     std::uint8_t hostBeat = 0;
     std::vector<int> seen;
     for (int i = 0; i < 256; ++i) {
-        block.at(lvcontrol::kCommandHeartBeat) = ++hostBeat; // a live host
+        block.At(lvcontrol::kCommandHeartBeat) = ++hostBeat; // a live host
         Tick(200ms);
-        seen.push_back(block.at(lvcontrol::kViewerHeartBeat));
+        seen.push_back(block.At(lvcontrol::kViewerHeartBeat));
     }
     EXPECT_EQ(seen[252], 254) << "253 heartbeats after the initial 1";
     EXPECT_EQ(seen[253], 0);
@@ -125,13 +114,13 @@ TEST_F(ViewControllerTest, HostHeartbeatIsCheckedOnEvery25thViewerHeartbeat) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         HostBlock block("beat");
-        controller->SetControllerFileID(block.name);
+        controller->SetControllerFileID(block.Name());
         TImageViewerCommand result = vcUnknown;
         for (int beat = 1; beat <= 25; ++beat) {
             if (beat <= c.changeUntil)
-                block.at(lvcontrol::kCommandHeartBeat) = static_cast<std::uint8_t>(beat);
+                block.At(lvcontrol::kCommandHeartBeat) = static_cast<std::uint8_t>(beat);
             if (beat == 25)
-                block.at(lvcontrol::kCommandState) = c.pendingAt25;
+                block.At(lvcontrol::kCommandState) = c.pendingAt25;
             result = Tick();
             if (beat < 25) {
                 ASSERT_NE(result, vcClose) << "closed early at heartbeat " << beat;
@@ -147,7 +136,7 @@ TEST_F(ViewControllerTest, HostHeartbeatIsCheckedOnEvery25thViewerHeartbeat) {
 }
 
 TEST_F(ViewControllerTest, BlockWithoutHostClosesAfter25Heartbeats) {
-    controller->SetControllerFileID(UniqueName("missing"));
+    controller->SetControllerFileID("lvtest-vc-missing-" + std::to_string(getpid()));
     ASSERT_NE(controller->ControlFile(), nullptr);
     EXPECT_FALSE(controller->ControlFile()->CanRead());
     for (int beat = 1; beat < 25; ++beat)
@@ -287,38 +276,38 @@ TEST_F(ViewControllerTest, CommandsAreAcknowledgedAndActedOn) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         HostBlock block("cmd");
-        controller->SetControllerFileID(block.name);
+        controller->SetControllerFileID(block.Name());
         toolbar.closed = 0;
-        block.at(lvcontrol::kViewState) = c.stateBefore;
-        block.at(lvcontrol::kCommandState) = c.command;
+        block.At(lvcontrol::kViewState) = c.stateBefore;
+        block.At(lvcontrol::kCommandState) = c.command;
         EXPECT_EQ(Tick(), c.command);
-        EXPECT_EQ(block.at(lvcontrol::kCommandState), vcHandled);
-        EXPECT_EQ(block.at(lvcontrol::kViewState), c.stateAfter);
+        EXPECT_EQ(block.At(lvcontrol::kCommandState), vcHandled);
+        EXPECT_EQ(block.At(lvcontrol::kViewState), c.stateAfter);
         EXPECT_EQ(toolbar.closed, c.closes);
     }
 }
 
 TEST_F(ViewControllerTest, StateTickShowsHidesAndClosesThroughTheWindows) {
     HostBlock block("tick");
-    std::memcpy(block.bytes() + lvcontrol::kSearchText, "ABC123", 7);
-    controller->SetControllerFileID(block.name);
+    std::memcpy(block.Data() + lvcontrol::kSearchText, "ABC123", 7);
+    controller->SetControllerFileID(block.Name());
     int hidden = 0;
     controller->SetOnCloseImageAndHide([&](void*) { ++hidden; });
     auto tick = controller->StateEvent();
 
-    block.at(lvcontrol::kCommandState) = vcOpen;
+    block.At(lvcontrol::kCommandState) = vcOpen;
     now += 300ms;
     tick(nullptr);
     EXPECT_EQ(viewer.shown, 1);
     EXPECT_EQ(toolbar.searchTexts, (std::vector<std::string>{"ABC123", "ABC123"}));
 
-    block.at(lvcontrol::kCommandState) = vcHide;
+    block.At(lvcontrol::kCommandState) = vcHide;
     now += 300ms;
     tick(nullptr);
     EXPECT_EQ(hidden, 1);
     EXPECT_EQ(toolbar.closed, 0);
 
-    block.at(lvcontrol::kCommandState) = vcClose;
+    block.At(lvcontrol::kCommandState) = vcClose;
     now += 300ms;
     tick(nullptr);
     EXPECT_EQ(toolbar.closed, 1);
@@ -344,7 +333,7 @@ TEST_F(ViewControllerTest, SearchTextLengthIsCheckedAgainstPatternWithoutTrailin
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.pattern) + " / " + c.text);
         HostBlock block("len", std::string(R"({"Source":"/s","Pattern":")") + c.pattern + "\"}");
-        controller->SetControllerFileID(block.name);
+        controller->SetControllerFileID(block.Name());
         EXPECT_EQ(controller->SearchTextIsValidForSearch(c.text), c.valid);
     }
 }
@@ -352,12 +341,12 @@ TEST_F(ViewControllerTest, SearchTextLengthIsCheckedAgainstPatternWithoutTrailin
 TEST_F(ViewControllerTest, SourcesAreSourceThenAlternatesAndEmptyWithoutSource) {
     {
         HostBlock block("src", R"({"Source":"/a","AlternateSources":["/b","/a"],"Pattern":"X"})");
-        controller->SetControllerFileID(block.name);
+        controller->SetControllerFileID(block.Name());
         EXPECT_EQ(controller->Sources(), (std::vector<std::string>{"/a", "/b", "/a"}));
     }
     auto other = std::make_shared<TOrlenzaViewController>();
     HostBlock block("nosrc", R"({"Source":"","AlternateSources":["/b"],"Pattern":"X"})");
-    other->SetControllerFileID(block.name);
+    other->SetControllerFileID(block.Name());
     EXPECT_TRUE(other->Sources().empty());
 }
 
@@ -372,19 +361,19 @@ TEST_F(ViewControllerTest, WithoutBlockEverythingDegrades) {
 TEST(ControlFileSlot, ReplacingDestroysThePreviousObjectExactlyOnce) {
     HostBlock first("slot1"), second("slot2");
     TOrlenzaViewController a, b;
-    a.SetControlFile(std::make_unique<TMemoryMappedControlFile>(first.name));
+    a.SetControlFile(std::make_unique<TMemoryMappedControlFile>(first.Name()));
     EXPECT_EQ(b.ControlFile(), a.ControlFile()) << "every controller sees the one shared object";
-    EXPECT_EQ(first.at(lvcontrol::kViewState), vsOpening);
+    EXPECT_EQ(first.At(lvcontrol::kViewState), vsOpening);
 
-    b.SetControlFile(std::make_unique<TMemoryMappedControlFile>(second.name));
-    EXPECT_EQ(first.at(lvcontrol::kViewState), vsClosed);
-    first.at(lvcontrol::kViewState) = 99; // a second destruction would overwrite this
+    b.SetControlFile(std::make_unique<TMemoryMappedControlFile>(second.Name()));
+    EXPECT_EQ(first.At(lvcontrol::kViewState), vsClosed);
+    first.At(lvcontrol::kViewState) = 99; // a second destruction would overwrite this
     a.SetControlFile(nullptr);
     EXPECT_EQ(a.ControlFile(), nullptr);
-    EXPECT_EQ(second.at(lvcontrol::kViewState), vsClosed);
-    EXPECT_EQ(first.at(lvcontrol::kViewState), 99);
+    EXPECT_EQ(second.At(lvcontrol::kViewState), vsClosed);
+    EXPECT_EQ(first.At(lvcontrol::kViewState), 99);
     TOrlenzaCustomerController::ReleaseSharedControlFile();
-    EXPECT_EQ(first.at(lvcontrol::kViewState), 99);
+    EXPECT_EQ(first.At(lvcontrol::kViewState), 99);
 }
 
 TEST(ShowNewImage, DoesNothingBeforeTheViewerWindowExists) {
@@ -396,30 +385,6 @@ TEST(ShowNewImage, DoesNothingBeforeTheViewerWindowExists) {
     controller.ShowNewImage("12345");
     EXPECT_EQ(viewer.newImages, std::vector<std::string>{"12345"});
     LumivaneViewerForm = nullptr;
-}
-
-TEST(CommandLine, ArgumentTable) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string search;
-        bool maximized;
-    };
-    const Case cases[] = {
-        {{"12345"}, "12345", false},
-        {{"12345", "Screen", "max"}, "12345", true},
-        {{"12345", "screen", "MAX"}, "12345", false},
-        {{"12345", "fullscreen", "max"}, "12345", true},
-        {{"SCREEN", "max"}, "", false},
-        {{"screen", "screen", "max"}, "", false},
-        {{}, "", false},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> argv{"lumivane-viewer", "block"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        const TCommandLine parsed = ParseCommandLine(argv);
-        EXPECT_EQ(parsed.StartupSearchText, c.search) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(parsed.StartMaximized, c.maximized) << ::testing::PrintToString(c.args);
-    }
 }
 
 } // namespace

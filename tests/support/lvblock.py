@@ -72,6 +72,9 @@ class Block:
     def pause_heartbeat(self):
         self._beating.clear()
 
+    def resume_heartbeat(self):
+        self._beating.set()
+
     def close(self):
         self._stop.set()
         if self._thread:

@@ -2,15 +2,16 @@
 //
 // Start: the toolbar controller exists before any window; the event loop then creates the
 // toolbar window (the main window) and the viewer window, whose creation opens the block;
-// then the toolbar is shown. Stop: only closing the toolbar window ends the program; after
+// then the toolbar is shown. Stop: only closing the toolbar window ends the program, and
+// the loop ends without closing the viewer window (its close is the user's); after
 // the loop the block object is destroyed (writing vsClosed, the last value the program
 // writes) and the controllers are released.
-#include "app/CommandLine.h"
 #include "app/Orlenza.CustomController.h"
 #include "app/Orlenza.Form.h"
 #include "app/Orlenza.FormCommon.h"
 #include "controlfile/Trace.h"
 #include "platform/EndRequests.h"
+#include "program/CommandLine.h"
 #include "toolbar/LvToolBarFrm.h"
 #include "toolbar/Orlenza.ToolBarController.h"
 #include "toolbar/ProcessWindowMonitor.h"
@@ -30,7 +31,9 @@
 namespace {
 
 // Ends the event loop once the main window has really closed (a close request that the
-// window refuses leaves it visible and the program running).
+// window refuses leaves it visible and the program running). exit(), not quit(): quit()
+// first closes every other window, and the viewer window's close would write its own
+// state just before vsClosed, which must be the only state the host sees at the end.
 class MainWindowCloseWatcher : public QObject {
 public:
     using QObject::QObject;
@@ -43,7 +46,7 @@ protected:
                 qApp,
                 [window] {
                     if (!window->isVisible())
-                        QCoreApplication::quit();
+                        QCoreApplication::exit(0);
                 },
                 Qt::QueuedConnection);
         }
@@ -70,6 +73,11 @@ void ReportStartupFailure(const std::exception_ptr& error) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
+    // Answered before anything else: no display, no block, no window.
+    if (const auto information = InformationRequest(arguments)) {
+        std::fputs(information->c_str(), stdout);
+        return 0;
+    }
     SetProgramArguments(arguments);
 
     // Unit initialisation: the view controller's initializer is installed and the toolbar

@@ -1,11 +1,11 @@
-// A real folder tree for one test, removed afterwards.
+// A real folder tree for one test, made under the system's temporary folder and
+// removed with its contents afterwards.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include <fcntl.h>
@@ -27,7 +27,7 @@ inline long long LocalUnixSeconds(int year, int month, int day, int hour, int mi
 class TempFolder {
 public:
     TempFolder() {
-        std::string templ = (std::filesystem::temp_directory_path() / "lv-images-XXXXXX").string();
+        std::string templ = (std::filesystem::temp_directory_path() / "lv-test-XXXXXX").string();
         if (!::mkdtemp(templ.data()))
             throw std::runtime_error("mkdtemp failed");
         // Readable by everyone: one test reads as an unprivileged user.

@@ -1,0 +1,43 @@
+#include "program/CommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+} // namespace
+
+std::optional<std::string> InformationRequest(const std::vector<std::string>& args) {
+    if (args.size() < 2)
+        return std::nullopt;
+    if (args[1] == "--version")
+        return std::string("lumivane-viewer ") + LV_VERSION + "\n";
+    if (args[1] == "--help")
+        return std::string(
+            "Usage: lumivane-viewer NAME [SEARCH|screen] [screen] [max]\n"
+            "       lumivane-viewer --help | --version\n"
+            "\n"
+            "Shows scanned document images beside a terminal host's console window. The host\n"
+            "creates the 4096-byte shared-memory control block NAME and starts the viewer.\n"
+            "  SEARCH      identifier to show at start-up (\"screen\" or nothing: none)\n"
+            "  screen max  after SEARCH: open the viewer window maximised\n"
+            "Environment: LUMIVANE_TRACE=1 prints one line per protocol event on stderr.\n");
+    return std::nullopt;
+}
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    auto arg = [&](std::size_t i) { return i < args.size() ? args[i] : std::string(); };
+    TCommandLine result;
+    result.StartupSearchText = arg(2);
+    if (Lower(result.StartupSearchText) == "screen")
+        result.StartupSearchText.clear();
+    if (result.StartupSearchText.empty())
+        return result;
+    if (Lower(arg(3)).find("screen") != std::string::npos)
+        result.StartMaximized = arg(4) == "max";
+    return result;
+}

@@ -1,0 +1,71 @@
+// What each word of the viewer's command line means.
+#include "program/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(CommandLine, ArgumentTable) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string search;
+        bool maximized;
+    };
+    const Case cases[] = {
+        {{"12345"}, "12345", false},
+        {{"12345", "Screen", "max"}, "12345", true},
+        {{"12345", "screen", "MAX"}, "12345", false},
+        {{"12345", "fullscreen", "max"}, "12345", true},
+        {{"SCREEN", "max"}, "", false},
+        {{"screen", "screen", "max"}, "", false},
+        {{}, "", false},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{"lumivane-viewer", "block"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const TCommandLine parsed = ParseCommandLine(argv);
+        EXPECT_EQ(parsed.StartupSearchText, c.search) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(parsed.StartMaximized, c.maximized) << ::testing::PrintToString(c.args);
+    }
+}
+
+// Only "--help" or "--version" right after the program asks for information; anywhere
+// else, or spelt otherwise, a word keeps its meaning (block name or search text).
+TEST(CommandLine, InformationRequests) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string answerStart; // empty: no information asked for
+    };
+    const Case cases[] = {
+        {{"--help"}, "Usage: lumivane-viewer NAME"},
+        {{"--version"}, "lumivane-viewer "},
+        {{"--help", "12345", "screen", "max"}, "Usage: lumivane-viewer NAME"},
+        {{"block", "--help"}, ""},
+        {{"block", "--version"}, ""},
+        {{"-h"}, ""},
+        {{"--HELP"}, ""},
+        {{"--help=1"}, ""},
+        {{}, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{"lumivane-viewer"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const std::optional<std::string> answer = InformationRequest(argv);
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        if (c.answerStart.empty()) {
+            EXPECT_FALSE(answer.has_value());
+        } else {
+            ASSERT_TRUE(answer.has_value());
+            EXPECT_EQ(answer->rfind(c.answerStart, 0), 0u) << *answer;
+            EXPECT_EQ(answer->back(), '\n');
+        }
+    }
+    // A search text that looks like an option stays a search text.
+    EXPECT_EQ(ParseCommandLine({"lumivane-viewer", "block", "--help"}).StartupSearchText, "--help");
+}
+
+} // namespace
