@@ -46,6 +46,13 @@ public:
     virtual void ShowNewImage(const std::string& ASearchText) = 0;
 };
 
+// A search made ready on the GUI thread and run later on any thread: the folders it lists
+// and the search itself over a copy of the sources and pattern it was prepared with.
+struct TPreparedImageSearch {
+    std::vector<std::string> Folders;
+    std::function<std::vector<TLumivaneImage>()> Run; // empty: nothing to search
+};
+
 class ILvViewController : public virtual ILvController {
 public:
     virtual void SetOnCloseImageAndHide(TNotifyEvent AEvent) = 0;
@@ -54,6 +61,12 @@ public:
     virtual void ChangeViewState(TImageViewerState AViewState) = 0;
     virtual std::vector<TLumivaneImage> ImagesFor(const std::string& ASearchText) = 0;
     virtual bool SearchTextIsValidForSearch(const std::string& ASearchText) = 0;
+    // The search ImagesFor would run for ASearchText, to run again later off the GUI thread
+    // (fresh scans in a shown identifier's folders). Empty when the block names no sources.
+    virtual TPreparedImageSearch PrepareImageSearch(const std::string& ASearchText) {
+        (void)ASearchText;
+        return {};
+    }
     // A window's placement, kept per host connection (the block's ConnectionName).
     virtual void SaveState(IPlacementForm& AForm,
                            const TPositionTrackerEvent& AOnCustomProperties) = 0;

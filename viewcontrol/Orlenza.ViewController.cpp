@@ -3,6 +3,7 @@
 #include "controlfile/Trace.h"
 #include "images/Orlenza.ImageListController.h"
 #include "images/Orlenza.Types.h"
+#include "platform/FileSystem.h"
 #include "platform/Utf8.h"
 
 using namespace std::chrono_literals;
@@ -154,6 +155,27 @@ std::vector<TLumivaneImage> TOrlenzaViewController::ImagesFor(const std::string&
         lvtrace::Line(line);
     }
     return images;
+}
+
+TPreparedImageSearch TOrlenzaViewController::PrepareImageSearch(const std::string& ASearchText) {
+    TPreparedImageSearch search;
+    const std::vector<std::string> sources = Sources();
+    const std::string pattern = ImagePattern();
+    const std::string sub = FolderNameFromPattern(pattern, ASearchText);
+    if (sources.empty() || sub.empty())
+        return search;
+    // The folders the folder search lists: each source's directory part with the
+    // sub-folder the pattern picks.
+    for (const std::string& source : sources) {
+        const std::size_t delimiter = lvplatform::LastDirectoryDelimiter(source);
+        if (delimiter == std::string::npos)
+            continue;
+        search.Folders.push_back(source.substr(0, delimiter + 1) + sub);
+    }
+    search.Run = [sources, pattern, ASearchText] {
+        return TImageListController::ImagesFor(sources, ASearchText, pattern);
+    };
+    return search;
 }
 
 void TOrlenzaViewController::InstallInitializer() {

@@ -27,6 +27,7 @@ public:
     void ChangeViewState(TImageViewerState AViewState) override;
     std::vector<TLumivaneImage> ImagesFor(const std::string& ASearchText) override;
     bool SearchTextIsValidForSearch(const std::string& ASearchText) override;
+    TPreparedImageSearch PrepareImageSearch(const std::string& ASearchText) override;
     void SaveState(IPlacementForm& AForm,
                    const TPositionTrackerEvent& AOnCustomProperties) override;
     void LoadState(IPlacementForm& AForm, const TPositionTrackerEvent& AOnDefault,

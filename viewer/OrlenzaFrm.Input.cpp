@@ -6,6 +6,7 @@
 #include "viewer/OrlenzaFrm.Shared.h"
 #include "viewer/ViewerWidgets.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -34,8 +35,11 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == tabImage) {
         if (type == QEvent::Enter)
             Guarded(this, [this] { tabImageMouseEnter(); });
-        else if (type == QEvent::Resize)
-            Guarded(this, [this] { tabImageResize(); });
+        return false;
+    }
+    if (watched == TopToolBar) {
+        if (type == QEvent::Resize)
+            Guarded(this, [this] { FitImageListWidth(); });
         return false;
     }
     if (watched == loPageTurner) {
@@ -46,6 +50,9 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == tabForImage && type == QEvent::Resize) {
         loPageTurner->setGeometry(0, 0, tabForImage->width(), 24);
         loPageTurner->setMask(QRegion(loPageTurnerButtons->geometry()));
+        // The tab control's resize: handled once its page has the new size, so the
+        // picture is centred in the page as it now is.
+        Guarded(this, [this] { tabImageResize(); });
         return false;
     }
     const bool onImage = watched == Image;
@@ -65,6 +72,9 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         FPressedOnImage = onImage;
         FPressedOnPage = !onImage;
+        FPanMoved = false;
+        FDragStart =
+            onImage && mouse->button() == Qt::LeftButton ? mouse->globalPosition() : QPointF();
         if (onImage) {
             const QPointF pos = Image->mapToParent(mouse->position());
             Guarded(this, [this, b = mouse->button(), pos] { ImageMouseDown(b, pos); });
@@ -72,8 +82,17 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (onImage && !FDragStart.isNull() && (mouse->buttons() & Qt::LeftButton) &&
+            (mouse->globalPosition() - FDragStart).manhattanLength() >=
+                QApplication::startDragDistance()) {
+            // A drag, not a click: the release it ends with turns nothing.
+            FDragStart = QPointF();
+            FPressedOnImage = false;
+            Guarded(this, [this] { StartFileDrag(); });
+            return true;
+        }
         if (onImage) {
-            auto* mouse = static_cast<QMouseEvent*>(event);
             const QPointF pos = Image->mapToParent(mouse->position());
             Guarded(this, [this, pos] { ImageMouseMove(pos); });
         }
@@ -83,15 +102,21 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (onImage)
             Guarded(this, [this] { ImageMouseUp(); });
-        const bool click = mouse->button() == Qt::LeftButton && !FSuppressNextClick &&
-                           (onImage ? FPressedOnImage : FPressedOnPage) &&
-                           (onImage ? Image : static_cast<QWidget*>(tabForImage))
-                               ->rect()
-                               .contains(mouse->position().toPoint());
+        const bool pressedHere = onImage ? FPressedOnImage : FPressedOnPage;
+        const bool inside = (onImage ? Image : static_cast<QWidget*>(tabForImage))
+                                ->rect()
+                                .contains(mouse->position().toPoint());
+        const bool click =
+            mouse->button() == Qt::LeftButton && !FSuppressNextClick && pressedHere && inside;
+        // The right button pans; a right click that moved nothing opens the menu.
+        const bool menu = mouse->button() == Qt::RightButton && pressedHere && !FPanMoved;
         FSuppressNextClick = false;
         FPressedOnImage = FPressedOnPage = false;
+        FDragStart = QPointF();
         if (click)
             Guarded(this, [this, onImage] { onImage ? ImageClick() : tabImageClick(); });
+        if (menu)
+            Guarded(this, [this, at = mouse->globalPosition().toPoint()] { ShowPictureMenu(at); });
         return true;
     }
     case QEvent::MouseButtonDblClick: {
@@ -125,7 +150,7 @@ void TLumivaneViewerForm::cbxImageListChange() {
 }
 
 void TLumivaneViewerForm::btnFormClick() {
-    NewImage(edImageId->text().toStdString());
+    SearchFor(edImageId->text().toStdString());
 }
 
 void TLumivaneViewerForm::edImageIdKeyUp(int AKey) {
@@ -133,7 +158,7 @@ void TLumivaneViewerForm::edImageIdKeyUp(int AKey) {
     btnForm->setEnabled(
         ViewController->SearchTextIsValidForSearch(edImageId->text().toStdString()));
     if (btnForm->isEnabled() && (AKey == Qt::Key_Return || AKey == Qt::Key_Enter))
-        NewImage(edImageId->text().toStdString());
+        SearchFor(edImageId->text().toStdString());
 }
 
 void TLumivaneViewerForm::tabImageMouseEnter() {
@@ -192,6 +217,7 @@ void TLumivaneViewerForm::ImageMouseMove(QPointF APosition) {
     FPanAnchorX = x.Anchor;
     FPanAnchorY = y.Anchor;
     if (x.Delta != 0 || y.Delta != 0) {
+        FPanMoved = true;
         FPanOffset += QPointF(x.Delta, y.Delta);
         Image->SetBounds(Image->Bounds().translated(x.Delta, y.Delta));
     }

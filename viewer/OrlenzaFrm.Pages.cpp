@@ -99,7 +99,6 @@ void TLumivaneViewerForm::PutFrameOnScreen(const TFrameKey& AKey, const TFrame& 
         // Nowhere further to go: this page it is.
     }
     FWantedKey = {};
-    const bool sameFile = !FShownKey.IsEmpty() && FShownKey.Path == AKey.Path;
     FShownKey = AKey;
     const int known = FPipeline->Cache().PageCount(AKey.Path);
     FShownPageCount =
@@ -118,7 +117,7 @@ void TLumivaneViewerForm::PutFrameOnScreen(const TFrameKey& AKey, const TFrame& 
         if (lvtrace::Enabled())
             lvtrace::Line("image shown " + file +
                           (FShownPageCount > 1 ? " page " + std::to_string(AKey.Page + 1) : ""));
-        ViewController->ChangeViewState(vsOpen);
+        ChangeViewState(vsOpen);
         FitImage(swFitToWidth->isChecked());
         UpdateTitle();
     } catch (...) {
@@ -126,9 +125,8 @@ void TLumivaneViewerForm::PutFrameOnScreen(const TFrameKey& AKey, const TFrame& 
             lvtrace::Line("image failed to load " + file + ": " +
                           ErrorText(std::current_exception()).toStdString());
         ShowLoadError(ErrorText(std::current_exception()));
-        // A failed page of the file already on screen: the page line follows the page.
-        if (sameFile)
-            UpdateTitle();
+        // The title names what the list shows, also when it cannot be shown.
+        UpdateTitle();
     }
     SetBusy(false);
     Image->show();

@@ -18,6 +18,9 @@ inline const QColor kControllerFill(0xA9, 0xA9, 0xA9); // dark gray
 inline const QColor kBusyFrom(Qt::white);
 inline const QColor kBusyTo(0x87, 0xCE, 0xEB); // sky blue
 
+// The title keeps at least this much of the top bar.
+constexpr int kMinTitleWidth = 140;
+
 inline QSize DevicePixels(QSizeF ALogical, qreal ADevicePixelRatio) {
     return {static_cast<int>(std::ceil(ALogical.width() * ADevicePixelRatio)),
             static_cast<int>(std::ceil(ALogical.height() * ADevicePixelRatio))};

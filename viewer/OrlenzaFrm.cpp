@@ -60,6 +60,10 @@ QString LoadErrorText(const TLumivaneImage& AImage, const QString& AError) {
            QStringLiteral(" cannot be shown: ") + reason;
 }
 
+// The margins the top bar's layout gives the list and the title, left and right together.
+constexpr int kListMargins = 8;
+constexpr int kTitleMargins = 8;
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -70,6 +74,13 @@ TLumivaneViewerForm::TLumivaneViewerForm(QWidget* parent) : TOrlenzaForm(parent)
     FPrinting = new TDocumentPrinting(this);
     CreatePipeline();
     CreateComponents();
+    InstallKeys();
+    InstallClipboard();
+    InstallWatching();
+    connect(swFitToWidth, &QAbstractButton::toggled, this,
+            [this] { Guarded(this, [this] { ApplyFitToWidthSwitch(); }); });
+    UpdateMinimumSize();
+    TopToolBar->installEventFilter(this); // the list's width follows the bar's
     FormCreate();
 }
 
@@ -89,6 +100,7 @@ TLumivaneViewerForm::~TLumivaneViewerForm() {
 void TLumivaneViewerForm::FormCreate() {
     FLastKeyPress = QDateTime();
     FDefaultImageListWidth = static_cast<float>(FTopLayout->ItemSize(cbxImageList).width());
+    FImageListWidth = FTopLayout->ItemSize(cbxImageList).width();
     FShown = false;
     tabImage->setCurrentIndex(0);
     if (!InitializeViewController)
@@ -98,12 +110,47 @@ void TLumivaneViewerForm::FormCreate() {
     if (!ViewController)
         throw std::logic_error(
             "OrlenzaFrm: InitializeViewController did not publish a view controller");
-    ViewController->ChangeViewState(vsIdle);
+    ChangeViewState(vsIdle);
     ViewController->SetOnCloseImageAndHide([this](void* Sender) { CloseImageAndHide(Sender); });
     FStateEvent = ViewController->StateEvent();
     LumivaneViewerForm = this;
     RestorePlacement();
     UpdatePrintEnabled();
+}
+
+void TLumivaneViewerForm::FitImageListWidth() {
+    // As wide as its longest path asked for, but never over the title's room: a narrow
+    // window clips the list's text, not the title.
+    const int room = TopToolBar->width() - FTopLayout->ItemSize(loInputControls).width() -
+                     kListMargins - kMinTitleWidth - kTitleMargins;
+    const int designed = static_cast<int>(FDefaultImageListWidth);
+    const int width = std::max(designed, std::min(FImageListWidth, room));
+    const QSize current = FTopLayout->ItemSize(cbxImageList);
+    if (current.width() != width)
+        FTopLayout->SetItemSize(cbxImageList, {width, current.height()});
+}
+
+void TLumivaneViewerForm::UpdateMinimumSize() {
+    // Small enough for half of a small desktop at 200 %, large enough that no bar's
+    // controls run into each other: the identifier box, the list and a readable title on
+    // top; fit-to-width, Print and the zoom bar with its dial below; some picture between.
+    constexpr int kGap = 8;
+    constexpr int kPictureHeight = 160;
+    const auto* bottomLayout = static_cast<const TAlignLayout*>(BottomToolBar->layout());
+    const int top = FTopLayout->ItemSize(loInputControls).width() +
+                    FTopLayout->ItemSize(cbxImageList).width() + kListMargins + kMinTitleWidth +
+                    kTitleMargins;
+    const int bottom = bottomLayout->ItemPosition(BtnPrint).x() +
+                       bottomLayout->ItemSize(BtnPrint).width() + kGap +
+                       bottomLayout->ItemSize(loControls).width();
+    setMinimumSize(std::max(top, bottom), FFormLayout->ItemSize(TopToolBar).height() +
+                                              FFormLayout->ItemSize(BottomToolBar).height() +
+                                              kPictureHeight);
+}
+
+void TLumivaneViewerForm::ChangeViewState(TImageViewerState AState) {
+    FViewState = AState;
+    ViewController->ChangeViewState(AState);
 }
 
 void TLumivaneViewerForm::ttImageStateTimer() {
@@ -125,7 +172,11 @@ bool TLumivaneViewerForm::event(QEvent* event) {
 
 void TLumivaneViewerForm::FormActivate() {
     Qt::WindowStates state = windowState();
-    state.setFlag(Qt::WindowMaximized, StartMaximized);
+    // The command line's state is the first one only; later the user's state stands.
+    if (!FCommandLineStateApplied) {
+        FCommandLineStateApplied = true;
+        state.setFlag(Qt::WindowMaximized, StartMaximized);
+    }
     state.setFlag(Qt::WindowMinimized, false);
     if (state != windowState())
         setWindowState(state);
@@ -157,7 +208,7 @@ void TLumivaneViewerForm::closeEvent(QCloseEvent* event) {
     // FormClose: the window only hides; the program goes on. A page still decoding is not
     // shown after the close.
     CancelDecodes();
-    Guarded(this, [this] { ViewController->ChangeViewState(vsUnknown); });
+    Guarded(this, [this] { ChangeViewState(vsUnknown); });
     event->accept();
 }
 
@@ -177,19 +228,63 @@ const TLumivaneImage& TLumivaneViewerForm::SelectedImage() const {
 }
 
 void TLumivaneViewerForm::NewImage(const std::string& ASearchText) {
+    // The toolbar, the start-up text and the identifier box search here; the window's own
+    // keys then act on the picture, not on the box.
     if (!ViewController->SearchTextIsValidForSearch(ASearchText))
         return;
+    const bool wasShown = isVisible() && !(windowState() & Qt::WindowMinimized);
+    // A return to the identifier already shown leaves the focus where the user had it.
+    if (SearchFor(ASearchText) || !wasShown)
+        FocusPicture();
+}
+
+bool TLumivaneViewerForm::SearchFor(const std::string& ASearchText) {
+    if (!ViewController->SearchTextIsValidForSearch(ASearchText))
+        return false;
+    if (RefreshShownSearch(ASearchText))
+        return false;
     ClearImage();
     EnsureShown();
     LoadImageList(ASearchText);
     // Only a search that went through: a refused one is not searched again on a return.
     FLastSearchText = ASearchText;
+    WatchSearchedFolders(ASearchText);
     SelectImage(1);
+    return true;
+}
+
+bool TLumivaneViewerForm::RefreshShownSearch(const std::string& ASearchText) {
+    if (ASearchText != FLastSearchText || SelectedImage().IsEmpty())
+        return false;
+    const std::string shown = SelectedImage().Path;
+    std::vector<TLumivaneImage> images = ViewController->ImagesFor(ASearchText);
+    if (std::none_of(images.begin(), images.end(),
+                     [&](const TLumivaneImage& AImage) { return AImage.Path == shown; }))
+        return false;
+    EnsureShown();
+    edImageId->setText(Q(ASearchText));
+    btnForm->setEnabled(true);
+    MergeImageList(std::move(images));
+    if (Image->IsBitmapEmpty()) {
+        // Hidden by the host since, which let the picture go: the same file again, at the
+        // zoom and turn it had.
+        const double zoom = tbZoom->Value();
+        const int angle = arcdImageRotation->Angle();
+        ShowSelectedImage();
+        SetRotation(angle);
+        tbZoom->SetValue(zoom);
+    } else if (FViewState != vsOpen) {
+        ChangeViewState(vsOpen);
+    }
+    if (FWatchedSearch != ASearchText)
+        WatchSearchedFolders(ASearchText);
+    return true;
 }
 
 void TLumivaneViewerForm::ShowForm() {
     RestoreFromMinimized();
     TOrlenzaForm::ShowForm();
+    FocusPicture();
 }
 
 void TLumivaneViewerForm::RestoreFromMinimized() {
@@ -231,7 +326,7 @@ void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
         btnForm->setEnabled(ViewController->SearchTextIsValidForSearch(ASearchText));
     }
     ClearImage();
-    ViewController->ChangeViewState(vsIdle);
+    ChangeViewState(vsIdle);
     const std::string identifier = edImageId->text().toStdString();
     // Frames of another identifier are not coming back; a search again for the same one
     // (a return to the window) finds its pages ready.
@@ -241,6 +336,10 @@ void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
     }
     FImages = ViewController->ImagesFor(identifier);
 
+    FillImageList();
+}
+
+void TLumivaneViewerForm::FillImageList() {
     cbxImageList->setUpdatesEnabled(false);
     {
         // Filling the list is not a pick: no change event, and nothing selected after.
@@ -263,10 +362,8 @@ void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
         cbxImageList->setCurrentIndex(-1);
         if (measured) {
             const qreal need = FDefaultImageListWidth + letterW + widest;
-            const QSize current = FTopLayout->ItemSize(cbxImageList);
-            if (current.width() < need)
-                FTopLayout->SetItemSize(cbxImageList,
-                                        {static_cast<int>(std::ceil(need)), current.height()});
+            FImageListWidth = std::max(FImageListWidth, static_cast<int>(std::ceil(need)));
+            FitImageListWidth();
         }
     }
     cbxImageList->setUpdatesEnabled(true);
@@ -300,11 +397,13 @@ void TLumivaneViewerForm::ShowSelectedImage(int APage) {
     SetRotation(0);
     try {
         ShowNoImage();
-        ViewController->ChangeViewState(vsOpen);
+        ChangeViewState(vsOpen);
         FitImage(swFitToWidth->isChecked());
         UpdateTitle();
     } catch (...) {
         ShowLoadError(ErrorText(std::current_exception()));
+        // The title names what the list shows, also when it cannot be shown.
+        UpdateTitle();
     }
     SetBusy(false);
     Image->show();
@@ -368,6 +467,7 @@ void TLumivaneViewerForm::UpdatePrintEnabled() {
 }
 
 void TLumivaneViewerForm::CloseImageAndHide(void*) {
+    StopWatching();
     ClearImage();
     hide();
 }
@@ -453,7 +553,13 @@ void TLumivaneViewerForm::SetRotation(int AAngle) {
 }
 
 void TLumivaneViewerForm::tabImageResize() {
-    FitImage(false);
+    // Refitted as the switch says, so a maximised window shows the whole picture centred
+    // instead of the old size off-centre.
+    FitImage(swFitToWidth->isChecked());
+}
+
+void TLumivaneViewerForm::ApplyFitToWidthSwitch() {
+    FitImage(swFitToWidth->isChecked());
 }
 
 void TLumivaneViewerForm::EnsureDetail() {

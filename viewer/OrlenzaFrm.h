@@ -13,7 +13,10 @@
 #include "viewer/DecodePipeline.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QImage>
+#include <QList>
+#include <QPair>
 #include <QPointer>
 #include <QString>
 
@@ -23,6 +26,10 @@
 #include <vector>
 
 class QComboBox;
+class QFileSystemWatcher;
+class QKeyEvent;
+class QMenu;
+class QMimeData;
 class QLabel;
 class QLineEdit;
 class TDocumentPrinting;
@@ -77,6 +84,12 @@ public:
     bool IsLoading() const { return !FWantedKey.IsEmpty(); }
     // Decodes for this window run here; tests and benchmarks watch its cache and queue.
     TDecodePipeline& Pipeline() { return *FPipeline; }
+
+    // The picture's context menu, built for the shown entry (the caller owns it).
+    QMenu* CreatePictureMenu();
+    // Files seen in a watched folder that have not joined the list yet because they are
+    // still being written, with the size last seen.
+    QList<QPair<QString, qint64>> PendingScans() const;
 
 protected:
     bool event(QEvent* event) override;
@@ -162,6 +175,55 @@ private:
     void CollectCustomProperties(const IPositionTrackerPtr& ATracker);
     void ApplyCustomProperties(const IPositionTrackerPtr& ATracker);
 
+    // Keyboard (OrlenzaFrm.Keys.cpp). Keys with Ctrl, Esc and F1 act anywhere in the
+    // window; single keys only while the identifier box does not have the focus.
+    void InstallKeys();
+    bool HandleWindowKey(const QKeyEvent* AKey);
+    void ShowKeyHelp();
+    void SetKeyToolTips();
+    void FocusPicture();
+    void FocusIdentifierBox();
+    void ZoomStep(int ADirection);
+    void TurnQuarter(int ADirection);
+    void ShowFirstOrLast(bool ALast);
+
+    // Copy and drag out (OrlenzaFrm.Clipboard.cpp).
+    void InstallClipboard();
+    // The image file behind the selected entry: a container's named file, else the entry.
+    QString SelectedImageFile() const;
+    QMimeData* FileMimeData() const;
+    void CopyImage();
+    void CopyFilePath();
+    void OpenContainingFolder();
+    void ShowPictureMenu(QPoint AGlobalPosition);
+    void StartFileDrag();
+
+    // Fresh scans (OrlenzaFrm.Watch.cpp): the searched folders are watched while an
+    // identifier is shown; a change searches again off the GUI thread and merges.
+    void InstallWatching();
+    void WatchSearchedFolders(const std::string& ASearchText);
+    void StopWatching();
+    void ScheduleRescan();
+    void StartRescan();
+    void RescanFinished(int AGeneration, std::vector<TLumivaneImage> AImages,
+                        std::vector<qint64> ASizes);
+    // Puts AImages in the list keeping the selected file; when it is gone, the one now in
+    // its place is shown.
+    void MergeImageList(std::vector<TLumivaneImage> AImages);
+    void FillImageList();
+
+    // Keeping the user's place.
+    // A search for the identifier already shown: the list is refreshed, the file, zoom,
+    // turn and pan stay. False when that cannot be done (nothing shown, file gone).
+    bool RefreshShownSearch(const std::string& ASearchText);
+    // NewImage without moving the focus: the identifier box's own Enter and Form button.
+    // True when it searched anew (not a refresh of the identifier shown, not refused).
+    bool SearchFor(const std::string& ASearchText);
+    void ChangeViewState(TImageViewerState AState);
+    void ApplyFitToWidthSwitch();
+    void UpdateMinimumSize();
+    void FitImageListWidth();
+
     // Components, named as their objectNames.
     TAlignLayout* FFormLayout = nullptr;
     QWidget* TopToolBar = nullptr;
@@ -208,6 +270,7 @@ private:
     bool FFocusOnOwnWindow = false;
     QMetaObject::Connection FFocusWatch;
     float FDefaultImageListWidth = 0;
+    int FImageListWidth = 0; // the widest the list was asked to be; it never narrows
     TNotifyEvent FStateEvent;
     TDocumentPrinting* FPrinting = nullptr;
 
@@ -236,4 +299,24 @@ private:
     bool FSuppressNextClick = false;
     bool FPressedOnImage = false;
     bool FPressedOnPage = false;
+
+    // Workflow state.
+    QPointer<QWidget> FKeyHelp;
+    QPointF FDragStart;      // where a left press on the picture began; null when none
+    bool FPanMoved = false;  // the right button moved the picture since its press
+    int FCopyGeneration = 0; // the latest copy asked for; an older one is dropped
+    bool FCommandLineStateApplied = false;
+    TImageViewerState FViewState = vsUnknown; // last state this window wrote
+    QFileSystemWatcher* FWatcher = nullptr;
+    QTimer* FRescanTimer = nullptr;
+    std::string FWatchedSearch;
+    std::function<std::vector<TLumivaneImage>()> FRescan;
+    int FRescanGeneration = 0;
+    bool FRescanRunning = false;
+    bool FRescanAgain = false;
+    struct TPending {
+        qint64 Size = -1;
+        qint64 SinceMs = 0; // when this size was first seen
+    };
+    QHash<QString, TPending> FPending;
 };

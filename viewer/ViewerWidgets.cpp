@@ -50,6 +50,13 @@ QSize TAlignLayout::ItemSize(QWidget* AWidget) const {
     return {};
 }
 
+QPoint TAlignLayout::ItemPosition(QWidget* AWidget) const {
+    for (const auto& e : FEntries)
+        if (e.Item->widget() == AWidget)
+            return e.Position;
+    return {};
+}
+
 void TAlignLayout::addItem(QLayoutItem* item) {
     FEntries.append({item, TAlign::None, item->sizeHint(), {}, {}});
 }

@@ -46,6 +46,8 @@ public:
              QPoint APosition = {});
     void SetItemSize(QWidget* AWidget, QSize ASize);
     QSize ItemSize(QWidget* AWidget) const;
+    // The fixed position of an item without alignment.
+    QPoint ItemPosition(QWidget* AWidget) const;
 
     void addItem(QLayoutItem* item) override;
     int count() const override { return static_cast<int>(FEntries.size()); }

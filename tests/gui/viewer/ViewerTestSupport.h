@@ -52,6 +52,9 @@ public:
     bool SearchTextIsValidForSearch(const std::string& t) override {
         return Real->SearchTextIsValidForSearch(t);
     }
+    TPreparedImageSearch PrepareImageSearch(const std::string& t) override {
+        return Real->PrepareImageSearch(t);
+    }
     void SaveState(IPlacementForm& f, const TPositionTrackerEvent& c) override {
         Real->SaveState(f, c);
     }

@@ -1,0 +1,226 @@
+// The viewer window's keyboard: the keys that page, zoom, turn, print, copy and hide, the
+// window listing them, and where the focus goes when a search shows the window.
+#include "viewer/OrlenzaFrm.h"
+
+#include "viewer/ImageGeometry.h"
+#include "viewer/OrlenzaFrm.Shared.h"
+#include "viewer/ViewerWidgets.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using namespace lvform;
+
+namespace {
+
+// Sees key presses before any widget of the window does, so a focused slider or list
+// cannot take a key the window means for itself. Only the identifier box keeps single keys.
+class TWindowKeyFilter : public QObject {
+public:
+    TWindowKeyFilter(QWidget* AWindow, std::function<bool(const QKeyEvent*)> AHandle)
+        : QObject(AWindow), FWindow(AWindow), FHandle(std::move(AHandle)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+            return false;
+        const auto* widget = static_cast<QWidget*>(watched);
+        if (widget->window() != FWindow)
+            return false;
+        return FHandle(static_cast<const QKeyEvent*>(event));
+    }
+
+private:
+    QWidget* FWindow;
+    std::function<bool(const QKeyEvent*)> FHandle;
+};
+
+struct TKeyHelpRow {
+    const char* Keys;
+    const char* Does;
+};
+
+constexpr TKeyHelpRow kKeyHelp[] = {
+    {"Right / Left", "next / previous file"},
+    {"Page Down / Page Up", "next / previous page"},
+    {"Home / End", "first / last file"},
+    {"+ / -", "zoom in / out"},
+    {"0", "back to the fitted size"},
+    {"W", "fit to width on / off"},
+    {"R / Shift+R", "a quarter turn right / left"},
+    {"Ctrl+P", "print"},
+    {"Ctrl+C", "copy the shown page"},
+    {"Ctrl+F or /", "type an identifier"},
+    {"Esc", "hide the viewer"},
+    {"F1", "this list"},
+};
+
+} // namespace
+
+void TLumivaneViewerForm::InstallKeys() {
+    qApp->installEventFilter(new TWindowKeyFilter(this, [this](const QKeyEvent* AKey) {
+        bool handled = false;
+        Guarded(this, [&] { handled = HandleWindowKey(AKey); });
+        return handled;
+    }));
+    // The picture takes the focus, so the single keys act when a search shows the window.
+    tabForImage->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(edImageId, tabForImage);
+    setTabOrder(tabForImage, btnBack);
+    SetKeyToolTips();
+}
+
+void TLumivaneViewerForm::SetKeyToolTips() {
+    btnBack->setToolTip(QStringLiteral("Back (Left)"));
+    btnNext->setToolTip(QStringLiteral("Next (Right)"));
+    tbZoom->setToolTip(QStringLiteral("Zoom (+ / -, 0 for the fitted size)"));
+    arcdImageRotation->setToolTip(QStringLiteral("Rotation (R / Shift+R)"));
+    swFitToWidth->setToolTip(QStringLiteral("Fit to width (W)"));
+    lblFitToWidth->setToolTip(swFitToWidth->toolTip());
+    BtnPrint->setToolTip(QStringLiteral("Print (Ctrl+P)"));
+    edImageId->setToolTip(QStringLiteral("Identifier (Ctrl+F or /)"));
+    btnForm->setToolTip(QStringLiteral("Show the images for the identifier (Enter)"));
+}
+
+bool TLumivaneViewerForm::HandleWindowKey(const QKeyEvent* AKey) {
+    const Qt::KeyboardModifiers mods = AKey->modifiers() & ~Qt::KeypadModifier;
+    const int key = AKey->key();
+    if (mods & (Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    if (mods & Qt::ControlModifier) {
+        if (mods & Qt::ShiftModifier)
+            return false;
+        switch (key) {
+        case Qt::Key_P:
+            if (BtnPrint->isEnabled())
+                BtnPrintClick();
+            return true;
+        case Qt::Key_C:
+            // Text chosen in the identifier box is what the user copies there.
+            if (edImageId->hasFocus() && edImageId->hasSelectedText())
+                return false;
+            CopyImage();
+            return true;
+        case Qt::Key_F:
+            FocusIdentifierBox();
+            return true;
+        default:
+            return false;
+        }
+    }
+    if (key == Qt::Key_Escape && mods == Qt::NoModifier) {
+        close(); // as closing the window: placement saved, the host told
+        return true;
+    }
+    if (key == Qt::Key_F1 && mods == Qt::NoModifier) {
+        ShowKeyHelp();
+        return true;
+    }
+    // Typing an identifier never pages or turns.
+    if (edImageId->hasFocus())
+        return false;
+    const bool shift = mods & Qt::ShiftModifier;
+    switch (key) {
+    case Qt::Key_Right:
+        if (shift)
+            return false;
+        btnNextClick();
+        return true;
+    case Qt::Key_Left:
+        if (shift)
+            return false;
+        btnBackClick();
+        return true;
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        if (shift)
+            return false;
+        ShowFirstOrLast(key == Qt::Key_End);
+        return true;
+    case Qt::Key_Plus:
+        ZoomStep(1);
+        return true;
+    case Qt::Key_Minus:
+        ZoomStep(-1);
+        return true;
+    case Qt::Key_0:
+        if (shift)
+            return false;
+        tbZoom->SetValue(0);
+        return true;
+    case Qt::Key_W:
+        if (shift)
+            return false;
+        swFitToWidth->toggle();
+        return true;
+    case Qt::Key_R:
+        TurnQuarter(shift ? -1 : 1);
+        return true;
+    case Qt::Key_Slash:
+        FocusIdentifierBox();
+        return true;
+    case Qt::Key_Menu:
+        ShowPictureMenu(tabForImage->mapToGlobal(tabForImage->rect().center()));
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TLumivaneViewerForm::ShowFirstOrLast(bool ALast) {
+    const int wanted = ALast ? Count() : 1;
+    if (Count() > 0 && wanted != ImageId())
+        SelectImage(wanted);
+}
+
+void TLumivaneViewerForm::ZoomStep(int ADirection) {
+    // One notch of the wheel.
+    tbZoom->SetValue(lvgeometry::WheelZoom(static_cast<float>(tbZoom->Value()), 120 * ADirection));
+}
+
+void TLumivaneViewerForm::TurnQuarter(int ADirection) {
+    SetRotation(static_cast<int>(
+        std::lround(lvgeometry::NormalizeDialAngle(arcdImageRotation->Angle() + 90 * ADirection))));
+}
+
+void TLumivaneViewerForm::FocusPicture() {
+    tabForImage->setFocus(Qt::OtherFocusReason);
+}
+
+void TLumivaneViewerForm::FocusIdentifierBox() {
+    edImageId->setFocus(Qt::ShortcutFocusReason);
+    edImageId->selectAll();
+}
+
+void TLumivaneViewerForm::ShowKeyHelp() {
+    if (!FKeyHelp) {
+        auto* help = new QDialog(this);
+        help->setObjectName(QStringLiteral("keyHelp"));
+        help->setWindowTitle(QStringLiteral("Keys - Lumivane Viewer"));
+        help->setAttribute(Qt::WA_DeleteOnClose);
+        QString rows;
+        for (const TKeyHelpRow& row : kKeyHelp)
+            rows += QStringLiteral("<tr><td><b>%1</b></td><td>&nbsp;&nbsp;%2</td></tr>")
+                        .arg(QString::fromUtf8(row.Keys).toHtmlEscaped(),
+                             QString::fromUtf8(row.Does).toHtmlEscaped());
+        auto* text =
+            new QLabel(QStringLiteral("<table>") + rows + QStringLiteral("</table>"), help);
+        text->setObjectName(QStringLiteral("keyHelpText"));
+        text->setTextFormat(Qt::RichText);
+        auto* close = new QPushButton(QStringLiteral("Close"), help);
+        connect(close, &QPushButton::clicked, help, &QDialog::close);
+        auto* layout = new QVBoxLayout(help);
+        layout->addWidget(text);
+        layout->addWidget(close, 0, Qt::AlignRight);
+        FKeyHelp = help;
+    }
+    FKeyHelp->show();
+    FKeyHelp->raise();
+    FKeyHelp->activateWindow();
+}
