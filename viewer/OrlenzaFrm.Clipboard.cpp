@@ -50,6 +50,32 @@ QImage Turned(const QImage& AImage, int AAngle) {
 
 } // namespace
 
+void TLumivaneViewerForm::ResolveSelectedContainer() {
+    // Containers are listed unread; the file a selected one names is read off the GUI
+    // thread (a locked container is retried there), ready for a drag or a copy.
+    const TLumivaneImage& selected = SelectedImage();
+    if (selected.IsEmpty() || !selected.ContainerPending())
+        return;
+    const std::string path = selected.Path;
+    const std::string file = selected.FullFileName();
+    QPointer<TLumivaneViewerForm> self(this);
+    QThreadPool::globalInstance()->start([self, path, file] {
+        TLumivaneCantOpenReason reason = corNone;
+        std::string text;
+        ReadAliasText(file, reason, text);
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, path, reason, text = std::move(text)]() mutable {
+                if (!self)
+                    return;
+                for (TLumivaneImage& image : self->FImages)
+                    if (image.Path == path && image.ContainerPending())
+                        image.SetContainerText(reason, std::move(text));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 void TLumivaneViewerForm::InstallClipboard() {
     // Menus open on a right click that did not pan (see the input handlers).
     Image->setContextMenuPolicy(Qt::PreventContextMenu);

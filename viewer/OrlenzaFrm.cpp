@@ -384,6 +384,7 @@ void TLumivaneViewerForm::SelectImage(int AImageId, int APage) {
 }
 
 void TLumivaneViewerForm::ShowSelectedImage(int APage) {
+    ResolveSelectedContainer();
     if (!SelectedImage().IsEmpty()) {
         // Decoded on a worker and put on screen when it is ready (at once when the cache
         // holds it); until then the window goes on showing what it shows.

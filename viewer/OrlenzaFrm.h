@@ -189,6 +189,7 @@ private:
 
     // Copy and drag out (OrlenzaFrm.Clipboard.cpp).
     void InstallClipboard();
+    void ResolveSelectedContainer();
     // The image file behind the selected entry: a container's named file, else the entry.
     QString SelectedImageFile() const;
     QMimeData* FileMimeData() const;

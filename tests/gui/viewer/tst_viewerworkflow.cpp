@@ -106,9 +106,14 @@ private:
         FRecorder->States.clear();
         return states;
     }
+    // Pages are decoded on workers: waits until the one asked for is on screen.
+    bool Settled() {
+        return QTest::qWaitFor([this] { return !FForm->IsLoading(); }, 10000);
+    }
     // Shows the identifier as the toolbar does and waits until the window has the keys.
     void ShowFromToolbar(const char* AId) {
         FForm->NewImage(AId);
+        QVERIFY(Settled());
         QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
         QTRY_VERIFY(Page()->hasFocus());
     }
@@ -184,6 +189,7 @@ private slots:
         };
         auto second = [](TLumivaneViewerForm* F) {
             F->findChild<QToolButton*>("btnNext")->click();
+            QVERIFY(QTest::qWaitFor([F] { return !F->IsLoading(); }, 10000));
         };
         auto zoomed = [child](TLumivaneViewerForm* F) {
             static_cast<TTrackBar*>(child(F, "tbZoom"))->SetValue(0.5);
@@ -252,6 +258,7 @@ private slots:
         for (const char* focus : {"tabForImage", "tbZoom"}) {
             // From the same start each time: first file, fitted, upright.
             List()->setCurrentIndex(0);
+            QVERIFY(Settled());
             Zoom()->SetValue(0);
             Fit()->setChecked(false);
             Dial()->SetAngle(0);
@@ -322,6 +329,7 @@ private slots:
         }
         // With nothing shown, Ctrl+P does nothing (the Print button is off).
         FForm->NewImage("99999999");
+        QVERIFY(Settled());
         QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
         const int printedBefore = printed;
         Key(Qt::Key_P, Qt::ControlModifier);
@@ -368,6 +376,7 @@ private slots:
         StartupSearchText = "12345678";
         FForm->ShowForm();
         QTRY_COMPARE(List()->count(), 3);
+        QVERIFY(Settled());
         QTRY_VERIFY(Page()->hasFocus());
     }
 
@@ -402,6 +411,8 @@ private slots:
         };
         for (const auto& row : rows) {
             ShowFromToolbar(row.Id);
+            // A container's text is read once it is selected.
+            QTRY_VERIFY(!FForm->SelectedImage().ContainerPending());
             const QRectF before = Image()->Bounds();
             QList<QUrl> dragged;
             QStringList formats;
@@ -494,6 +505,7 @@ private slots:
         QVERIFY(QFileInfo(pdf).size() > 1000);
         // With nothing found there is nothing to copy or print.
         FForm->NewImage("99999999");
+        QVERIFY(Settled());
         menu.reset(FForm->CreatePictureMenu());
         for (const char* name : {"actCopyImage", "actCopyFilePath", "actOpenFolder", "actPrint"})
             QVERIFY2(!menu->findChild<QAction*>(name)->isEnabled(), name);
@@ -547,6 +559,7 @@ private slots:
         // The file shown leaves: the next one is shown in its place.
         QVERIFY(QFile::remove(dir + "80000001~1.png"));
         QTRY_COMPARE_WITH_TIMEOUT(List()->count(), 1, 3000);
+        QVERIFY(Settled());
         QCOMPARE(List()->itemText(0), fresh);
         QCOMPARE(FForm->ImageId(), 1);
         QVERIFY(Image()->Bitmap().cacheKey() != shown);
@@ -570,7 +583,9 @@ private slots:
         StartupSearchText = "81000001";
         FForm->ShowForm();
         QTRY_COMPARE(List()->count(), 2);
+        QVERIFY(Settled());
         Child<QToolButton>("btnNext")->click();
+        QVERIFY(Settled());
         Zoom()->SetValue(0.5);
         Key(Qt::Key_R);
         QWindow* window = FForm->windowHandle();
@@ -583,6 +598,7 @@ private slots:
         TakeStates();
         QWidget other;
         ActivateElsewhereAndBack(other);
+        QVERIFY(Settled());
         QCOMPARE(List()->count(), 3);
         QCOMPARE(FForm->ImageId(), 2);
         QCOMPARE(Zoom()->Value(), 0.5);
@@ -647,6 +663,7 @@ private slots:
         const QSize defaultSize = desktop.size() / 2;
         FForm->resize(defaultSize);
         FForm->NewImage("12345678");
+        QVERIFY(Settled());
         QVERIFY(QTest::qWaitForWindowExposed(FForm.get()));
         for (const QSize asked : {defaultSize, QSize(1, 1)}) {
             FForm->resize(asked);
