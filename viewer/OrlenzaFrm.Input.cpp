@@ -182,15 +182,19 @@ void TLumivaneViewerForm::ImageMouseWheel(int AWheelDelta) {
 
 void TLumivaneViewerForm::ImageClick() {
     RotateQuarterTurn();
+    RememberTurn();
 }
 void TLumivaneViewerForm::tabImageClick() {
     RotateQuarterTurn();
+    RememberTurn();
 }
 void TLumivaneViewerForm::ImageDblClick() {
     SetRotation(0);
+    RememberTurn();
 }
 void TLumivaneViewerForm::tabImageDblClick() {
     SetRotation(0);
+    RememberTurn();
 }
 
 void TLumivaneViewerForm::ImageMouseDown(Qt::MouseButton AButton, QPointF APosition) {

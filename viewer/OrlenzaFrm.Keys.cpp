@@ -187,6 +187,7 @@ void TLumivaneViewerForm::ZoomStep(int ADirection) {
 void TLumivaneViewerForm::TurnQuarter(int ADirection) {
     SetRotation(static_cast<int>(
         std::lround(lvgeometry::NormalizeDialAngle(arcdImageRotation->Angle() + 90 * ADirection))));
+    RememberTurn();
 }
 
 void TLumivaneViewerForm::FocusPicture() {

@@ -119,6 +119,7 @@ void TLumivaneViewerForm::PutFrameOnScreen(const TFrameKey& AKey, const TFrame& 
                           (FShownPageCount > 1 ? " page " + std::to_string(AKey.Page + 1) : ""));
         ChangeViewState(vsOpen);
         FitImage(swFitToWidth->isChecked());
+        PageOnScreen();
         UpdateTitle();
     } catch (...) {
         if (lvtrace::Enabled())

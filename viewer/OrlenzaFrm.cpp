@@ -113,6 +113,7 @@ void TLumivaneViewerForm::FormCreate() {
     ChangeViewState(vsIdle);
     ViewController->SetOnCloseImageAndHide([this](void* Sender) { CloseImageAndHide(Sender); });
     FStateEvent = ViewController->StateEvent();
+    OpenTurnStore();
     LumivaneViewerForm = this;
     RestorePlacement();
     UpdatePrintEnabled();
@@ -367,6 +368,7 @@ void TLumivaneViewerForm::FillImageList() {
         }
     }
     cbxImageList->setUpdatesEnabled(true);
+    LookUpTurns();
 }
 
 void TLumivaneViewerForm::SelectImage(int AImageId, int APage) {

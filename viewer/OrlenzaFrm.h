@@ -26,6 +26,8 @@
 #include <vector>
 
 class QComboBox;
+class QThreadPool;
+class TTurnStore;
 class QFileSystemWatcher;
 class QKeyEvent;
 class QMenu;
@@ -90,6 +92,8 @@ public:
     // Files seen in a watched folder that have not joined the list yet because they are
     // still being written, with the size last seen.
     QList<QPair<QString, qint64>> PendingScans() const;
+    // The remembered turns of the listed files have been looked up.
+    bool TurnsKnown() const { return FTurnLookupDone == FTurnLookup; }
 
 protected:
     bool event(QEvent* event) override;
@@ -213,6 +217,15 @@ private:
     void MergeImageList(std::vector<TLumivaneImage> AImages);
     void FillImageList();
 
+    // Turns remembered per file (OrlenzaFrm.Turns.cpp).
+    void OpenTurnStore();
+    void LookUpTurns();
+    void ApplyRememberedTurn();
+    // A page was put on screen: it takes the turn remembered for its file.
+    void PageOnScreen();
+    // After a turn the user made: kept for the file shown.
+    void RememberTurn();
+
     // Keeping the user's place.
     // A search for the identifier already shown: the list is refreshed, the file, zoom,
     // turn and pan stay. False when that cannot be done (nothing shown, file gone).
@@ -320,4 +333,10 @@ private:
         qint64 SinceMs = 0; // when this size was first seen
     };
     QHash<QString, TPending> FPending;
+    std::shared_ptr<TTurnStore> FTurnStore;
+    QThreadPool* FStoreWorker = nullptr;
+    QHash<QString, int> FTurns; // quarter turns of the listed files, as far as looked up
+    int FTurnLookup = 0;
+    int FTurnLookupDone = 0;
+    bool FTurnedByUser = false; // since the page on screen was put there
 };

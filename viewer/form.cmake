@@ -10,6 +10,7 @@ add_library(lv_viewer_form STATIC
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Keys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Clipboard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Watch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Turns.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Shared.h
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.h
   ${CMAKE_CURRENT_LIST_DIR}/ViewerWidgets.cpp

@@ -69,14 +69,15 @@ public:
 
 // A block as the host creates it, with the image information naming one source folder.
 struct HostBlock {
-    HostBlock(const QString& ASource, const char* APattern)
+    HostBlock(const QString& ASource, const char* APattern,
+              const std::string& AConnection = "viewer-test-host")
         : Name("lvtest-viewer-" + std::to_string(getpid()) + "-" + std::to_string(Counter++)),
           View(lvplatform::CreateSharedMemory(Name, lvcontrol::kBlockSize)) {
         const std::string json =
             "{\"Source\":\"" + ASource.toStdString() + "\",\"Pattern\":\"" + APattern + "\"}";
         std::memcpy(View->Data() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
-        const char connection[] = "viewer-test-host";
-        std::memcpy(View->Data() + lvcontrol::kConnectionName, connection, sizeof connection);
+        std::memcpy(View->Data() + lvcontrol::kConnectionName, AConnection.c_str(),
+                    AConnection.size() + 1);
     }
     ~HostBlock() { lvplatform::RemoveSharedMemory(Name); }
     std::uint8_t& At(std::size_t AOffset) const { return View->Data()[AOffset]; }

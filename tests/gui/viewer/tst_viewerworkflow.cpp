@@ -19,6 +19,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QDirIterator>
 #include <QDrag>
 #include <QFile>
 #include <QLabel>
@@ -570,6 +571,93 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(List()->count(), 0, 3000);
         QCOMPARE(Page()->NoticeText(), QStringLiteral("No images for 80000001"));
         QCOMPARE(Title(), QString());
+    }
+
+    // ---- turns remembered per file ----------------------------------------------------------
+
+    void turnsAreRememberedPerFileAndConnection() {
+        const QString dir = Folder("8200");
+        const QString first = dir + "82000001~1.png", second = dir + "82000001~2.png";
+        QVERIFY(DocumentPage({400, 566}, Qt::darkRed, "1").save(first));
+        QVERIFY(DocumentPage({400, 566}, Qt::darkGreen, "2").save(second));
+        // The store's file: one per connection beside the placement files.
+        auto storeFiles = [] {
+            QStringList found;
+            QDirIterator it(qEnvironmentVariable("XDG_DATA_HOME"), {"*.turns"}, QDir::Files,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext())
+                found << it.next();
+            return found;
+        };
+        auto storeHolds = [&](const QString& APath) {
+            for (const QString& name : storeFiles()) {
+                QFile f(name);
+                if (f.open(QIODevice::ReadOnly) && f.readAll().contains(APath.toUtf8()))
+                    return true;
+            }
+            return false;
+        };
+        auto restart = [&](const std::string& AConnection) {
+            DestroyForm();
+            FBlock = std::make_unique<HostBlock>(FScans, "****....", AConnection);
+            CreateForm();
+            ShowFromToolbar("82000001");
+        };
+        auto shows = [&](int AImageId) {
+            if (FForm->ImageId() != AImageId) {
+                List()->setCurrentIndex(AImageId - 1);
+                QVERIFY(Settled());
+            }
+            QTRY_VERIFY(!FForm->IsLoading());
+        };
+
+        ShowFromToolbar("82000001");
+        shows(2);
+        Key(Qt::Key_R);
+        QCOMPARE(Dial()->Angle(), 90);
+        QTRY_VERIFY(storeHolds(second));
+        QVERIFY(!storeHolds(first));
+
+        // The same connection after a restart: file 2 comes back turned, file 1 upright.
+        restart("viewer-test-host");
+        QCOMPARE(FForm->ImageId(), 1);
+        QTRY_VERIFY(FForm->TurnsKnown());
+        QCOMPARE(Dial()->Angle(), 0);
+        shows(2);
+        QTRY_COMPARE(Dial()->Angle(), 90);
+        QCOMPARE(Image()->RotationAngle(), 90.0);
+
+        // Another connection does not see it.
+        restart("another-host");
+        shows(2);
+        QTRY_VERIFY(FForm->TurnsKnown());
+        QCOMPARE(Dial()->Angle(), 0);
+
+        // A corrupt store counts as empty; turning works on and is kept again.
+        DestroyForm();
+        for (const QString& name : storeFiles()) {
+            QFile f(name);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(QByteArray("\x01\xff garbage\n\t\t\t\n", 20));
+        }
+        restart("viewer-test-host");
+        shows(2);
+        QTRY_VERIFY(FForm->TurnsKnown());
+        QCOMPARE(Dial()->Angle(), 0);
+        Key(Qt::Key_R, Qt::ShiftModifier);
+        QCOMPARE(Dial()->Angle(), -90);
+        QTRY_VERIFY(storeHolds(second));
+        restart("viewer-test-host");
+        shows(2);
+        QTRY_COMPARE(Dial()->Angle(), -90);
+
+        // A scan replaced under the same name starts upright.
+        QVERIFY(DocumentPage({420, 594}, Qt::darkBlue, "2 again").save(second));
+        restart("viewer-test-host");
+        shows(2);
+        QCOMPARE(Image()->FullSize(), QSize(420, 594));
+        QTRY_VERIFY(FForm->TurnsKnown());
+        QCOMPARE(Dial()->Angle(), 0);
     }
 
     // ---- keeping the user's place -----------------------------------------------------------
