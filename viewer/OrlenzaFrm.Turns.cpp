@@ -60,6 +60,10 @@ void TLumivaneViewerForm::LookUpTurns() {
 
 void TLumivaneViewerForm::PageOnScreen() {
     FTurnedByUser = false;
+    // The file's turn comes with the file; a page step within it starts the page upright.
+    if (FBitmapFile == FTurnFile)
+        return;
+    FTurnFile = FBitmapFile;
     ApplyRememberedTurn();
 }
 

@@ -309,6 +309,7 @@ void TLumivaneViewerForm::EnsureShown() {
 
 void TLumivaneViewerForm::ClearImage() {
     CancelDecodes();
+    FTurnFile.clear();
     FShownKey = {};
     FShownPageCount = 1;
     FPipeline->Cache().SetShown({});

@@ -339,4 +339,5 @@ private:
     int FTurnLookup = 0;
     int FTurnLookupDone = 0;
     bool FTurnedByUser = false; // since the page on screen was put there
+    std::string FTurnFile;      // the file whose remembered turn was applied last
 };
