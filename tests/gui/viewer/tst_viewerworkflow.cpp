@@ -2,7 +2,6 @@
 // keys (with the focus in and out of the identifier box), copying to the clipboard,
 // dragging the file out, the picture's context menu, fresh scans joining the list, and
 // keeping the user's place when the window is returned to, resized or refitted.
-#include "app/CommandLine.h"
 #include "app/Orlenza.CustomController.h"
 #include "app/Orlenza.FormCommon.h"
 #include "viewcontrol/Orlenza.ViewController.h"
