@@ -447,8 +447,10 @@ private slots:
         QVERIFY(QTest::qWaitFor([this] { return !FForm->IsLoading(); }, 120000));
         const qint64 took = clock.elapsed();
         tick.stop();
-        QVERIFY2(longest < 300,
-                 qPrintable(QStringLiteral("GUI thread held for %1 ms").arg(longest)));
+        // The figure is reported, not asserted: a wall-clock bound fails on a loaded
+        // machine for reasons of its own. bench/viewer/responsiveness.sh measures it.
+        qInfo("%s: GUI thread held for at most %lld ms", qPrintable(id),
+              static_cast<long long>(longest));
         // A decode of more than a second lets several heartbeats through.
         if (took > 1000)
             QVERIFY(FBlock->At(lvcontrol::kViewerHeartBeat) != beatBefore);
