@@ -5,7 +5,9 @@
 #include "app/Orlenza.CustomController.h"
 #include "app/Orlenza.FormCommon.h"
 #include "viewcontrol/Orlenza.ViewController.h"
+#include "viewer/Orlenza.DocumentPrinting.h"
 #include "viewer/OrlenzaFrm.h"
+#include "viewer/PrintDialog.h"
 #include "viewer/ViewerWidgets.h"
 
 #include "ViewerTestSupport.h"
@@ -276,10 +278,9 @@ private slots:
     void ctrlEscAndF1ActEverywhere() {
         const QString pdf = FRoot.path() + "/key-print.pdf";
         int printed = 0;
-        FForm->SetPrintSetup([&](QPrinter& APrinter, QWidget*) {
+        FForm->Printing().SetDialogRunner([&](TPrintDialog& ADialog) {
             ++printed;
-            APrinter.setOutputFormat(QPrinter::PdfFormat);
-            APrinter.setOutputFileName(pdf);
+            ADialog.SelectPdfFile(pdf);
             return true;
         });
         for (const char* focus : {"edImageId", "tabForImage"}) {
@@ -298,7 +299,7 @@ private slots:
             const int printedBefore = printed;
             Key(Qt::Key_P, Qt::ControlModifier);
             QCOMPARE(printed, printedBefore + 1);
-            QVERIFY2(QFileInfo(pdf).size() > 1000, where);
+            QTRY_VERIFY2(!FForm->Printing().IsPrinting() && QFileInfo(pdf).size() > 1000, where);
             // Ctrl+C copies the page (nothing selected in the box to copy instead).
             Box()->deselect();
             QGuiApplication::clipboard()->clear();
@@ -496,13 +497,12 @@ private slots:
         QDesktopServices::unsetUrlHandler("file");
         QCOMPARE(desktop.Opened, QList<QUrl>{QUrl::fromLocalFile(FScans + "1234")});
         const QString pdf = FRoot.path() + "/menu-print.pdf";
-        FForm->SetPrintSetup([&](QPrinter& APrinter, QWidget*) {
-            APrinter.setOutputFormat(QPrinter::PdfFormat);
-            APrinter.setOutputFileName(pdf);
+        FForm->Printing().SetDialogRunner([&](TPrintDialog& ADialog) {
+            ADialog.SelectPdfFile(pdf);
             return true;
         });
         trigger("actPrint");
-        QVERIFY(QFileInfo(pdf).size() > 1000);
+        QTRY_VERIFY(!FForm->Printing().IsPrinting() && QFileInfo(pdf).size() > 1000);
         // With nothing found there is nothing to copy or print.
         FForm->NewImage("99999999");
         QVERIFY(Settled());
