@@ -10,7 +10,6 @@
 //   bench_viewer_live memory DIR    peak memory stepping through twenty 24 MP JPEGs
 //
 // bench/viewer/responsiveness.sh runs one of them with the files made.
-#include "app/CommandLine.h"
 #include "app/Orlenza.CustomController.h"
 #include "app/Orlenza.FormCommon.h"
 #include "controlfile/ImageViewer.ControlFile.h"

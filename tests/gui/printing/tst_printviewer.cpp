@@ -3,7 +3,6 @@
 // whole with the pages printed so far.
 #include "../viewer/ViewerTestSupport.h"
 #include "PrintFixtures.h"
-#include "app/CommandLine.h"
 #include "app/Orlenza.CustomController.h"
 #include "viewcontrol/Orlenza.ViewController.h"
 #include "viewer/Orlenza.DocumentPrinting.h"

@@ -161,17 +161,17 @@ TEST_F(ViewControllerTest, StateTicksGoOnThroughAShrunkBlock) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         HostBlock block("shrink");
-        controller->SetControllerFileID(block.name);
+        controller->SetControllerFileID(block.Name());
         toolbar.closed = 0;
         auto tick = controller->StateEvent();
         std::uint8_t hostBeat = 0;
         for (int i = 0; i < 10; ++i) {
-            block.at(lvcontrol::kCommandHeartBeat) = ++hostBeat;
+            block.At(lvcontrol::kCommandHeartBeat) = ++hostBeat;
             now += 300ms;
             tick(nullptr);
         }
         ASSERT_EQ(toolbar.closed, 0);
-        const int fd = shm_open(block.name.c_str(), O_RDWR, 0);
+        const int fd = shm_open(block.Name().c_str(), O_RDWR, 0);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(ftruncate(fd, 0), 0);
         int ticksToClose = 0;
@@ -189,14 +189,14 @@ TEST_F(ViewControllerTest, StateTicksGoOnThroughAShrunkBlock) {
         ASSERT_EQ(ftruncate(fd, static_cast<off_t>(lvcontrol::kBlockSize)), 0);
         close(fd);
         for (int i = 0; i < 40; ++i) {
-            block.at(lvcontrol::kCommandHeartBeat) = ++hostBeat;
+            block.At(lvcontrol::kCommandHeartBeat) = ++hostBeat;
             now += 300ms;
             tick(nullptr);
         }
         EXPECT_EQ(toolbar.closed, 0);
-        EXPECT_EQ(block.at(lvcontrol::kViewState), vsOpening) << "the last state is shown again";
-        EXPECT_NE(block.at(lvcontrol::kViewerHeartBeat), 0) << "the viewer beats in it again";
-        EXPECT_EQ(block.at(lvcontrol::kCommandState), vcHandled);
+        EXPECT_EQ(block.At(lvcontrol::kViewState), vsOpening) << "the last state is shown again";
+        EXPECT_NE(block.At(lvcontrol::kViewerHeartBeat), 0) << "the viewer beats in it again";
+        EXPECT_EQ(block.At(lvcontrol::kCommandState), vcHandled);
     }
 }
 
@@ -207,8 +207,8 @@ TEST_F(ViewControllerTest, TenThousandCommandsFromAnotherProcessAreEachTakenOnce
     constexpr int kCommands = 10000;
     const std::uint8_t cycle[] = {vcOpen, vcHide, vcConnected, 7, 100, 255};
     HostBlock block("storm");
-    block.at(lvcontrol::kCommandState) = vcHandled;
-    controller->SetControllerFileID(block.name);
+    block.At(lvcontrol::kCommandState) = vcHandled;
+    controller->SetControllerFileID(block.Name());
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     const pid_t host = fork();
@@ -216,7 +216,7 @@ TEST_F(ViewControllerTest, TenThousandCommandsFromAnotherProcessAreEachTakenOnce
     if (host == 0) {
         // The host: its own mapping of the block, plain loads and stores as a host makes.
         close(pipeFds[0]);
-        auto view = lvplatform::OpenSharedMemory(block.name, lvcontrol::kBlockSize);
+        auto view = lvplatform::OpenSharedMemory(block.Name(), lvcontrol::kBlockSize);
         std::atomic_ref<std::uint8_t> slot(view->Data()[lvcontrol::kCommandState]);
         const auto deadline = std::chrono::steady_clock::now() + 120s;
         int stored = 0;
