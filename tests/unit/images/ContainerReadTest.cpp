@@ -1,9 +1,9 @@
 // Reading container files under an exclusive open, against a second process that
 // really holds the file, and as a user the file refuses.
 #include "FolderProbes.h"
-#include "tests/support/TempFolder.h"
 #include "images/Orlenza.ImageListController.h"
 #include "images/Orlenza.Types.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

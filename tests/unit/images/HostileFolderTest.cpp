@@ -3,9 +3,9 @@
 // locked and unreadable containers, malformed and extreme names. None may hang, crash,
 // read past the container bound, or let a link out of the sources be opened.
 #include "FolderProbes.h"
-#include "tests/support/TempFolder.h"
 #include "images/Orlenza.ImageListController.h"
 #include "images/Orlenza.Types.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

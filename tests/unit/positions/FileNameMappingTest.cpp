@@ -1,8 +1,8 @@
 // Which file a connection's placement goes to: distinct names never share a file (two
 // hosts would overwrite each other's placement), every file stays inside the placement
 // folder, and no part of a path is longer than a file name may be.
-#include "tests/support/TempFolder.h"
 #include "positions/ScreenPositionTracker.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The per-connection print options, against real store files: every choice comes back,
 // per connection; what a damaged or foreign file gives.
 #include "positions/PrintOptionsStore.h"
-#include "tests/support/TempFolder.h"
 #include "positions/ScreenPositionTracker.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

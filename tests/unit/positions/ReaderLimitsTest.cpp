@@ -1,8 +1,8 @@
 // The placement reader against files that are not what this program writes: too long or
 // too deeply nested files count as unreadable, so the default placement applies, and
 // reading them takes neither unbounded memory nor a crash.
-#include "tests/support/TempFolder.h"
 #include "positions/ScreenPositionTracker.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 

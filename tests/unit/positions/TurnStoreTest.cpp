@@ -2,8 +2,8 @@
 // what comes back after a restart, what a replaced file or another connection sees, what
 // a damaged store does, and the bounds on its size.
 #include "positions/TurnStore.h"
-#include "tests/support/TempFolder.h"
 #include "positions/ScreenPositionTracker.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
