@@ -1,4 +1,8 @@
 #include "platform/FileMask.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <numeric>
 
 #include "platform/Utf8.h"
 
@@ -274,6 +278,31 @@ bool TFileMask::Matches(std::string_view name) const {
     while (m < FItems.size() && FItems[m].Kind == TItem::ikAnyRun)
         ++m;
     return m == FItems.size();
+}
+
+void SortListing(std::vector<TFileEntry>& entries) {
+    if (entries.size() < 2)
+        return;
+    {
+        std::vector<std::u16string> keys;
+        keys.reserve(entries.size());
+        for (const TFileEntry& e : entries)
+            keys.push_back(ListingSortKey(e.Name));
+        std::vector<std::size_t> order(entries.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            if (ListingOrderLess(keys[a], keys[b]))
+                return true;
+            if (ListingOrderLess(keys[b], keys[a]))
+                return false;
+            return entries[a].Name < entries[b].Name;
+        });
+        std::vector<TFileEntry> sorted;
+        sorted.reserve(entries.size());
+        for (std::size_t i : order)
+            sorted.push_back(std::move(entries[i]));
+        entries = std::move(sorted);
+    }
 }
 
 } // namespace lvplatform

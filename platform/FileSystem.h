@@ -48,6 +48,10 @@ struct TFileEntry {
 // little more than reading it. A folder that cannot be listed yields no entries.
 std::vector<TFileEntry> ListFiles(const std::filesystem::path& folder, const TFileMask& mask);
 
+// Puts a listing in natural order (ListingOrderLess); names that tie differ only in case
+// and are ordered by their bytes, so the folder's own order never shows through.
+void SortListing(std::vector<TFileEntry>& entries);
+
 // The path with every link, "." and ".." resolved, as an absolute path without a
 // trailing delimiter; empty when it does not exist or cannot be resolved (a loop).
 std::optional<std::string> RealPath(const std::filesystem::path& path);

@@ -1,4 +1,4 @@
-lv_core_library(lv_platform_locale ${CMAKE_CURRENT_LIST_DIR}/${LV_OS_BACKEND}/LocaleNames.cpp)
+lv_core_library(lv_platform_locale ${CMAKE_CURRENT_LIST_DIR}/LocaleNames.cpp ${CMAKE_CURRENT_LIST_DIR}/${LV_OS_BACKEND}/LocaleNames.cpp)
 target_include_directories(lv_platform_locale PUBLIC ${PROJECT_SOURCE_DIR})
 if(WIN32)
   target_link_libraries(lv_platform_locale PRIVATE ${LV_OS_LIBS})

@@ -100,26 +100,7 @@ std::vector<TFileEntry> ListFiles(const std::filesystem::path& folder, const TFi
     } while (FindNextFileW(find, &data));
     FindClose(find);
 
-    if (found.size() > 1) {
-        std::vector<std::u16string> keys;
-        keys.reserve(found.size());
-        for (const TFileEntry& e : found)
-            keys.push_back(ListingSortKey(e.Name));
-        std::vector<std::size_t> order(found.size());
-        std::iota(order.begin(), order.end(), std::size_t{0});
-        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            if (ListingOrderLess(keys[a], keys[b]))
-                return true;
-            if (ListingOrderLess(keys[b], keys[a]))
-                return false;
-            return found[a].Name < found[b].Name;
-        });
-        std::vector<TFileEntry> sorted;
-        sorted.reserve(found.size());
-        for (std::size_t i : order)
-            sorted.push_back(std::move(found[i]));
-        found = std::move(sorted);
-    }
+    SortListing(found);
     return found;
 }
 
