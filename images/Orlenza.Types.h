@@ -24,7 +24,7 @@ inline constexpr const char* SupportedImageExtensions = "*.tif;*.png;*.jpg;*.lva
 
 // The most a container file is read: a container names one image file, so 64 KiB is
 // generous. A larger file is unreadable (corUnknown) and is never read whole.
-inline constexpr std::size_t MaxContainerBytes = 64 * 1024;
+inline constexpr std::size_t MaxContainerBytes = std::size_t{64} * 1024;
 
 // One image file found by a search; a plain value.
 class TLumivaneImage {

@@ -34,7 +34,8 @@ std::string ChoiceName(const std::array<std::string_view, N>& names, TEnum value
 
 } // namespace
 
-TPrintOptionsStore::TPrintOptionsStore(std::filesystem::path AFolder, std::string AConnectionName)
+TPrintOptionsStore::TPrintOptionsStore(const std::filesystem::path& AFolder,
+                                       const std::string& AConnectionName)
     : FFileName(lvpositions::ConnectionFile(AFolder, AConnectionName, ".print")) {}
 
 std::optional<TPrintOptions> TPrintOptionsStore::Load() const {

@@ -39,11 +39,11 @@ struct TPrintOptions {
 
 class TPrintOptionsStore {
 public:
-    static constexpr std::size_t MaxFileSize = 64 * 1024;
+    static constexpr std::size_t MaxFileSize = std::size_t{64} * 1024;
 
     // AFolder is the placement folder (lvpositions::PlacementFolder); an empty connection
     // name is read as "TrackedForms", as placement records read it.
-    TPrintOptionsStore(std::filesystem::path AFolder, std::string AConnectionName);
+    TPrintOptionsStore(const std::filesystem::path& AFolder, const std::string& AConnectionName);
 
     // The options last saved for the connection; empty when none were or the file cannot
     // be read as ours. Members missing or of an unknown value keep their defaults.

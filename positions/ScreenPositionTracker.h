@@ -134,7 +134,7 @@ public:
     static constexpr const char* DefaultTargetName = "TrackedForms";
     // What the reader takes at most: a written file is a few hundred bytes, nested three
     // deep.
-    static constexpr std::size_t MaxFileSize = 64 * 1024;
+    static constexpr std::size_t MaxFileSize = std::size_t{64} * 1024;
     static constexpr std::size_t MaxNestingDepth = 16;
 
     static std::shared_ptr<TPositionTracker> Create(const std::string& ATargetName);

@@ -100,7 +100,7 @@ int Normalised(int turns) {
 
 } // namespace
 
-TTurnStore::TTurnStore(fs::path AFolder, std::string AConnectionName)
+TTurnStore::TTurnStore(const fs::path& AFolder, const std::string& AConnectionName)
     : FFileName(lvpositions::ConnectionFile(AFolder, AConnectionName, ".turns")) {}
 
 std::optional<TFileIdentity> TTurnStore::IdentityOf(const fs::path& APath) {

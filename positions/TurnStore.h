@@ -28,11 +28,11 @@ public:
     static constexpr std::size_t MaxFiles = 10000;
     // The store's file is written below this size (oldest entries dropped) and a longer
     // one is not read.
-    static constexpr std::size_t MaxFileSize = 4 * 1024 * 1024;
+    static constexpr std::size_t MaxFileSize = std::size_t{4} * 1024 * 1024;
 
     // AFolder is the placement folder (lvpositions::PlacementFolder); an empty connection
     // name is read as "TrackedForms", as placement records read it.
-    TTurnStore(std::filesystem::path AFolder, std::string AConnectionName);
+    TTurnStore(const std::filesystem::path& AFolder, const std::string& AConnectionName);
 
     // The identity of the file at APath as it is now; empty when it cannot be examined.
     static std::optional<TFileIdentity> IdentityOf(const std::filesystem::path& APath);

@@ -228,7 +228,8 @@ std::optional<double> FileTimeToLocalDayCount(TFileTime time) {
                                             static_cast<unsigned>(local.tm_mon + 1),
                                             static_cast<unsigned>(local.tm_mday)) -
                               DaysFromCivil(1899, 12, 30);
-    const double milliseconds = static_cast<double>(rest / 10000);
+    const std::int64_t wholeMilliseconds = rest / 10000; // the record keeps whole ms
+    const double milliseconds = static_cast<double>(wholeMilliseconds);
     const double dayFraction =
         (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + milliseconds / 1000.0) /
         86400.0;
