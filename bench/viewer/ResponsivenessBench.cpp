@@ -20,6 +20,8 @@
 #include "viewer/OrlenzaFrm.h"
 #include "viewer/ViewerWidgets.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -44,6 +46,8 @@
 
 namespace {
 
+using lvbench::Place;
+using lvbench::StatusKb;
 using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration ADuration) {
@@ -55,20 +59,6 @@ double Median(std::vector<double> AValues) {
     return AValues.empty() ? 0 : AValues[AValues.size() / 2];
 }
 
-long StatusKb(const char* AKey) {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == AKey) {
-            long kb = 0;
-            status >> kb;
-            return kb;
-        }
-        status.ignore(1 << 16, '\n');
-    }
-    return -1;
-}
-
 // Makes the next VmHWM read the peak from now on.
 void ResetPeakRss() {
     std::ofstream("/proc/self/clear_refs") << "5";
@@ -77,14 +67,6 @@ void ResetPeakRss() {
 void WaitUntil(const std::function<bool()>& ADone) {
     while (!ADone())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
-
-// A hard link where the file system allows it (a symbolic link would leave the source
-// folder, which the search refuses to open), a copy otherwise.
-void Place(const QString& ASource, const QString& ATarget) {
-    QFile::remove(ATarget);
-    if (::link(QFile::encodeName(ASource).constData(), QFile::encodeName(ATarget).constData()) != 0)
-        QFile::copy(ASource, ATarget);
 }
 
 // Five A4 pages at 300 dpi, G4, each with lines of "text" at a different place.

@@ -1,10 +1,10 @@
 // The viewer window's path from NewImage to the first painted image: search, decode at the
-// fitted size, fit, paint. Files come from `bench_imaging --make DIR` (a 300 dpi A4 G4 page
-// and a 24-megapixel JPEG); run.sh sets that up and sets the results beside the decoding
-// floors of bench_imaging.
+// fitted size, fit, paint. Files come from `bench_imaging --make DIR` (a 300 dpi A4 G4 page,
+// a 24-megapixel JPEG and a 12-megapixel PNG); run.sh sets that up and sets the results beside the
+// decoding floors of bench_imaging.
 //
 //   bench_viewer DIR [benchmark flags]   timings
-//   bench_viewer --peak DIR g4|jpeg      peak resident memory grown by showing one file
+//   bench_viewer --peak DIR g4|jpeg|png  peak resident memory grown by showing one file
 #include "app/Orlenza.CustomController.h"
 #include "app/Orlenza.FormCommon.h"
 #include "controlfile/ImageViewer.ControlFile.h"
@@ -13,6 +13,8 @@
 #include "viewer/ImageDecoding.h"
 #include "viewer/OrlenzaFrm.h"
 #include "viewer/ViewerWidgets.h"
+
+#include "BenchSupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -42,30 +45,16 @@ struct TSample {
 const TSample kSamples[] = {
     {"12345678", "1234", "12345678~1.tif", "a4-300dpi-g4.tif"},
     {"23456789", "2345", "23456789~1.jpg", "photo-24mp.jpg"},
+    {"34567890", "3456", "34567890~1.png", "photo-12mp.png"},
 };
-
-long PeakRssKb() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            long kb = 0;
-            status >> kb;
-            return kb;
-        }
-        status.ignore(1 << 16, '\n');
-    }
-    return -1;
-}
+const char* const kKinds[] = {"g4", "jpeg", "png"};
 
 // Puts the sample files where a search finds them and opens a block naming that folder.
 std::unique_ptr<lvplatform::ISharedMemoryView> PrepareBlock(const std::string& AName) {
     for (const TSample& s : kSamples) {
         QDir().mkpath(GRoot + "/scans/" + s.Sub);
         const QString target = GRoot + "/scans/" + s.Sub + "/" + s.File;
-        QFile::remove(target);
-        if (!QFile::link(GRoot + "/" + s.Source, target))
-            QFile::copy(GRoot + "/" + s.Source, target);
+        lvbench::Place(GRoot + "/" + s.Source, target);
     }
     auto view = lvplatform::CreateSharedMemory(AName, lvcontrol::kBlockSize);
     const std::string json =
@@ -88,8 +77,11 @@ void WaitForWorkers() {
 void NewImageToPaint(benchmark::State& state, int ASample) {
     const TSample& sample = kSamples[ASample];
     for (auto _ : state) {
-        // Every round decodes: nothing is held from the round before.
+        // Every round decodes: nothing is held from the round before (a search again for
+        // the identifier shown would keep its picture, so an empty search goes between).
         state.PauseTiming();
+        GForm->NewImage("99999999");
+        WaitUntilShown();
         WaitForWorkers();
         GForm->Pipeline().Cache().Clear();
         state.ResumeTiming();
@@ -119,7 +111,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const bool peak = argc >= 4 && std::strcmp(argv[1], "--peak") == 0;
     if (argc < 2 || (!peak && argv[1][0] == '-')) {
-        std::fprintf(stderr, "usage: bench_viewer DIR [flags] | bench_viewer --peak DIR g4|jpeg\n");
+        std::fprintf(stderr,
+                     "usage: bench_viewer DIR [flags] | bench_viewer --peak DIR g4|jpeg|png\n");
         return 2;
     }
     GRoot = QString::fromLocal8Bit(peak ? argv[2] : argv[1]);
@@ -136,20 +129,27 @@ int main(int argc, char** argv) {
     form->repaint();
 
     if (peak) {
-        const TSample& sample = kSamples[std::strcmp(argv[3], "jpeg") == 0 ? 1 : 0];
-        const long before = PeakRssKb();
+        std::size_t kind = 0;
+        while (kind < std::size(kKinds) && std::strcmp(argv[3], kKinds[kind]) != 0)
+            ++kind;
+        if (kind == std::size(kKinds)) {
+            std::fprintf(stderr, "unknown sample %s (g4, jpeg or png)\n", argv[3]);
+            return 2;
+        }
+        const TSample& sample = kSamples[kind];
+        const long before = lvbench::StatusKb("VmHWM:");
         form->NewImage(sample.Id);
         WaitUntilShown();
         form->repaint();
-        const long after = PeakRssKb();
+        const long after = lvbench::StatusKb("VmHWM:");
         const QSize held = form->findChild<TImageControl*>("Image")->Bitmap().size();
         std::printf("%s shown: %dx%d held, peak RSS grew by %.1f MiB (whole process %.1f MiB)\n",
                     sample.Source, held.width(), held.height(),
                     static_cast<double>(after - before) / 1024.0,
                     static_cast<double>(after) / 1024.0);
     } else {
-        for (int i : {0, 1}) {
-            const std::string kind = i == 0 ? "g4" : "jpeg";
+        for (int i : {0, 1, 2}) {
+            const std::string kind = kKinds[i];
             benchmark::RegisterBenchmark(("Viewer_NewImageToPaint/" + kind).c_str(),
                                          [i](benchmark::State& s) { NewImageToPaint(s, i); })
                 ->Unit(benchmark::kMillisecond);
