@@ -12,7 +12,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace ImageDecodingDetail {
@@ -55,6 +57,15 @@ struct TDecodeJob {
     // Refuses working memory beyond the budget, naming what it was for.
     void CheckBudget(long long ABytes, const QString& AWhat) const;
 };
+
+struct TFileCloser {
+    void operator()(std::FILE* AFile) const { std::fclose(AFile); }
+};
+using TFileHandle = std::unique_ptr<std::FILE, TFileCloser>;
+
+// The file of a one-picture format (JPEG, PNG) opened for its codec; fails for any page
+// but the first, and with the system's reason when the file cannot be opened.
+TFileHandle OpenOnePictureFile(const TDecodeJob& AJob);
 
 // ---- Orientation (ImageDecoding.Orientation.cpp) ----
 //

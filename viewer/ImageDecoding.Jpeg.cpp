@@ -1,10 +1,8 @@
 // JPEG through libjpeg-turbo, at the smallest DCT scale that covers the target.
 #include "viewer/ImageDecoding.Internal.h"
 
-#include <QFile>
 
 #include <algorithm>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -41,10 +39,6 @@ void JpegEmitMessage(j_common_ptr AInfo, int ALevel) {
         JpegErrorExit(AInfo);
     }
 }
-
-struct TFileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 // Runs libjpeg between one setjmp and its longjmps; only plain data and objects that
 // live in memory (not registers) are touched after the jump. Everything with a destructor
@@ -234,15 +228,7 @@ bool RunJpeg(TJpegRun& ARun) {
 } // namespace
 
 TDecodedImage DecodeJpeg(const TDecodeJob& AJob) {
-    if (AJob.Options.Page > 0) {
-        AJob.Fail(QStringLiteral("there is no page %1; the file has 1").arg(AJob.Options.Page + 1));
-    }
-    std::unique_ptr<FILE, TFileCloser> file(
-        std::fopen(QFile::encodeName(AJob.Path).constData(), "rb"));
-    if (!file) {
-        AJob.Fail(QStringLiteral("cannot open the file (%1)")
-                      .arg(QString::fromLocal8Bit(std::strerror(errno))));
-    }
+    const TFileHandle file = OpenOnePictureFile(AJob);
     TJpegRun run;
     run.Job = &AJob;
     run.File = file.get();

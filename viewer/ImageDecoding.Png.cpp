@@ -2,10 +2,8 @@
 // small file that declares a huge picture costs its decode time, not its frame.
 #include "viewer/ImageDecoding.Internal.h"
 
-#include <QFile>
 
 #include <algorithm>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -18,10 +16,6 @@
 
 namespace ImageDecodingDetail {
 namespace {
-
-struct TFileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
 
 // Runs libpng between one setjmp and its longjmps: everything with a destructor lives
 // here, outside the frame the jump leaves.
@@ -212,15 +206,7 @@ bool RunPng(TPngRun& ARun) {
 } // namespace
 
 TDecodedImage DecodePng(const TDecodeJob& AJob) {
-    if (AJob.Options.Page > 0) {
-        AJob.Fail(QStringLiteral("there is no page %1; the file has 1").arg(AJob.Options.Page + 1));
-    }
-    std::unique_ptr<FILE, TFileCloser> file(
-        std::fopen(QFile::encodeName(AJob.Path).constData(), "rb"));
-    if (!file) {
-        AJob.Fail(QStringLiteral("cannot open the file (%1)")
-                      .arg(QString::fromLocal8Bit(std::strerror(errno))));
-    }
+    const TFileHandle file = OpenOnePictureFile(AJob);
     TPngRun run;
     run.Job = &AJob;
     run.File = file.get();

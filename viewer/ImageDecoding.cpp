@@ -6,7 +6,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -37,6 +39,18 @@ void TDecodeJob::Fail(const QString& AReason) const {
                                   QStringLiteral("page %1: %2").arg(Options.Page + 1).arg(AReason));
     }
     ImageDecodingDetail::Fail(Path, AReason);
+}
+
+TFileHandle OpenOnePictureFile(const TDecodeJob& AJob) {
+    if (AJob.Options.Page > 0) {
+        AJob.Fail(QStringLiteral("there is no page %1; the file has 1").arg(AJob.Options.Page + 1));
+    }
+    TFileHandle file(std::fopen(QFile::encodeName(AJob.Path).constData(), "rb"));
+    if (!file) {
+        AJob.Fail(QStringLiteral("cannot open the file (%1)")
+                      .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    return file;
 }
 
 void TDecodeJob::CheckDeclaredSize(QSize ASize) const {
