@@ -19,10 +19,14 @@
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <exception>
 #include <mutex>
 
@@ -89,14 +93,19 @@ void TPrintDialog::CreateComponents() {
     auto* layout = new QHBoxLayout(this);
     FPreview = new QPrintPreviewWidget(FPreviewPrinter.get(), this);
     FPreview->setObjectName(QStringLiteral("PrintPreview"));
-    FPreview->setMinimumSize(420, 520);
+    // Small enough for a laptop screen at 200 %; the dialog opens larger where there is room.
+    FPreview->setMinimumSize(200, 260);
     FPreview->setZoomMode(QPrintPreviewWidget::FitInView);
     connect(FPreview, &QPrintPreviewWidget::paintRequested, this,
             [this](QPrinter* APrinter) { PaintPreview(APrinter); });
     layout->addWidget(FPreview, 1);
 
-    auto* side = new QVBoxLayout;
-    layout->addLayout(side);
+    // The options scroll when the screen is short; Print and Cancel always stay in view.
+    auto* column = new QVBoxLayout;
+    layout->addLayout(column);
+    auto* options = new QWidget;
+    auto* side = new QVBoxLayout(options);
+    side->setContentsMargins(0, 0, 0, 0);
 
     auto* printerBox = new QGroupBox(QStringLiteral("Printer"), this);
     auto* printerLayout = new QVBoxLayout(printerBox);
@@ -159,6 +168,15 @@ void TPrintDialog::CreateComponents() {
     lblPageCount->setObjectName(QStringLiteral("lblPageCount"));
     side->addWidget(lblPageCount);
     side->addStretch(1);
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("PrintOptions"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(options);
+    scroll->setMinimumWidth(options->sizeHint().width() +
+                            scroll->verticalScrollBar()->sizeHint().width());
+    column->addWidget(scroll, 1);
 
     auto* buttons = new QDialogButtonBox(this);
     btnPrint = buttons->addButton(QStringLiteral("Print"), QDialogButtonBox::AcceptRole);
@@ -167,7 +185,14 @@ void TPrintDialog::CreateComponents() {
     buttons->addButton(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("btnCancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    side->addWidget(buttons);
+    column->addWidget(buttons);
+
+    // A readable preview where the screen has room for it, and never beyond the screen.
+    const QSize hint = sizeHint();
+    QSize wanted(hint.width() + 260, std::max(hint.height(), 600));
+    if (const QScreen* where = screen())
+        wanted = wanted.boundedTo(where->availableGeometry().size() * 0.9);
+    resize(wanted);
 
     for (QButtonGroup* g : {FPagesGroup, FSizeGroup, FOrientationGroup}) {
         connect(g, &QButtonGroup::idToggled, this, [this](int, bool AChecked) {

@@ -12,7 +12,9 @@
 #include <QLabel>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -112,6 +114,7 @@ private slots:
     void saysWhenAFileHasNoResolution();
     void printingFromTheSeamStartsTheJob();
     void optionsRememberedPerConnection();
+    void fitsAShortScreenWithItsButtonsInView();
 
 private:
     TPrintSource List() const;
@@ -344,6 +347,34 @@ void TPrintDialogTest::optionsRememberedPerConnection() {
     broken.write("{\"Pages\": [[[");
     broken.close();
     QCOMPARE(opened("host-A"), TOptions{});
+}
+
+// A 1600 x 1000 screen at 200 % leaves about 800 x 460 for a window: the dialog must
+// shrink to that with Print and Cancel still on it (the options scroll instead).
+void TPrintDialogTest::fitsAShortScreenWithItsButtonsInView() {
+    auto printer = PdfPrinter(FDir.filePath("short.pdf"));
+    TPrintDialog dialog(*printer, List(), TOptions());
+    const QSize screen(800, 460);
+    QVERIFY2(dialog.minimumSizeHint().height() <= screen.height() &&
+                 dialog.minimumSizeHint().width() <= screen.width(),
+             qPrintable(QStringLiteral("smallest dialog %1 x %2")
+                            .arg(dialog.minimumSizeHint().width())
+                            .arg(dialog.minimumSizeHint().height())));
+    dialog.resize(dialog.minimumSizeHint());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    for (const char* name : {"btnPrint", "btnCancel"}) {
+        auto* button = Child<QPushButton>(&dialog, name);
+        QVERIFY2(button->isVisible(), name);
+        const QRect onDialog(button->mapTo(&dialog, QPoint(0, 0)), button->size());
+        QVERIFY2(dialog.rect().contains(onDialog), name);
+    }
+    // Every option stays reachable: the last one scrolls into view.
+    auto* options = Child<QScrollArea>(&dialog, "PrintOptions");
+    auto* last = Child<QRadioButton>(&dialog, "rbOrientationPrinter");
+    options->ensureWidgetVisible(last);
+    QTRY_VERIFY(options->viewport()->rect().contains(
+        QRect(last->mapTo(options->viewport(), QPoint(0, 0)), last->size())));
 }
 
 QTEST_MAIN(TPrintDialogTest)
