@@ -137,9 +137,11 @@ void MakeJpeg(const QString& APath) {
     for (int i = 0; i < w + h; ++i) {
         for (int c = 0; c < 3; ++c) {
             if (i < w) {
-                alongX[static_cast<size_t>(i * 3 + c)] = std::sin(i / (97.0 + 13 * c));
+                alongX[static_cast<size_t>(i) * 3 + static_cast<size_t>(c)] =
+                    std::sin(i / (97.0 + 13 * c));
             }
-            alongXY[static_cast<size_t>(i * 3 + c)] = 30 * std::sin(i / 9.0 + c);
+            alongXY[static_cast<size_t>(i) * 3 + static_cast<size_t>(c)] =
+                30 * std::sin(i / 9.0 + c);
         }
     }
     for (int y = 0; y < h; ++y) {
@@ -151,8 +153,9 @@ void MakeJpeg(const QString& APath) {
             seed = seed * 1664525u + 1013904223u;
             const int noise = static_cast<int>((seed >> 24) % 24) - 12;
             for (int c = 0; c < 3; ++c) {
-                const double v = 128 + alongX[static_cast<size_t>(x * 3 + c)] * alongY[c] +
-                                 alongXY[static_cast<size_t>((x + y) * 3 + c)];
+                const double v =
+                    128 + alongX[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)] * alongY[c] +
+                    alongXY[static_cast<size_t>(x + y) * 3 + static_cast<size_t>(c)];
                 row[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)] =
                     static_cast<uint8_t>(std::clamp(static_cast<int>(v) + noise, 0, 255));
             }
