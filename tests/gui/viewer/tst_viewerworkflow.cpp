@@ -637,7 +637,7 @@ private slots:
         for (const QString& name : storeFiles()) {
             QFile f(name);
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            f.write(QByteArray("\x01\xff garbage\n\t\t\t\n", 20));
+            f.write(QByteArrayLiteral("\x01\xff garbage\n\t\t\t\n"));
         }
         restart("viewer-test-host");
         shows(2);
