@@ -10,21 +10,6 @@
 
 namespace {
 
-QByteArray ReadAll(const QString& APath) {
-    QFile f(APath);
-    if (!f.open(QIODevice::ReadOnly)) {
-        throw std::runtime_error("cannot read " + APath.toStdString());
-    }
-    return f.readAll();
-}
-
-void WriteAll(const QString& APath, const QByteArray& AData) {
-    QFile f(APath);
-    if (!f.open(QIODevice::WriteOnly) || f.write(AData) != AData.size()) {
-        throw std::runtime_error("cannot write " + APath.toStdString());
-    }
-}
-
 void PutLittle(QByteArray& AData, qsizetype AAt, quint32 AValue, int ABytes) {
     for (int i = 0; i < ABytes; ++i) {
         AData[AAt + i] = static_cast<char>((AValue >> (8 * i)) & 0xFF);

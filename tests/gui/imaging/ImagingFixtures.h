@@ -1,6 +1,8 @@
 // Image files for the imaging tests, written with the real encoders.
 #pragma once
 
+#include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <QString>
 
@@ -11,6 +13,22 @@
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+// A file's bytes, or an exception naming it.
+inline QByteArray ReadAll(const QString& APath) {
+    QFile f(APath);
+    if (!f.open(QIODevice::ReadOnly)) {
+        throw std::runtime_error("cannot read " + APath.toStdString());
+    }
+    return f.readAll();
+}
+
+inline void WriteAll(const QString& APath, const QByteArray& AData) {
+    QFile f(APath);
+    if (!f.open(QIODevice::WriteOnly) || f.write(AData) != AData.size()) {
+        throw std::runtime_error("cannot write " + APath.toStdString());
+    }
+}
 
 // Writes a bilevel page: white paper with a black rectangle [x0,x1) x [y0,y1).
 // AOneIsBlack picks the photometric (min-is-white when true), ACompression the codec.

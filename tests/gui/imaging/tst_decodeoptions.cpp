@@ -15,21 +15,6 @@
 
 namespace {
 
-QByteArray ReadAll(const QString& APath) {
-    QFile f(APath);
-    if (!f.open(QIODevice::ReadOnly)) {
-        throw std::runtime_error("cannot read " + APath.toStdString());
-    }
-    return f.readAll();
-}
-
-void WriteAll(const QString& APath, const QByteArray& AData) {
-    QFile f(APath);
-    if (!f.open(QIODevice::WriteOnly) || f.write(AData) != AData.size()) {
-        throw std::runtime_error("cannot write " + APath.toStdString());
-    }
-}
-
 // Which quarter of AImage is dark: the stored upper left quarter of every fixture page is.
 QString DarkQuarter(const QImage& AImage) {
     QStringList dark;

@@ -22,21 +22,6 @@ int Grey(const QImage& AImage, int AX, int AY) {
     return qGray(AImage.pixel(AX, AY));
 }
 
-QByteArray ReadAll(const QString& APath) {
-    QFile f(APath);
-    if (!f.open(QIODevice::ReadOnly)) {
-        throw std::runtime_error("cannot read " + APath.toStdString());
-    }
-    return f.readAll();
-}
-
-void WriteAll(const QString& APath, const QByteArray& AData) {
-    QFile f(APath);
-    if (!f.open(QIODevice::WriteOnly) || f.write(AData) != AData.size()) {
-        throw std::runtime_error("cannot write " + APath.toStdString());
-    }
-}
-
 quint32 Crc32(const QByteArray& AData) {
     quint32 crc = 0xFFFFFFFFu;
     for (char ch : AData) {
