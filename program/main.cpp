@@ -140,6 +140,11 @@ int main(int argc, char** argv) {
     if (status == 0)
         status = loopStatus;
 
+    // Ended with the viewer window open: no close (it would tell the host vsUnknown just
+    // before vsClosed), but its placement is kept as a close keeps it.
+    if (viewer)
+        viewer->SavePlacementAtEnd();
+
     // Finalisation, in reverse order of initialisation.
     InitializeViewController = nullptr;
     TOrlenzaCustomerController::ReleaseSharedControlFile();

@@ -213,6 +213,17 @@ void TLumivaneViewerForm::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void TLumivaneViewerForm::SavePlacementAtEnd() {
+    if (!isVisible())
+        return;
+    try {
+        SavePlacement();
+    } catch (const std::exception& e) {
+        // The end goes on: nobody may be at the screen to answer a message now.
+        lvtrace::Line(std::string("placement not saved at the end: ") + e.what());
+    }
+}
+
 // ---------------------------------------------------------------------------------------
 // Searching and showing
 

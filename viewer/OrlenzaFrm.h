@@ -66,6 +66,9 @@ public:
 
     // Installed as the view controller's OnCloseImageAndHide (the host's hide request).
     void CloseImageAndHide(void* Sender);
+    // The program ends without closing this window (the host's end, a signal): a window
+    // still open keeps its placement, as a close by the user keeps it.
+    void SavePlacementAtEnd();
 
     // 1-based number of the selected list item; 0 when nothing is selected.
     int ImageId() const;

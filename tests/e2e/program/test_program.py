@@ -4,8 +4,10 @@ import os
 import random
 import signal
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -165,7 +167,9 @@ class ProgramTest(unittest.TestCase):
         for title, shown, end in cases:
             with self.subTest(title):
                 self.block.resume_heartbeat()
-                v = self.start()
+                data = tempfile.mkdtemp(prefix="lvtest-data-")
+                self.addCleanup(shutil.rmtree, data, True)
+                v = self.start(env={"XDG_DATA_HOME": data})
                 self.ready(v)
                 if shown:
                     self.block.send("open")
@@ -178,6 +182,10 @@ class ProgramTest(unittest.TestCase):
                 states = [l for l in v.trace()[before:] if l.startswith("view state")]
                 self.assertEqual(states, ["view state vsClosed"], v.lines)
                 self.assertEqual(self.block.state, "vsClosed")
+                # A window left open keeps its placement, as a close by the user does.
+                saved = [os.path.join(d, f) for d, _, files in os.walk(data) for f in files
+                         if os.path.basename(d) == "screen"]
+                self.assertEqual(bool(saved), shown, saved)
 
     def test_stopped_host_heartbeat_ends_the_viewer_about_7_5_s_later(self):
         v = self.start()
