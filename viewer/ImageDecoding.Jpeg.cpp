@@ -1,7 +1,6 @@
 // JPEG through libjpeg-turbo, at the smallest DCT scale that covers the target.
 #include "viewer/ImageDecoding.Internal.h"
 
-
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>

@@ -2,7 +2,6 @@
 // small file that declares a huge picture costs its decode time, not its frame.
 #include "viewer/ImageDecoding.Internal.h"
 
-
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
