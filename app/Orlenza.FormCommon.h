@@ -47,10 +47,11 @@ public:
 };
 
 // A search made ready on the GUI thread and run later on any thread: the folders it lists
-// and the search itself over a copy of the sources and pattern it was prepared with.
+// (none when the block names no sources) and the search itself over a copy of the sources
+// and pattern it was prepared with. Run may throw (a search text the folder search refuses).
 struct TPreparedImageSearch {
     std::vector<std::string> Folders;
-    std::function<std::vector<TLumivaneImage>()> Run; // empty: nothing to search
+    std::function<std::vector<TLumivaneImage>()> Run;
 };
 
 class ILvViewController : public virtual ILvController {
@@ -59,14 +60,10 @@ public:
     virtual TNotifyEvent OnCloseImageAndHide() const = 0;
     virtual TNotifyEvent StateEvent() = 0;
     virtual void ChangeViewState(TImageViewerState AViewState) = 0;
-    virtual std::vector<TLumivaneImage> ImagesFor(const std::string& ASearchText) = 0;
     virtual bool SearchTextIsValidForSearch(const std::string& ASearchText) = 0;
-    // The search ImagesFor would run for ASearchText, to run again later off the GUI thread
-    // (fresh scans in a shown identifier's folders). Empty when the block names no sources.
-    virtual TPreparedImageSearch PrepareImageSearch(const std::string& ASearchText) {
-        (void)ASearchText;
-        return {};
-    }
+    // The images found for ASearchText in the block's sources, as a search to run off the
+    // GUI thread (the window's listing, and its fresh scans in the shown folders).
+    virtual TPreparedImageSearch PrepareImageSearch(const std::string& ASearchText) = 0;
     // A window's placement, kept per host connection (the block's ConnectionName).
     virtual void SaveState(IPlacementForm& AForm,
                            const TPositionTrackerEvent& AOnCustomProperties) = 0;

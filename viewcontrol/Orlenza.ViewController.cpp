@@ -6,6 +6,10 @@
 #include "platform/FileSystem.h"
 #include "platform/Utf8.h"
 
+#include <memory>
+#include <mutex>
+#include <optional>
+
 using namespace std::chrono_literals;
 
 TOrlenzaViewController::TOrlenzaViewController(Clock AClock) : FClock(std::move(AClock)) {}
@@ -145,35 +149,41 @@ bool TOrlenzaViewController::SearchTextIsValidForSearch(const std::string& ASear
     return !pattern.empty() && lvutf8::Utf16Length(ASearchText) >= lvutf8::Utf16Length(pattern);
 }
 
-std::vector<TLumivaneImage> TOrlenzaViewController::ImagesFor(const std::string& ASearchText) {
-    std::vector<TLumivaneImage> images =
-        TImageListController::ImagesFor(Sources(), ASearchText, ImagePattern());
-    if (lvtrace::Enabled()) {
-        std::string line = "search '" + ASearchText + "' found " + std::to_string(images.size());
-        for (std::size_t i = 0; i < images.size(); ++i)
-            line += (i == 0 ? ": " : " | ") + images[i].FullFileName();
-        lvtrace::Line(line);
-    }
-    return images;
-}
-
 TPreparedImageSearch TOrlenzaViewController::PrepareImageSearch(const std::string& ASearchText) {
     TPreparedImageSearch search;
     const std::vector<std::string> sources = Sources();
     const std::string pattern = ImagePattern();
     const std::string sub = FolderNameFromPattern(pattern, ASearchText);
-    if (sources.empty() || sub.empty())
-        return search;
     // The folders the folder search lists: each source's directory part with the
     // sub-folder the pattern picks.
-    for (const std::string& source : sources) {
-        const std::size_t delimiter = lvplatform::LastDirectoryDelimiter(source);
-        if (delimiter == std::string::npos)
-            continue;
-        search.Folders.push_back(source.substr(0, delimiter + 1) + sub);
-    }
-    search.Run = [sources, pattern, ASearchText] {
-        return TImageListController::ImagesFor(sources, ASearchText, pattern);
+    if (!sub.empty())
+        for (const std::string& source : sources) {
+            const std::size_t delimiter = lvplatform::LastDirectoryDelimiter(source);
+            if (delimiter == std::string::npos)
+                continue;
+            search.Folders.push_back(source.substr(0, delimiter + 1) + sub);
+        }
+    // The trace names what the search found, once and again whenever that changes: the
+    // same search runs again for every change in a watched folder.
+    struct TLastTrace {
+        std::mutex Lock;
+        std::optional<std::string> Line;
+    };
+    search.Run = [sources, pattern, ASearchText, last = std::make_shared<TLastTrace>()] {
+        std::vector<TLumivaneImage> images =
+            TImageListController::ImagesFor(sources, ASearchText, pattern);
+        if (lvtrace::Enabled()) {
+            std::string line =
+                "search '" + ASearchText + "' found " + std::to_string(images.size());
+            for (std::size_t i = 0; i < images.size(); ++i)
+                line += (i == 0 ? ": " : " | ") + images[i].FullFileName();
+            const std::lock_guard<std::mutex> lock(last->Lock);
+            if (last->Line != line) {
+                lvtrace::Line(line);
+                last->Line = std::move(line);
+            }
+        }
+        return images;
     };
     return search;
 }

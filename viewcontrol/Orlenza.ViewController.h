@@ -25,7 +25,6 @@ public:
     TNotifyEvent OnCloseImageAndHide() const override { return FOnCloseImageAndHide; }
     TNotifyEvent StateEvent() override;
     void ChangeViewState(TImageViewerState AViewState) override;
-    std::vector<TLumivaneImage> ImagesFor(const std::string& ASearchText) override;
     bool SearchTextIsValidForSearch(const std::string& ASearchText) override;
     TPreparedImageSearch PrepareImageSearch(const std::string& ASearchText) override;
     void SaveState(IPlacementForm& AForm,

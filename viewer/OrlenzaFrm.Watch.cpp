@@ -53,19 +53,16 @@ void TLumivaneViewerForm::InstallWatching() {
             [this] { Guarded(this, [this] { StartRescan(); }); });
 }
 
-void TLumivaneViewerForm::WatchSearchedFolders(const std::string& ASearchText) {
+void TLumivaneViewerForm::WatchSearchedFolders(const std::string& ASearchText,
+                                               std::function<std::vector<TLumivaneImage>()> ARescan,
+                                               const QStringList& AFolders) {
     StopWatching();
-    TPreparedImageSearch search = ViewController->PrepareImageSearch(ASearchText);
-    if (!search.Run)
+    if (!ARescan)
         return;
     FWatchedSearch = ASearchText;
-    FRescan = std::move(search.Run);
-    QStringList folders;
-    for (const std::string& folder : search.Folders)
-        if (QFileInfo(Q(folder)).isDir())
-            folders << Q(folder);
-    if (!folders.isEmpty())
-        FWatcher->addPaths(folders);
+    FRescan = std::move(ARescan);
+    if (!AFolders.isEmpty())
+        FWatcher->addPaths(AFolders);
 }
 
 void TLumivaneViewerForm::StopWatching() {

@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEasingCurve>
+#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -29,12 +30,14 @@
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <QVariantAnimation>
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -73,6 +76,11 @@ constexpr int kTitleMargins = 8;
 TLumivaneViewerForm::TLumivaneViewerForm(QWidget* parent) : TOrlenzaForm(parent) {
     FPrinting = new TDocumentPrinting(this);
     CreatePipeline();
+    // Folder listings of searches. A listing cannot be stopped once it runs: one held up
+    // by a slow share must leave threads for the searches after it.
+    FListingWorkers = new QThreadPool(this);
+    FListingWorkers->setObjectName(QStringLiteral("ListingWorkers"));
+    FListingWorkers->setMaxThreadCount(4);
     CreateComponents();
     InstallKeys();
     InstallClipboard();
@@ -186,7 +194,8 @@ void TLumivaneViewerForm::FormActivate() {
     // anew on every dismissal, and take the user off the page just printed.
     // With a start-up text a return searches again, for the identifier last searched: the
     // start-up text until the user searches another one, which it must not replace.
-    if (!StartupSearchText.empty() && !FFocusOnOwnWindow)
+    // A search still being listed is the newest one asked for: it goes on.
+    if (!StartupSearchText.empty() && !FFocusOnOwnWindow && !FListing)
         NewImage(FLastSearchText.empty() ? StartupSearchText : FLastSearchText);
 }
 
@@ -209,6 +218,7 @@ void TLumivaneViewerForm::closeEvent(QCloseEvent* event) {
     // FormClose: the window only hides; the program goes on. A page still decoding is not
     // shown after the close.
     CancelDecodes();
+    CancelListing();
     Guarded(this, [this] { ChangeViewState(vsUnknown); });
     event->accept();
 }
@@ -246,50 +256,34 @@ void TLumivaneViewerForm::NewImage(const std::string& ASearchText) {
         return;
     const bool wasShown = isVisible() && !(windowState() & Qt::WindowMinimized);
     // A return to the identifier already shown leaves the focus where the user had it.
-    if (SearchFor(ASearchText) || !wasShown)
+    if (SearchFor(ASearchText, true) || !wasShown)
         FocusPicture();
 }
 
-bool TLumivaneViewerForm::SearchFor(const std::string& ASearchText) {
+bool TLumivaneViewerForm::SearchFor(const std::string& ASearchText, bool AFocusIfNew) {
     if (!ViewController->SearchTextIsValidForSearch(ASearchText))
         return false;
-    if (RefreshShownSearch(ASearchText))
+    if (FListing && ASearchText == FListingText) {
+        // Being listed already (a return to the window right after a search): on its way.
+        EnsureShown();
+        return false;
+    }
+    if (RefreshShownSearch(ASearchText, AFocusIfNew))
         return false;
     ClearImage();
     EnsureShown();
     LoadImageList(ASearchText);
-    // Only a search that went through: a refused one is not searched again on a return.
-    FLastSearchText = ASearchText;
-    WatchSearchedFolders(ASearchText);
-    SelectImage(1);
     return true;
 }
 
-bool TLumivaneViewerForm::RefreshShownSearch(const std::string& ASearchText) {
+bool TLumivaneViewerForm::RefreshShownSearch(const std::string& ASearchText, bool AFocusIfNew) {
     if (ASearchText != FLastSearchText || SelectedImage().IsEmpty())
         return false;
-    const std::string shown = SelectedImage().Path;
-    std::vector<TLumivaneImage> images = ViewController->ImagesFor(ASearchText);
-    if (std::none_of(images.begin(), images.end(),
-                     [&](const TLumivaneImage& AImage) { return AImage.Path == shown; }))
-        return false;
+    // The picture, its zoom and its turn stay while the folders are listed again.
     EnsureShown();
     edImageId->setText(Q(ASearchText));
     btnForm->setEnabled(true);
-    MergeImageList(std::move(images));
-    if (Image->IsBitmapEmpty()) {
-        // Hidden by the host since, which let the picture go: the same file again, at the
-        // zoom and turn it had.
-        const double zoom = tbZoom->Value();
-        const int angle = arcdImageRotation->Angle();
-        ShowSelectedImage();
-        SetRotation(angle);
-        tbZoom->SetValue(zoom);
-    } else if (FViewState != vsOpen) {
-        ChangeViewState(vsOpen);
-    }
-    if (FWatchedSearch != ASearchText)
-        WatchSearchedFolders(ASearchText);
+    StartListing(ASearchText, true, AFocusIfNew);
     return true;
 }
 
@@ -319,6 +313,7 @@ void TLumivaneViewerForm::EnsureShown() {
 }
 
 void TLumivaneViewerForm::ClearImage() {
+    CancelListing();
     CancelDecodes();
     FTurnFile.clear();
     FShownKey = {};
@@ -347,9 +342,114 @@ void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
         FPipeline->Cache().Clear();
         FCachedIdentifier = identifier;
     }
-    FImages = ViewController->ImagesFor(identifier);
+    // The list goes on showing the identifier before until the new one's arrives (a search
+    // the folder search refuses leaves it); nothing of it is opened or merged meanwhile.
+    StopWatching();
+    StartListing(identifier, false, false);
+}
 
+void TLumivaneViewerForm::StartListing(const std::string& ASearchText, bool ARefresh,
+                                       bool AFocusIfNew) {
+    TPreparedImageSearch search = ViewController->PrepareImageSearch(ASearchText);
+    TListing listing;
+    listing.SearchText = ASearchText;
+    listing.Refresh = ARefresh;
+    listing.FocusIfNew = AFocusIfNew;
+    listing.Run = std::move(search.Run);
+    const int generation = ++FListingGeneration;
+    FListing = true;
+    FListingNewSearch = !ARefresh;
+    FListingText = ASearchText;
+    SetBusy(true);
+    // A folder of thousands of entries, or one on a slow share, must not hold up input,
+    // paints or the state timer.
+    QPointer<TLumivaneViewerForm> self(this);
+    FListingWorkers->start([self, generation, listing = std::move(listing),
+                            folders = std::move(search.Folders)]() mutable {
+        try {
+            if (listing.Run)
+                listing.Images = listing.Run();
+        } catch (...) {
+            listing.Error = std::current_exception();
+        }
+        for (const std::string& folder : folders)
+            if (QFileInfo(Q(folder)).isDir())
+                listing.Folders << Q(folder);
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, generation, listing = std::move(listing)]() mutable {
+                if (self)
+                    self->ListingFinished(generation, std::move(listing));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TLumivaneViewerForm::CancelListing() {
+    ++FListingGeneration;
+    if (!FListing)
+        return;
+    FListing = false;
+    FListingText.clear();
+    if (FWantedKey.IsEmpty())
+        SetBusy(false);
+}
+
+void TLumivaneViewerForm::ListingFinished(int AGeneration, TListing AListing) {
+    // A newer search, a hide, a close or a clear came since: this result shows nothing.
+    if (!FListing || AGeneration != FListingGeneration)
+        return;
+    FListing = false;
+    FListingText.clear();
+    if (FWantedKey.IsEmpty())
+        SetBusy(false);
+    // Queued from the worker: a boundary where errors are reported.
+    Guarded(this, [&] { TakeListing(std::move(AListing)); });
+}
+
+void TLumivaneViewerForm::TakeListing(TListing AListing) {
+    // A search the folder search refused is reported; the block keeps vsIdle and a return
+    // to the window does not search it again.
+    if (AListing.Error)
+        std::rethrow_exception(AListing.Error);
+    if (AListing.Refresh) {
+        const std::string shown = SelectedImage().Path;
+        const bool stillFound =
+            !shown.empty() &&
+            std::any_of(AListing.Images.begin(), AListing.Images.end(),
+                        [&](const TLumivaneImage& AImage) { return AImage.Path == shown; });
+        if (stillFound) {
+            MergeImageList(std::move(AListing.Images));
+            if (Image->IsBitmapEmpty()) {
+                // Hidden by the host since, which let the picture go: the same file again,
+                // at the zoom and turn it had.
+                const double zoom = tbZoom->Value();
+                const int angle = arcdImageRotation->Angle();
+                ShowSelectedImage();
+                SetRotation(angle);
+                tbZoom->SetValue(zoom);
+            } else if (FViewState != vsOpen) {
+                ChangeViewState(vsOpen);
+            }
+            if (FWatchedSearch != AListing.SearchText)
+                WatchSearchedFolders(AListing.SearchText, std::move(AListing.Run),
+                                     AListing.Folders);
+            emit ImagesListed();
+            return;
+        }
+        // The file shown has gone: a new search, with what was just found.
+        ClearImage();
+        ChangeViewState(vsIdle);
+        if (AListing.FocusIfNew)
+            FocusPicture();
+    }
+    FImages = std::move(AListing.Images);
     FillImageList();
+    // Only a search that went through: a refused one is not searched again on a return.
+    FLastSearchText = AListing.SearchText;
+    WatchSearchedFolders(AListing.SearchText, std::move(AListing.Run), AListing.Folders);
+    SelectImage(1);
+    emit ImagesListed();
 }
 
 void TLumivaneViewerForm::FillImageList() {
@@ -384,6 +484,10 @@ void TLumivaneViewerForm::FillImageList() {
 }
 
 void TLumivaneViewerForm::SelectImage(int AImageId, int APage) {
+    // While another identifier is listed the list still holds the one before: a pick
+    // there would show a file of the identifier the host no longer asks for.
+    if (FListing && FListingNewSearch)
+        return;
     // The hourglass while the image loads; given back once it is shown.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     struct Restore {

@@ -19,7 +19,9 @@
 #include <QPair>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -85,8 +87,8 @@ public:
     // (1 for single-page files; 0 while nothing is shown).
     int ShownPage() const { return FShownKey.Page; }
     int ShownPageCount() const { return FShownKey.IsEmpty() ? 0 : FShownPageCount; }
-    // A page was asked for and is not on screen yet (its decode runs).
-    bool IsLoading() const { return !FWantedKey.IsEmpty(); }
+    // A search's folder listing or a page asked for has not arrived yet.
+    bool IsLoading() const { return FListing || !FWantedKey.IsEmpty(); }
     // Decodes for this window run here; tests and benchmarks watch its cache and queue.
     TDecodePipeline& Pipeline() { return *FPipeline; }
 
@@ -97,6 +99,12 @@ public:
     QList<QPair<QString, qint64>> PendingScans() const;
     // The remembered turns of the listed files have been looked up.
     bool TurnsKnown() const { return FTurnLookupDone == FTurnLookup; }
+
+signals:
+    // A search's listing has been put in the list and its first page asked for (or the
+    // list of the identifier shown refreshed), in the same call: a decode that page needs
+    // has not come back yet.
+    void ImagesListed();
 
 protected:
     bool event(QEvent* event) override;
@@ -136,6 +144,8 @@ private:
     void EnsureShown();
     void RestoreFromMinimized();
     void ClearImage();
+    // A new search: the old identifier's list goes, the block reads vsIdle, and the
+    // folders are listed off the GUI thread (ListingFinished fills the list).
     void LoadImageList(const std::string& ASearchText);
     // APage: the page of the file to show first (kLastPage for its last page).
     void SelectImage(int AImageId, int APage = 0);
@@ -206,10 +216,29 @@ private:
     void ShowPictureMenu(QPoint AGlobalPosition);
     void StartFileDrag();
 
+    // The search's folder listing runs on a worker; only the newest one asked for is
+    // taken. ARefresh: the identifier shown, searched again (see RefreshShownSearch).
+    struct TListing {
+        std::string SearchText;
+        bool Refresh = false;
+        bool FocusIfNew = false; // asked through NewImage: a new search takes the focus
+        std::vector<TLumivaneImage> Images;
+        std::exception_ptr Error; // the folder search refused or failed
+        QStringList Folders;      // the searched folders that exist, to be watched
+        std::function<std::vector<TLumivaneImage>()> Run; // the same search, for fresh scans
+    };
+    void StartListing(const std::string& ASearchText, bool ARefresh, bool AFocusIfNew);
+    void ListingFinished(int AGeneration, TListing AListing);
+    void TakeListing(TListing AListing);
+    // Whatever listing runs is no longer wanted.
+    void CancelListing();
+
     // Fresh scans (OrlenzaFrm.Watch.cpp): the searched folders are watched while an
     // identifier is shown; a change searches again off the GUI thread and merges.
     void InstallWatching();
-    void WatchSearchedFolders(const std::string& ASearchText);
+    void WatchSearchedFolders(const std::string& ASearchText,
+                              std::function<std::vector<TLumivaneImage>()> ARescan,
+                              const QStringList& AFolders);
     void StopWatching();
     void ScheduleRescan();
     void StartRescan();
@@ -231,11 +260,13 @@ private:
 
     // Keeping the user's place.
     // A search for the identifier already shown: the list is refreshed, the file, zoom,
-    // turn and pan stay. False when that cannot be done (nothing shown, file gone).
-    bool RefreshShownSearch(const std::string& ASearchText);
+    // turn and pan stay; when the listing no longer finds the file shown it becomes a new
+    // search. False when nothing of that identifier is shown.
+    bool RefreshShownSearch(const std::string& ASearchText, bool AFocusIfNew);
     // NewImage without moving the focus: the identifier box's own Enter and Form button.
-    // True when it searched anew (not a refresh of the identifier shown, not refused).
-    bool SearchFor(const std::string& ASearchText);
+    // True when it searched anew (not a refresh of the identifier shown, not the one being
+    // listed already, not refused).
+    bool SearchFor(const std::string& ASearchText, bool AFocusIfNew = false);
     void ChangeViewState(TImageViewerState AState);
     void ApplyFitToWidthSwitch();
     void UpdateMinimumSize();
@@ -303,6 +334,13 @@ private:
     int FShownPageCount = 1;
     int FPendingPageSteps = 0;     // steps taken before the wanted file's page count was known
     std::string FCachedIdentifier; // whose frames the cache holds
+
+    // The listing under way (FListingText), and the number of the newest one asked for.
+    bool FListing = false;
+    bool FListingNewSearch = false; // not a refresh of the identifier shown
+    std::string FListingText;
+    int FListingGeneration = 0;
+    QThreadPool* FListingWorkers = nullptr;
 
     // Zoom base and pan state.
     float FZoomBaseWidth = 0;

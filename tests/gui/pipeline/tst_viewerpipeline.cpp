@@ -16,15 +16,20 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 
 #include <tiffio.h>
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 using lvtest::HostBlock;
 
@@ -61,6 +66,33 @@ constexpr qint64 kMiB = 1024 * 1024;
 const QColor kPageColours[] = {QColor(200, 60, 60), QColor(60, 160, 60), QColor(60, 60, 200),
                                QColor(200, 180, 40), QColor(40, 180, 180)};
 const QColor kErrorColour(0xBC, 0x8F, 0x8F);
+
+// Holds a search's listing on its worker until opened.
+class ListingGate {
+public:
+    void Wait() {
+        std::unique_lock<std::mutex> lock(FLock);
+        ++FHeld;
+        FChanged.wait(lock, [this] { return FOpen; });
+    }
+    void Open() {
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            FOpen = true;
+        }
+        FChanged.notify_all();
+    }
+    int Held() {
+        const std::lock_guard<std::mutex> lock(FLock);
+        return FHeld;
+    }
+
+private:
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    bool FOpen = false;
+    int FHeld = 0;
+};
 
 } // namespace
 
@@ -126,6 +158,24 @@ private:
         return QTest::qWaitFor([this] { return FForm->Pipeline().Pending() == 0; }, 10000);
     }
     void Click(const char* AButton) { Child<QToolButton>(AButton)->click(); }
+    // Acts the moment a search's list is in: its first page has been asked for in the same
+    // call, so that page's decode is still on its way.
+    bool WhenListed(const std::function<void()>& AAct) {
+        QObject context;
+        bool done = false;
+        connect(FForm.get(), &TLumivaneViewerForm::ImagesListed, &context, [&] {
+            if (!std::exchange(done, true))
+                AAct();
+        });
+        return QTest::qWaitFor([&] { return done; }, 10000);
+    }
+    // Every listing started has ended and handed its result to the window.
+    bool ListingsHandedBack() {
+        if (!Child<QThreadPool>("ListingWorkers")->waitForDone(10000))
+            return false;
+        QCoreApplication::processEvents();
+        return true;
+    }
     void Key(Qt::Key AKey) { QTest::keyClick(FForm.get(), AKey); }
 
 private slots:
@@ -215,72 +265,105 @@ private slots:
         QVERIFY(!Busy());
     }
 
-    // Requests made before the first decode is handed back: only the last one is shown,
-    // also after every decode under way has ended.
+    // Requests made before the first decode is handed back, or before the search's listing
+    // is: only the last one is shown, also after every decode under way has ended, and a
+    // superseded listing never reaches the list.
     void supersededRequestsNeverReachTheScreen_data() {
         QTest::addColumn<int>("how");
         QTest::addColumn<QColor>("last");
         QTest::addColumn<QString>("lastTitleEnd");
         QTest::addColumn<std::vector<TImageViewerState>>("states");
+        QTest::addColumn<QStringList>("listed"); // the first file of each list put in
+        const QString first = QStringLiteral("11110001~1.jpg");
+        const QString other = QStringLiteral("22220001~1.jpg");
         QTest::newRow("next twice during the first decode")
             << 0 << kBlue << QStringLiteral("\r\n3 of 3")
-            << std::vector<TImageViewerState>{vsIdle, vsOpen};
+            << std::vector<TImageViewerState>{vsIdle, vsOpen} << QStringList{first};
         QTest::newRow("another search during the first decode")
             << 1 << kYellow << QStringLiteral("\r\n1 of 1")
-            << std::vector<TImageViewerState>{vsIdle, vsIdle, vsOpen};
+            << std::vector<TImageViewerState>{vsIdle, vsIdle, vsOpen} << QStringList{first, other};
         QTest::newRow("a pick in the list, then back")
             << 2 << kGreen << QStringLiteral("\r\n2 of 3")
-            << std::vector<TImageViewerState>{vsIdle, vsOpen};
+            << std::vector<TImageViewerState>{vsIdle, vsOpen} << QStringList{first};
+        QTest::newRow("another search during the listing")
+            << 3 << kYellow << QStringLiteral("\r\n1 of 1")
+            << std::vector<TImageViewerState>{vsIdle, vsIdle, vsOpen} << QStringList{other};
     }
     void supersededRequestsNeverReachTheScreen() {
         QFETCH(int, how);
         QFETCH(QColor, last);
         QFETCH(QString, lastTitleEnd);
         QFETCH(std::vector<TImageViewerState>, states);
+        QFETCH(QStringList, listed);
+        QStringList lists;
+        QObject context;
+        connect(FForm.get(), &TLumivaneViewerForm::ImagesListed, &context, [&] {
+            lists << QFileInfo(Child<QComboBox>("cbxImageList")->itemText(0)).fileName();
+        });
         FForm->NewImage("11110001");
         switch (how) {
         case 0:
-            Click("btnNext");
-            Click("btnNext");
+            QVERIFY(WhenListed([&] {
+                Click("btnNext");
+                Click("btnNext");
+            }));
             break;
         case 1:
-            FForm->NewImage("22220001");
+            QVERIFY(WhenListed([&] { FForm->NewImage("22220001"); }));
+            break;
+        case 2:
+            QVERIFY(WhenListed([&] {
+                Child<QComboBox>("cbxImageList")->setCurrentIndex(2);
+                Click("btnBack");
+            }));
             break;
         default:
-            Child<QComboBox>("cbxImageList")->setCurrentIndex(2);
-            Click("btnBack");
+            FForm->NewImage("22220001");
             break;
         }
         QVERIFY(Settled());
         QVERIFY(Quiet());
+        QVERIFY(ListingsHandedBack());
         QCOMPARE(TakeStates(), states);
         QCOMPARE(FRecorder->PictureAtOpen, std::vector<bool>{true});
         QVERIFY2(Near(Shown(), last), qPrintable(Shown().name()));
         QVERIFY2(Title().endsWith(lastTitleEnd), qPrintable(Title()));
+        QCOMPARE(lists, listed);
     }
 
-    // The host's hide, or the user's close, while the first page decodes: the page never
-    // shows, no vsOpen is written, the indicator stops.
+    // The host's hide, or the user's close, while the first page decodes or while the
+    // search's folders are listed: nothing of it shows, no vsOpen is written, the indicator
+    // stops.
     void hideOrCloseDuringDecodeWins_data() {
         QTest::addColumn<bool>("hostHide");
-        QTest::newRow("host's vcHide") << true;
-        QTest::newRow("window closed") << false;
+        QTest::addColumn<bool>("duringListing");
+        QTest::newRow("host's vcHide") << true << false;
+        QTest::newRow("window closed") << false << false;
+        QTest::newRow("host's vcHide during the listing") << true << true;
+        QTest::newRow("window closed during the listing") << false << true;
     }
     void hideOrCloseDuringDecodeWins() {
         QFETCH(bool, hostHide);
+        QFETCH(bool, duringListing);
+        const auto hideOrClose = [&] {
+            if (hostHide) {
+                // The state tick as the timer runs it, with the host's command in the block.
+                FBlock->At(lvcontrol::kCommandState) = vcHide;
+                FRecorder->StateEvent()(FForm.get());
+                QCOMPARE(FBlock->At(lvcontrol::kCommandState), std::uint8_t(vcHandled));
+            } else {
+                QVERIFY(FForm->close());
+            }
+        };
         FForm->NewImage("11110001");
         QVERIFY(FForm->IsLoading());
-        if (hostHide) {
-            // The state tick as the timer runs it, with the host's command in the block.
-            FBlock->At(lvcontrol::kCommandState) = vcHide;
-            FRecorder->StateEvent()(FForm.get());
-            QCOMPARE(FBlock->At(lvcontrol::kCommandState), std::uint8_t(vcHandled));
-        } else {
-            QVERIFY(FForm->close());
-        }
+        if (duringListing)
+            hideOrClose();
+        else
+            QVERIFY(WhenListed(hideOrClose));
         QVERIFY(!FForm->isVisible());
         QVERIFY(Quiet());
-        QCoreApplication::processEvents();
+        QVERIFY(ListingsHandedBack());
         QVERIFY(Image()->IsBitmapEmpty());
         QVERIFY(!FForm->IsLoading());
         QVERIFY(!Busy());
@@ -289,12 +372,55 @@ private slots:
                      : std::vector<TImageViewerState>{vsIdle, vsUnknown};
         QCOMPARE(TakeStates(), expected);
         QVERIFY(FRecorder->PictureAtOpen.empty());
+        if (duringListing) {
+            // The listing's result came back after the hide or close, and was dropped.
+            QCOMPARE(FForm->Count(), 0);
+            QCOMPARE(Child<QComboBox>("cbxImageList")->count(), 0);
+            return;
+        }
         // The list survives; showing the window again and picking shows the page.
         QCOMPARE(FForm->Count(), 3);
         FForm->ShowForm();
         Click("btnNext");
         QVERIFY(Settled());
         QVERIFY(Near(Shown(), kGreen));
+    }
+
+    // A search's listing held on its worker: the window goes on running its timers, the
+    // host's protocol tick among them; a search asked for meanwhile is shown, and the held
+    // listing's late result does not replace it.
+    void listingRunsOffTheGuiThread() {
+        auto gate = std::make_shared<ListingGate>();
+        const auto opened = qScopeGuard([gate] { gate->Open(); });
+        FRecorder->BeforeListing = [gate] { gate->Wait(); };
+        FForm->NewImage("11110001");
+        FRecorder->BeforeListing = nullptr;
+        QVERIFY(FForm->isVisible());
+        QVERIFY(FForm->IsLoading());
+        QVERIFY(Busy());
+        QCOMPARE(TakeStates(), std::vector<TImageViewerState>{vsIdle});
+        QVERIFY(QTest::qWaitFor([&] { return gate->Held() == 1; }, 10000));
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(1);
+        const std::uint8_t beat = FBlock->At(lvcontrol::kViewerHeartBeat);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return ticks >= 3 && FBlock->At(lvcontrol::kViewerHeartBeat) != beat; }, 10000));
+        QVERIFY(FForm->IsLoading());
+        QCOMPARE(FForm->Count(), 0);
+
+        FForm->NewImage("22220001");
+        QVERIFY(Settled());
+        QVERIFY(Near(Shown(), kYellow));
+        gate->Open();
+        QVERIFY(ListingsHandedBack());
+        QVERIFY(Quiet());
+        QCOMPARE(FForm->Count(), 1);
+        QVERIFY(Near(Shown(), kYellow));
+        QVERIFY2(Title().endsWith("\r\n1 of 1"), qPrintable(Title()));
+        QCOMPARE(TakeStates(), (std::vector<TImageViewerState>{vsIdle, vsOpen}));
+        QCOMPARE(FRecorder->PictureAtOpen, std::vector<bool>{true});
     }
 
     // After a page is shown its neighbours are decoded in the background; stepping to one

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,14 +47,19 @@ public:
         States.push_back(s);
         Real->ChangeViewState(s);
     }
-    std::vector<TLumivaneImage> ImagesFor(const std::string& t) override {
-        return Real->ImagesFor(t);
-    }
     bool SearchTextIsValidForSearch(const std::string& t) override {
         return Real->SearchTextIsValidForSearch(t);
     }
     TPreparedImageSearch PrepareImageSearch(const std::string& t) override {
-        return Real->PrepareImageSearch(t);
+        TPreparedImageSearch search = Real->PrepareImageSearch(t);
+        // The real search of the real folders, held on its worker for as long as a test
+        // needs to act while it runs.
+        if (BeforeListing && search.Run)
+            search.Run = [hold = BeforeListing, run = std::move(search.Run)] {
+                hold();
+                return run();
+            };
+        return search;
     }
     void SaveState(IPlacementForm& f, const TPositionTrackerEvent& c) override {
         Real->SaveState(f, c);
@@ -65,6 +71,8 @@ public:
 
     std::shared_ptr<ILvViewController> Real;
     std::vector<TImageViewerState> States;
+    // Called on the listing's worker before each search prepared from now on runs.
+    std::function<void()> BeforeListing;
 };
 
 // A block as the host creates it, with the image information naming one source folder.

@@ -353,7 +353,10 @@ TEST_F(ViewControllerTest, SourcesAreSourceThenAlternatesAndEmptyWithoutSource) 
 TEST_F(ViewControllerTest, WithoutBlockEverythingDegrades) {
     EXPECT_EQ(controller->NewCommand(), vcUnknown);
     EXPECT_FALSE(controller->SearchTextIsValidForSearch("12345"));
-    EXPECT_TRUE(controller->ImagesFor("12345").empty());
+    const TPreparedImageSearch search = controller->PrepareImageSearch("12345");
+    EXPECT_TRUE(search.Folders.empty());
+    ASSERT_TRUE(search.Run);
+    EXPECT_TRUE(search.Run().empty());
     EXPECT_EQ(controller->SearchText(), "");
     controller->ChangeViewState(vsOpen); // must not crash
 }
