@@ -75,7 +75,7 @@ void TPrintViewerTest::cleanup() {
 void TPrintViewerTest::cancelPartWayLeavesAWholePdfAndAUsableWindow() {
     CreateForm();
     FForm->NewImage("44440000");
-    QCOMPARE(FForm->Count(), 20);
+    QTRY_COMPARE(FForm->Count(), 20);
     QTRY_VERIFY(!FForm->IsLoading());
     QTRY_VERIFY(Child<QPushButton>("BtnPrint")->isEnabled());
     const QString pdf = FRoot.filePath("cancelled.pdf");
