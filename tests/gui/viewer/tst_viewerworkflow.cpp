@@ -362,7 +362,7 @@ private slots:
         Box()->clear();
         QTest::keyClicks(Box(), "12345679");
         QTest::keyClick(Box(), Qt::Key_Return);
-        QCOMPARE(List()->count(), 0);
+        QTRY_COMPARE(List()->count(), 0);
         QVERIFY(Box()->hasFocus());
         // The host shows the window again after the user closed it.
         Box()->setFocus();
