@@ -46,13 +46,24 @@ function(lv_gtest exe area)
 endfunction()
 
 # lv_test(<area>.<what> <area> [LABELS extra...] COMMAND ... [ENVIRONMENT VAR=value...]
-# [PROPERTIES k v...]): add_test with the area's label.
+# [PROPERTIES k v...]): add_test with the area's label. A window test (label gui or e2e)
+# runs on an X server and window manager of its own (scripts/with-x): which window is
+# active is what many of them check, and a window of a test running beside it would take
+# the focus away.
 function(lv_test name area)
   cmake_parse_arguments(ARG "" "" "LABELS;COMMAND;ENVIRONMENT;PROPERTIES" ${ARGN})
   if(NOT name MATCHES "^${area}\\.")
     message(FATAL_ERROR "test '${name}' must be named '${area}.<what>'")
   endif()
-  add_test(NAME ${name} COMMAND ${ARG_COMMAND})
+  set(_command ${ARG_COMMAND})
+  if(NOT CMAKE_CROSSCOMPILING AND ("gui" IN_LIST ARG_LABELS OR "e2e" IN_LIST ARG_LABELS))
+    list(POP_FRONT _command _program)
+    if(TARGET ${_program})
+      set(_program $<TARGET_FILE:${_program}>)
+    endif()
+    set(_command ${PROJECT_SOURCE_DIR}/scripts/with-x ${_program} ${_command})
+  endif()
+  add_test(NAME ${name} COMMAND ${_command})
   set(_labels ${area} ${ARG_LABELS})
   set_tests_properties(${name} PROPERTIES LABELS "${_labels}" ${ARG_PROPERTIES})
   if(ARG_ENVIRONMENT)

@@ -77,6 +77,9 @@ void TLumivaneViewerForm::ResolveSelectedContainer() {
 }
 
 void TLumivaneViewerForm::InstallClipboard() {
+    FCopyWorker = new QThreadPool(this);
+    FCopyWorker->setObjectName(QStringLiteral("CopyWorker"));
+    FCopyWorker->setMaxThreadCount(1);
     // Menus open on a right click that did not pan (see the input handlers).
     Image->setContextMenuPolicy(Qt::PreventContextMenu);
     tabForImage->setContextMenuPolicy(Qt::PreventContextMenu);
@@ -105,7 +108,7 @@ void TLumivaneViewerForm::CopyImage() {
     const int angle = arcdImageRotation->Angle();
     const int copy = ++FCopyGeneration;
     QPointer<TLumivaneViewerForm> self(this);
-    QThreadPool::globalInstance()->start([self, file, url, angle, copy] {
+    FCopyWorker->start([self, file, url, angle, copy] {
         QImage picture;
         QString failure;
         try {

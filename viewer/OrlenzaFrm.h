@@ -360,6 +360,8 @@ private:
     QPointF FDragStart;      // where a left press on the picture began; null when none
     bool FPanMoved = false;  // the right button moved the picture since its press
     int FCopyGeneration = 0; // the latest copy asked for; an older one is dropped
+    // Copies decode on a thread of their own: never behind folder rescans or previews.
+    QThreadPool* FCopyWorker = nullptr;
     bool FCommandLineStateApplied = false;
     TImageViewerState FViewState = vsUnknown; // last state this window wrote
     QFileSystemWatcher* FWatcher = nullptr;

@@ -304,7 +304,8 @@ private slots:
             Box()->deselect();
             QGuiApplication::clipboard()->clear();
             Key(Qt::Key_C, Qt::ControlModifier);
-            QTRY_VERIFY2(QGuiApplication::clipboard()->mimeData()->hasImage(), where);
+            QTRY_VERIFY2_WITH_TIMEOUT(QGuiApplication::clipboard()->mimeData()->hasImage(), where,
+                                      15000);
             // F1: the window listing the keys.
             Key(Qt::Key_F1);
             QWidget* help = nullptr;
@@ -390,7 +391,7 @@ private slots:
         Key(Qt::Key_R);
         QCOMPARE(Dial()->Angle(), 90);
         Key(Qt::Key_C, Qt::ControlModifier);
-        QTRY_VERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
+        QTRY_VERIFY_WITH_TIMEOUT(QGuiApplication::clipboard()->mimeData()->hasImage(), 15000);
         const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
         const QImage image = qvariant_cast<QImage>(copied->imageData());
         QCOMPARE(image.size(), QSize(1414, 1000));
@@ -488,7 +489,7 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), file);
         QGuiApplication::clipboard()->clear();
         trigger("actCopyImage");
-        QTRY_VERIFY(QGuiApplication::clipboard()->mimeData()->hasImage());
+        QTRY_VERIFY_WITH_TIMEOUT(QGuiApplication::clipboard()->mimeData()->hasImage(), 15000);
         QCOMPARE(QGuiApplication::clipboard()->mimeData()->urls(),
                  QList<QUrl>{QUrl::fromLocalFile(file)});
         UrlCatcher desktop;
