@@ -168,10 +168,7 @@ quint64 TDecodePipeline::Start(const TDecodeRequest& ARequest, TDecodeKind AKind
         [this, id = job.Id, request = job.Request, cancel = job.Cancel] {
             TResult result = Decode(request, *cancel);
             QMetaObject::invokeMethod(
-                this,
-                [this, id, result = std::move(result)]() mutable {
-                    Finished(id, std::move(result));
-                },
+                this, [this, id, result = std::move(result)] { Finished(id, result); },
                 Qt::QueuedConnection);
         },
         priority);
@@ -223,7 +220,7 @@ void TDecodePipeline::Detail(const TDecodeRequest& ARequest) {
     FDetailJob = Start(request, TDecodeKind::Detail);
 }
 
-void TDecodePipeline::Prefetch(std::vector<TDecodeRequest> ARequests) {
+void TDecodePipeline::Prefetch(const std::vector<TDecodeRequest>& ARequests) {
     FPrefetch.clear();
     for (const TDecodeRequest& request : ARequests)
         FPrefetch.push_back(Resolved(request));
@@ -248,7 +245,7 @@ void TDecodePipeline::CancelAll() {
     FPrefetch.clear();
 }
 
-void TDecodePipeline::Finished(quint64 AId, TResult AResult) {
+void TDecodePipeline::Finished(quint64 AId, const TResult& AResult) {
     const auto it = std::find_if(FJobs.begin(), FJobs.end(),
                                  [AId](const TJob& AJob) { return AJob.Id == AId; });
     if (it == FJobs.end())

@@ -74,7 +74,7 @@ public:
     void Detail(const TDecodeRequest& ARequest);
     // The pages to have ready next, the most likely first; replaces the previous list and
     // cancels decodes of pages no longer on it.
-    void Prefetch(std::vector<TDecodeRequest> ARequests);
+    void Prefetch(const std::vector<TDecodeRequest>& ARequests);
     // Cancels everything: nothing asked for so far reaches FrameReady (hide, close,
     // another search).
     void CancelAll();
@@ -112,7 +112,7 @@ private:
     TJob* JobServing(const TDecodeRequest& ARequest);
     void Cancel(quint64 AId);
     quint64 Start(const TDecodeRequest& ARequest, TDecodeKind AKind);
-    void Finished(quint64 AId, TResult AResult);
+    void Finished(quint64 AId, const TResult& AResult);
     // Starts the next prefetch when nothing else wanted is decoding.
     void Pump();
 

@@ -3,11 +3,11 @@
 #include <algorithm>
 
 qint64 FrameCacheBudgetFromEnvironment() {
-    constexpr qint64 kMiB = 1024 * 1024;
+    constexpr qint64 kMiB = qint64{1024} * 1024;
     bool ok = false;
     const qint64 mb = qEnvironmentVariable("LUMIVANE_CACHE_MB").trimmed().toLongLong(&ok);
     // Beyond a terabyte is a typo, not a budget.
-    if (ok && mb > 0 && mb <= 1024 * 1024)
+    if (ok && mb > 0 && mb <= qint64{1024} * 1024)
         return mb * kMiB;
     return 128 * kMiB;
 }

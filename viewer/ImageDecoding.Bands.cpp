@@ -103,8 +103,8 @@ void TFrameSink::Done(int AY) {
     if (!FRow.empty() && Wants(AY)) {
         const int bpp = BytesPerPixel(FFormat);
         std::memcpy(FStore.scanLine(AY - FWindow.top()),
-                    FRow.data() + static_cast<size_t>(FWindow.left() * bpp),
-                    static_cast<size_t>(FWindow.width() * bpp));
+                    FRow.data() + static_cast<size_t>(FWindow.left()) * static_cast<size_t>(bpp),
+                    static_cast<size_t>(FWindow.width()) * static_cast<size_t>(bpp));
     }
 }
 

@@ -236,7 +236,7 @@ TDecodedImage DecodeJpeg(const TDecodeJob& AJob) {
         if (run.MessageCode == JERR_NO_BACKING_STORE || run.MessageCode == JERR_OUT_OF_MEMORY) {
             AJob.Fail(
                 QStringLiteral("the picture needs more memory than the %1 MiB a decode may use")
-                    .arg(AJob.Options.MemoryBudget / (1024 * 1024)));
+                    .arg(AJob.Options.MemoryBudget / (1024LL * 1024)));
         }
         AJob.Fail(QStringLiteral("the JPEG data is truncated or corrupt (%1)")
                       .arg(QString::fromLocal8Bit(run.Message)));

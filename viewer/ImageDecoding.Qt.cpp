@@ -111,7 +111,7 @@ TDecodedImage DecodeWithQt(const TDecodeJob& AJob) {
     const QSize full = reader.size(); // as stored
     // The reader's own limit holds the frame to the budget, also for readers that cannot
     // tell the size up front.
-    const long long budgetMb = std::max<long long>(1, AJob.Options.MemoryBudget / (1024 * 1024));
+    const long long budgetMb = std::max<long long>(1, AJob.Options.MemoryBudget / (1024LL * 1024));
     reader.setAllocationLimit(static_cast<int>(std::min<long long>(budgetMb, 1 << 30)));
     TDecodedImage result;
     if (full.isValid()) {

@@ -236,8 +236,10 @@ QImage DecodeTiffScanlines(const TDecodeJob& AJob, const TTiffFile& ATiff, QSize
             packed.resize(static_cast<size_t>(w) * static_cast<size_t>(channels));
             for (int x = 0; x < w; ++x) {
                 for (int k = 0; k < channels; ++k) {
-                    packed[static_cast<size_t>(x * channels + k)] =
-                        line[static_cast<size_t>(x * spp + source[k])];
+                    packed[static_cast<size_t>(x) * static_cast<size_t>(channels) +
+                           static_cast<size_t>(k)] =
+                        line[static_cast<size_t>(x) * static_cast<size_t>(spp) +
+                             static_cast<size_t>(source[k])];
                 }
             }
             reducer.AddRow(packed.data());

@@ -28,7 +28,7 @@ namespace {
 // A container names the image file it stands for on its first line, relative to its own
 // folder unless rooted; when that file is not there, the container itself is the file.
 QString ContainedImageFile(const TLumivaneImage& AImage) {
-    const QString own = Q(AImage.FullFileName());
+    QString own = Q(AImage.FullFileName());
     if (!own.endsWith(QStringLiteral(".lva"), Qt::CaseInsensitive) || AImage.Alias.empty())
         return own;
     QString named = Q(AImage.Alias).section(QLatin1Char('\n'), 0, 0).trimmed();
@@ -65,12 +65,13 @@ void TLumivaneViewerForm::ResolveSelectedContainer() {
         ReadAliasText(file, reason, text);
         QMetaObject::invokeMethod(
             qApp,
-            [self, path, reason, text = std::move(text)]() mutable {
+            [self, path, reason, text = std::move(text)] {
                 if (!self)
                     return;
+                // Every entry of the path: the same file may be listed more than once.
                 for (TLumivaneImage& image : self->FImages)
                     if (image.Path == path && image.ContainerPending())
-                        image.SetContainerText(reason, std::move(text));
+                        image.SetContainerText(reason, text);
             },
             Qt::QueuedConnection);
     });
