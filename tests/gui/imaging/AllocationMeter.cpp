@@ -24,6 +24,8 @@ std::atomic<long long> GPeak{0};
 
 #include <malloc.h>
 
+// glibc's own allocator entry points, which the counting wrappers below pass on to.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 extern "C" {
 void* __libc_malloc(size_t);
 void __libc_free(void*);
@@ -33,6 +35,7 @@ void* __libc_memalign(size_t, size_t);
 void* __libc_valloc(size_t);
 void* __libc_pvalloc(size_t);
 }
+// NOLINTEND(bugprone-reserved-identifier)
 
 namespace {
 

@@ -47,7 +47,7 @@ void SetTiffTag(QByteArray& AData, int ATag, quint32 AValue) {
     const qsizetype ifd = Little(AData, 4, 4);
     const int entries = static_cast<int>(Little(AData, ifd, 2));
     for (int i = 0; i < entries; ++i) {
-        const qsizetype at = ifd + 2 + 12 * i;
+        const qsizetype at = ifd + 2 + qsizetype{12} * i;
         if (static_cast<int>(Little(AData, at, 2)) == ATag) {
             const quint32 type = Little(AData, at + 2, 2);
             PutLittle(AData, at + 8, AValue, type == 3 ? 2 : 4);

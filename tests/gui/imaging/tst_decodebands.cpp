@@ -38,7 +38,7 @@ QImage BoxReduced(const QImage& AImage, QSize AOut) {
         const int oy = int(qint64(y) * AOut.height() / AImage.height());
         for (int x = 0; x < AImage.width(); ++x) {
             const int ox = int(qint64(x) * AOut.width() / AImage.width());
-            const size_t cell = size_t(oy * AOut.width() + ox);
+            const size_t cell = size_t(oy) * size_t(AOut.width()) + size_t(ox);
             const QRgb px = AImage.pixel(x, y);
             sums[cell * 3] += qRed(px);
             sums[cell * 3 + 1] += qGreen(px);
@@ -49,7 +49,7 @@ QImage BoxReduced(const QImage& AImage, QSize AOut) {
     QImage out(AOut, QImage::Format_RGB32);
     for (int oy = 0; oy < AOut.height(); ++oy) {
         for (int ox = 0; ox < AOut.width(); ++ox) {
-            const size_t cell = size_t(oy * AOut.width() + ox);
+            const size_t cell = size_t(oy) * size_t(AOut.width()) + size_t(ox);
             const auto avg = [&](int k) {
                 return int(std::lround(sums[cell * 3 + size_t(k)] / counts[cell]));
             };
@@ -161,7 +161,7 @@ void TDecodeBandsTest::bandsMakeTheDisplayFrame_data() {
     const qint64 plenty = plentyBudget;
     // An upright row of the window takes ~1.2 KB (4.8 KB with the sums of an interlaced
     // PNG), and half the budget goes to the window: 256 KiB forces two passes (ten).
-    const qint64 tight = 256 * 1024;
+    const qint64 tight = qint64{256} * 1024;
     for (const char* kind : {"tiff strips", "tiff tiles", "png", "png interlaced", "jpeg"}) {
         for (int o : {1, 2, 3, 6, 7}) {
             QTest::addRow("%s, orientation %d", kind, o) << QString(kind) << o << plenty;
@@ -293,7 +293,8 @@ void TDecodeBandsTest::a3PageHoldsOneBand() {
               qPrintable(kind), bandBytes, growth,
               static_cast<long long>(full.width()) * full.height() * 4);
         // The band itself, the codec's row and strip buffers, the box filter's sums.
-        QVERIFY2(growth <= bandBytes + 4 * 1024 * 1024, qPrintable(QString::number(growth)));
+        QVERIFY2(growth <= bandBytes + qint64{4} * 1024 * 1024,
+                 qPrintable(QString::number(growth)));
     }
     QFile::remove(file);
 }

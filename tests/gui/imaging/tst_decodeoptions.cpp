@@ -191,7 +191,7 @@ void TDecodeOptionsTest::brokenPageFailsAlone() {
         const int entries = uchar(data[ifd]) | uchar(data[ifd + 1]) << 8;
         bool found = false;
         for (int i = 0; i < entries; ++i) {
-            const qint64 at = ifd + 2 + 12 * i;
+            const qint64 at = ifd + 2 + qint64{12} * i;
             if ((uchar(data[at]) | uchar(data[at + 1]) << 8) == TIFFTAG_STRIPOFFSETS) {
                 data[at + 8] = '\x00';
                 data[at + 9] = '\x00';
@@ -294,7 +294,7 @@ void TDecodeOptionsTest::cancel_data() {
 }
 
 QString TDecodeOptionsTest::WriteKind(const QString& AKind) {
-    const QString file = Path("cancel-" + QString(AKind).replace(' ', '-'));
+    QString file = Path("cancel-" + QString(AKind).replace(' ', '-'));
     const auto rgb = [](int x, int y, uint8_t* px) {
         px[0] = static_cast<uint8_t>(x);
         px[1] = static_cast<uint8_t>(y);
@@ -379,7 +379,7 @@ void TDecodeOptionsTest::memoryBudget() {
     QFETCH(QString, kind);
     const QString file = WriteKind(kind);
     TDecodeOptions options;
-    options.MemoryBudget = 2 * 1024 * 1024; // the full frame is 3.7 MiB
+    options.MemoryBudget = qint64{2} * 1024 * 1024; // the full frame is 3.7 MiB
     try {
         const AllocationMeter::TScope meter;
         DecodeForDisplay(file, QSize(), options);

@@ -196,7 +196,8 @@ void TImageDecodingTest::bilevelPage() {
         }
     }
     const double expectedDark = PageBlock.width() * sx * PageBlock.height() * sy;
-    QVERIFY2(std::abs(dark - expectedDark) < 0.05 * expectedDark + 4 * (expected.width() / 100 + 2),
+    QVERIFY2(std::abs(dark - expectedDark) <
+                 0.05 * expectedDark + 4 * (expected.width() / 100.0 + 2),
              qPrintable(QStringLiteral("dark %1, expected about %2").arg(dark).arg(expectedDark)));
 }
 

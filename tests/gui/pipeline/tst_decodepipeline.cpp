@@ -39,7 +39,7 @@ TFrame FrameOf(QImage AImage) {
     return frame;
 }
 
-constexpr qint64 kMiB = 1024 * 1024;
+constexpr qint64 kMiB = qint64{1024} * 1024;
 
 // Every FrameReady the pipeline sends, in order.
 struct Received {

@@ -62,7 +62,7 @@ bool Near(QColor A, QColor B) {
 }
 
 const QColor kRed(210, 30, 30), kGreen(30, 180, 30), kBlue(30, 30, 210), kYellow(220, 220, 30);
-constexpr qint64 kMiB = 1024 * 1024;
+constexpr qint64 kMiB = qint64{1024} * 1024;
 const QColor kPageColours[] = {QColor(200, 60, 60), QColor(60, 160, 60), QColor(60, 60, 200),
                                QColor(200, 180, 40), QColor(40, 180, 180)};
 const QColor kErrorColour(0xBC, 0x8F, 0x8F);

@@ -95,6 +95,7 @@ void TDocumentPrintingTest::initTestCase() {
     }
     QDir().mkpath(LV_TEST_OUTPUT_DIR);
     std::vector<TBilevelPage> document;
+    document.reserve(5);
     for (int i = 0; i < 5; ++i) {
         document.push_back(DocumentPage(i));
     }
@@ -106,7 +107,7 @@ void TDocumentPrintingTest::initTestCase() {
 QString TDocumentPrintingTest::Pdf(const QString& AName) const {
     QString name = AName;
     name.replace(QRegularExpression("[^A-Za-z0-9.-]"), "_");
-    const QString path = FDir.filePath(name + ".pdf");
+    QString path = FDir.filePath(name + ".pdf");
     QFile::remove(path);
     return path;
 }
@@ -130,8 +131,7 @@ TPrintOutcome TDocumentPrintingTest::Print(const TPrintSource& ASource,
     if (AResolution > 0) {
         printer->setResolution(AResolution);
     }
-    const TPrintOutcome outcome =
-        PrintJob(*printer, MakePrintRequest(ASource, AOptions), nullptr, {});
+    TPrintOutcome outcome = PrintJob(*printer, MakePrintRequest(ASource, AOptions), nullptr, {});
     // The printer's own setting is what the next job starts from.
     if (printer->pageLayout().orientation() != APrinter) {
         qWarning("the job left the printer's orientation changed");

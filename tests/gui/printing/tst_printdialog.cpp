@@ -129,6 +129,7 @@ void TPrintDialogTest::initTestCase() {
         }
     }
     std::vector<TBilevelPage> document;
+    document.reserve(5);
     for (int i = 0; i < 5; ++i) {
         document.push_back({1240, 1754, {QRect(100, 200 + 300 * i, 800, 150)}, 150});
     }

@@ -428,7 +428,7 @@ private slots:
             QApplication::sendEvent(form, &event);
         };
         // A modal dialog takes the activation while it is open.
-        auto modal = [&](std::optional<std::string> answer) {
+        auto modal = [&](const std::optional<std::string>& answer) {
             return [&activation, answer](QWidget*) {
                 activation(QEvent::WindowDeactivate);
                 return answer;

@@ -90,6 +90,7 @@ TEST(FileMask, PrefixTestRejectsOtherIdentifiers) {
 
 std::vector<std::string> Names(const std::vector<lvplatform::TFileEntry>& entries) {
     std::vector<std::string> names;
+    names.reserve(entries.size());
     for (const auto& e : entries)
         names.push_back(e.Name);
     return names;

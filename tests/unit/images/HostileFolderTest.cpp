@@ -155,7 +155,7 @@ TEST_F(HostileFolder, ContainersOversizedLockedRefusedOrGarbledEndWithTheirReaso
     const std::string seen = RunAsUnprivileged([&] {
         std::map<std::string, TLumivaneImage> found;
         const long grownKiB = PeakGrowthKiB([&] { found = SearchAndRead(); });
-        std::string out = "grown_small=" + std::to_string(grownKiB < 4 * 1024);
+        std::string out = "grown_small=" + std::to_string(grownKiB < 4L * 1024);
         for (const auto& [name, image] : found)
             out += " " + name + "=" + std::to_string(image.CantOpenReason()) + "/" +
                    std::to_string(image.Alias.size());
@@ -173,7 +173,7 @@ TEST_F(HostileFolder, ContainersOversizedLockedRefusedOrGarbledEndWithTheirReaso
         outcome["12345678~" + std::to_string(i) + ".lva"] = "1/0"; // locked through all tries
     std::string expected = "grown_small=1";
     for (const auto& [name, result] : outcome)
-        expected += " " + name + "=" + result;
+        expected.append(" ").append(name).append("=").append(result);
     EXPECT_EQ(seen, expected);
 }
 

@@ -12,6 +12,7 @@ namespace {
 
 std::vector<std::string> Names(const std::vector<TLumivaneImage>& images) {
     std::vector<std::string> names;
+    names.reserve(images.size());
     for (const auto& i : images)
         names.push_back(i.Name);
     return names;

@@ -39,6 +39,7 @@ TEST(FolderOrder, TheSearchListsTheSameSortedNamesAsOnLinux) {
         ToUtf8(root / "scans") + std::string(1, fs::path::preferred_separator);
     const auto images = TImageListController::ImagesFor({source}, "12345678", "****");
     std::vector<std::string> names;
+    names.reserve(images.size());
     for (const auto& image : images)
         names.push_back(image.Name);
     // Natural order: runs of digits by value, the rest by the upper-cased name code unit by

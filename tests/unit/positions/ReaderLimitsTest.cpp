@@ -107,7 +107,7 @@ TEST(PlacementReader, FilesBeyondTheLimitsCountAsUnreadable) {
 TEST(PlacementReader, TenMegabytesOfOpenBracketsReadInBoundedMemory) {
     TempFolder tmp;
     const fs::path file = tmp.Root() / "screen" / "conn.LumivaneViewerForm.json";
-    WriteAll(file, std::string(10 * 1024 * 1024, '['));
+    WriteAll(file, std::string(std::size_t{10} * 1024 * 1024, '['));
     // In a child process, so the peak memory measured is this read's alone.
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -119,7 +119,7 @@ TEST(PlacementReader, TenMegabytesOfOpenBracketsReadInBoundedMemory) {
         getrusage(RUSAGE_SELF, &after);
         const long grownKiB = after.ru_maxrss - before.ru_maxrss;
         // 1: read as a record; 2: more than 64 MiB of memory for a refused file.
-        _exit(read ? 1 : (grownKiB > 64 * 1024 ? 2 : 0));
+        _exit(read ? 1 : (grownKiB > 64L * 1024 ? 2 : 0));
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

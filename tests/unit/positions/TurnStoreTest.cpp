@@ -139,7 +139,7 @@ TEST_F(TurnStoreTest, DamagedStoreCountsAsEmptyAndIsReplacedOnTheNextTurn) {
         {"empty", ""},
         {"other_header", "lumivane-turns 2\n" + line},
         {"no_header", line},
-        {"binary", std::string("\x00\xFF\x7F garbage", 12)},
+        {"binary", std::string("\x00\xFF\x7F garbage", 11)},
         {"cut_off_line", valid.substr(0, valid.size() - 3)},
         {"turn_out_of_range", "lumivane-turns 1\n7\t10\t0\t" + Scan(1).string() + "\n"},
         {"size_not_a_number", "lumivane-turns 1\n1\tten\t0\t" + Scan(1).string() + "\n"},
