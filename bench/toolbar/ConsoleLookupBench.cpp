@@ -120,6 +120,7 @@ int main(int argc, char** argv) {
     }
     desktop.Close(probe);
     std::vector<xcb_window_t> others;
+    others.reserve(200);
     for (int i = 0; i < 200; ++i)
         others.push_back(
             desktop.Open("Other window " + std::to_string(i), 10 + i, 10 + i, 200, 100));
