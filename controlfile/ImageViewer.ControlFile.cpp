@@ -23,7 +23,9 @@ std::string SlotBytes(const std::string& value, std::size_t limit) {
 void WriteSlotString(std::uint8_t* block, std::size_t offset, const std::string& value,
                      std::size_t limit) {
     const std::string bytes = SlotBytes(value, limit);
-    std::memcpy(block + offset, bytes.data(), bytes.size());
+    // The bytes end with their terminating NUL (SlotBytes puts it there).
+    std::memcpy(block + offset, bytes.data(), // NOLINT(bugprone-not-null-terminated-result)
+                bytes.size());
 }
 
 std::string ReadSlotString(const std::uint8_t* slot, std::size_t width) {

@@ -63,6 +63,7 @@ std::unique_ptr<IChildProcess> StartChildProcess(const std::vector<std::string>&
         throw std::invalid_argument("no program to start");
     std::vector<std::string> copy = argv;
     std::vector<char*> raw;
+    raw.reserve(copy.size() + 1);
     for (auto& a : copy)
         raw.push_back(a.data());
     raw.push_back(nullptr);
