@@ -124,14 +124,7 @@ private:
     bool Busy() { return Child<TActivityIndicator>("AniIndicator1")->IsRunning(); }
 
     void CreateForm() {
-        SetProgramArguments({"lumivane-viewer", FBlock->Name});
-        TOrlenzaViewController::InstallInitializer();
-        const auto realInit = InitializeViewController;
-        InitializeViewController = [this, realInit] {
-            realInit();
-            FRecorder = std::make_shared<OpenWatcher>(ViewController);
-            ViewController = FRecorder;
-        };
+        lvtest::InstallRecordingController(FBlock->Name, FRecorder);
         FForm = std::make_unique<TLumivaneViewerForm>();
         FForm->resize(600, 568);
         FRecorder->PictureOnScreen = [this] { return !Image()->IsBitmapEmpty(); };

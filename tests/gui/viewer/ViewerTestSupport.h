@@ -6,6 +6,7 @@
 #include "controlfile/ImageViewer.ControlFile.h"
 #include "images/Orlenza.Types.h"
 #include "platform/SharedMemory.h"
+#include "viewcontrol/Orlenza.ViewController.h"
 
 #include <QColor>
 #include <QFont>
@@ -126,6 +127,22 @@ inline QImage DocumentPage(QSize ASize, QColor AInk, const QString& ACaption) {
 
 inline QColor CentreColour(const QImage& AImage) {
     return AImage.pixelColor(AImage.width() / 2, AImage.height() / 2);
+}
+
+// Starts the program as a host does (the block's name as argument 1) with the view
+// controller the viewer window creates wrapped in a TRecorder (StateRecorder or a kind of
+// it), which ARecorder receives. ARecorder must outlive the window's creation.
+template <class TRecorder>
+void InstallRecordingController(const std::string& ABlockName,
+                                std::shared_ptr<TRecorder>& ARecorder) {
+    SetProgramArguments({"lumivane-viewer", ABlockName});
+    TOrlenzaViewController::InstallInitializer();
+    const auto realInit = InitializeViewController;
+    InitializeViewController = [&ARecorder, realInit] {
+        realInit();
+        ARecorder = std::make_shared<TRecorder>(ViewController);
+        ViewController = ARecorder;
+    };
 }
 
 } // namespace lvtest

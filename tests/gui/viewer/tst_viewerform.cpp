@@ -80,14 +80,7 @@ private:
     TRotaryDial* Dial() { return Child<TRotaryDial>("arcdImageRotation"); }
 
     void CreateForm() {
-        SetProgramArguments({"lumivane-viewer", FBlock->Name});
-        TOrlenzaViewController::InstallInitializer();
-        const auto realInit = InitializeViewController;
-        InitializeViewController = [this, realInit] {
-            realInit();
-            FRecorder = std::make_shared<StateRecorder>(ViewController);
-            ViewController = FRecorder;
-        };
+        lvtest::InstallRecordingController(FBlock->Name, FRecorder);
         FForm = std::make_unique<TLumivaneViewerForm>();
         FCreatedGeometry = FForm->geometry();
         // The designed client size, whatever the offscreen desktop gives the default.

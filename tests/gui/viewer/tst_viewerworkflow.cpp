@@ -86,14 +86,7 @@ private:
     TToggleSwitch* Fit() { return Child<TToggleSwitch>("swFitToWidth"); }
 
     void CreateForm() {
-        SetProgramArguments({"lumivane-viewer", FBlock->Name});
-        TOrlenzaViewController::InstallInitializer();
-        const auto realInit = InitializeViewController;
-        InitializeViewController = [this, realInit] {
-            realInit();
-            FRecorder = std::make_shared<StateRecorder>(ViewController);
-            ViewController = FRecorder;
-        };
+        lvtest::InstallRecordingController(FBlock->Name, FRecorder);
         FForm = std::make_unique<TLumivaneViewerForm>();
         FForm->resize(700, 600);
     }
