@@ -3,10 +3,11 @@
 #include "toolbar/LvToolBarDock.h"
 #include "toolbar/Orlenza.ToolBarController.h"
 
+#include "platform/FolderWindow.h"
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
-#include <QDesktopServices>
 #include <QEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -26,7 +27,6 @@
 #include <QStyleOptionToolButton>
 #include <QStylePainter>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -408,9 +408,8 @@ void TLvTerminalToolBarForm::InstallControllerCallbacks() {
             self->CheckKeySetIndex(index);
     });
     if (auto* controller = dynamic_cast<TLvToolbarController*>(ToolbarController.get()))
-        controller->SetOnExploreFolder([](const std::filesystem::path& folder) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(Q(folder.string())));
-        });
+        controller->SetOnExploreFolder(
+            [](const std::filesystem::path& folder) { lvplatform::ExploreFolder(folder); });
 }
 
 bool TLvTerminalToolBarForm::ControllersAssigned() const {

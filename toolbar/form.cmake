@@ -6,5 +6,6 @@ if(LV_BUILD_GUI)
     ${CMAKE_CURRENT_LIST_DIR}/LvToolBarDock.h)
   lv_warnings(lv_toolbar_form)
   target_include_directories(lv_toolbar_form PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(lv_toolbar_form PUBLIC lv_app_form lv_toolbar_controller Qt6::Widgets Qt6::PrintSupport)
+  target_link_libraries(lv_toolbar_form PUBLIC lv_app_form lv_toolbar_controller Qt6::Widgets Qt6::PrintSupport
+    PRIVATE lv_platform_folderwindow)
 endif()

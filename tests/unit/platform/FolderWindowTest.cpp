@@ -1,0 +1,90 @@
+// Opening a folder in the file manager: xdg-open is looked up on the PATH and started
+// without being waited for. A stand-in xdg-open on a PATH of the test's own records what
+// it was asked to open.
+#include "platform/FolderWindow.h"
+
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FolderWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* path = std::getenv("PATH");
+        FOldPath = path ? path : "";
+        FBin = FTemp.Dir("bin");
+        FRecord = FTemp.Root() / "opened.txt";
+        const fs::path script = FBin / "xdg-open";
+        // It records its argument (written aside and renamed, so never read half done),
+        // then stays until the test releases it, as a file manager stays open.
+        const std::string record = FRecord.string();
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << record << ".part' && mv '"
+                              << record << ".part' '" << record << "'\n"
+                              << "i=0; while [ ! -e '" << Released().string()
+                              << "' ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
+                              << "touch '" << Ended().string() << "'\n";
+        fs::permissions(script, fs::perms(0755));
+        UsePath(FBin.string() + ":" + FOldPath);
+    }
+    void TearDown() override { UsePath(FOldPath); }
+
+    fs::path Released() const { return FTemp.Root() / "released"; }
+    fs::path Ended() const { return FTemp.Root() / "ended"; }
+    static void UsePath(const std::string& APath) { ::setenv("PATH", APath.c_str(), 1); }
+
+    // What the stand-in was asked to open, once it has run (empty after a few seconds).
+    std::string Opened() const {
+        for (int i = 0; i < 250 && !fs::exists(FRecord); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::ifstream in(FRecord);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    TempFolder FTemp;
+    std::string FOldPath;
+    fs::path FBin;
+    fs::path FRecord;
+};
+
+TEST_F(FolderWindowTest, AFolderIsHandedToTheFileManagerWithoutWaiting) {
+    // A name with a space and a letter outside ASCII reaches it as one argument.
+    const fs::path folder = FTemp.Dir("captures/May \xC3\x84");
+    ASSERT_TRUE(lvplatform::ExploreFolder(folder));
+    // Back while the file manager is still open.
+    EXPECT_FALSE(fs::exists(Ended()));
+    EXPECT_EQ(Opened(), folder.string());
+    std::ofstream(Released()) << "";
+    for (int i = 0; i < 250 && !fs::exists(Ended()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(fs::exists(Ended()));
+}
+
+TEST_F(FolderWindowTest, NothingIsStartedForWhatIsNotAFolder) {
+    const fs::path file = FTemp.Root() / "capture.txt";
+    std::ofstream(file) << "x";
+    for (const fs::path& target : {FTemp.Root() / "missing", file, fs::path()}) {
+        EXPECT_FALSE(lvplatform::ExploreFolder(target)) << target;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(fs::exists(FRecord));
+}
+
+TEST_F(FolderWindowTest, NoFileManagerOnThePathIsAFailure) {
+    UsePath(FTemp.Dir("empty").string());
+    EXPECT_FALSE(lvplatform::ExploreFolder(FTemp.Root()));
+}
+
+} // namespace
