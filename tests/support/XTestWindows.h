@@ -123,8 +123,19 @@ public:
         Sync();
     }
 
+    // Asks the window manager to minimise w and waits until it has unmapped it: a map sent
+    // before that (a restore) is a no-op on a still mapped window and is lost.
     void Minimise(xcb_window_t w) {
         SendToRoot(w, FChangeState, {3, 0, 0, 0, 0}); // IconicState
+        WaitFor([&] { return !Viewable(w); });
+    }
+
+    bool Viewable(xcb_window_t w) {
+        xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(
+            FConnection, xcb_get_window_attributes(FConnection, w), nullptr);
+        const bool viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(a);
+        return viewable;
     }
 
     void Restore(xcb_window_t w) {
