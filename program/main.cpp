@@ -24,11 +24,26 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 namespace {
+
+// The teardown waits for every worker thread. One stuck in a file system that stopped
+// answering (a dead network share) would keep the process alive for good after the host
+// was told it ended; past this bound the process ends as it stands.
+constexpr auto kTeardownLimit = std::chrono::seconds(5);
+
+void BoundTheTeardown(int AStatus) {
+    std::thread([AStatus] {
+        std::this_thread::sleep_for(kTeardownLimit);
+        std::fputs("lumivane: a worker held the end; ending without it\n", stderr);
+        std::_Exit(AStatus);
+    }).detach();
+}
 
 // Ends the event loop once the main window has really closed (a close request that the
 // window refuses leaves it visible and the program running). exit(), not quit(): quit()
@@ -152,6 +167,9 @@ int main(int argc, char** argv) {
     FinalizeFormCommon();
     SetProcessWindowTextFormat("");
 
+    // The block and the placements are written by now; the workers (a store's last write,
+    // a decode) get the bound to finish.
+    BoundTheTeardown(status);
     viewer.reset();
     toolbar.reset();
     return status;

@@ -13,7 +13,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "support"))
-from lvblock import (Block, wait_for, COMMAND, HOST_BEAT, VIEWER_BEAT, VIEW_STATE, VC)  # noqa: E402
+from lvblock import (Block, wait_for, COMMAND, HOST_BEAT, INFO, SEARCH, VIEWER_BEAT, VIEW_STATE,  # noqa: E402
+                     VC)
 
 BIN = os.environ.get("LV_BIN_DIR", os.path.join(os.path.dirname(__file__), "../../../build/bin"))
 VIEWER = os.path.join(BIN, "lumivane-viewer")
@@ -65,6 +66,18 @@ def visible_windows(name):
     out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
                          capture_output=True, text=True).stdout
     return out.split()
+
+
+def waits_in_pause(pid):
+    """Whether a thread of the process sits in the pause system call (x86-64: 34)."""
+    for tid in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/syscall" % (pid, tid)) as f:
+                if f.read().split()[0] == "34":
+                    return True
+        except (OSError, IndexError):
+            pass
+    return False
 
 
 def window_states(wid):
@@ -186,6 +199,29 @@ class ProgramTest(unittest.TestCase):
                 saved = [os.path.join(d, f) for d, _, files in os.walk(data) for f in files
                          if os.path.basename(d) == "screen"]
                 self.assertEqual(bool(saved), shown, saved)
+
+    def test_a_folder_that_never_answers_does_not_hold_the_end(self):
+        # The images live on a share that stopped answering: the search's worker never
+        # comes back from opening the folder. The host's close still ends the program.
+        dead = tempfile.mkdtemp(prefix="lv-dead-share-")
+        self.addCleanup(shutil.rmtree, dead, True)
+        os.makedirs(os.path.join(dead, "1234"))
+        self.block.set_string(INFO, '{"Source":"%s/","Pattern":"****...."}' % dead)
+        env = {"LD_PRELOAD": os.environ["LV_STUCK_FOLDER_LIB"],
+               # The sanitizer build wants its runtime first; the stand-in comes before it.
+               "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"}
+        v = self.start("12345678", env=env)
+        self.ready(v)
+        self.assertTrue(wait_for(lambda: visible_windows("^Lumivane Viewer$"), 5), v.lines)
+        # A thread of the program waits in the stand-in's pause(); the window still answers.
+        self.assertTrue(wait_for(lambda: waits_in_pause(v.proc.pid), 10), v.lines)
+        self.block.send(0)
+        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 5))
+        self.block.send("close")
+        self.assertEqual(v.wait_exit(40), 0, v.lines)
+        self.assertEqual(self.block.state, "vsClosed")
+        v._reader.join(timeout=2)
+        self.assertIn("lumivane: a worker held the end; ending without it", v.lines)
 
     def test_stopped_host_heartbeat_ends_the_viewer_about_7_5_s_later(self):
         v = self.start()
