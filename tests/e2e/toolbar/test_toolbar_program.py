@@ -113,13 +113,22 @@ class ToolbarProgramTest(unittest.TestCase):
         fy = int(fields["Absolute upper-left Y"]) - int(fields["Relative upper-left Y"])
         return bar if (bx, by + bh) == (fx, fy) else None
 
+    def situation(self):
+        """What a failed wait saw: the program's windows, the console and the trace's end."""
+        wins = [(w, t, geometry(w)) for w, t in visible_windows(self.viewer.pid)]
+        console = subprocess.run(["xwininfo", "-id", self.console_id], capture_output=True,
+                                 text=True).stdout
+        corner = [l.strip() for l in console.splitlines() if "upper-left" in l]
+        return "windows %s; console %s; exit %s; trace %s" % (
+            wins, corner, self.viewer.poll(), list(self.lines)[-15:])
+
     def viewer_shown(self):
         return [w for w, title in visible_windows(self.viewer.pid) if title != TOOLBAR_TITLE]
 
     def type_into_toolbar(self, text):
         # Where it stands once docked: a click before that may miss the moving strip.
         bar = wait_for(self.docked_toolbar, 10)
-        self.assertTrue(bar, "the toolbar never showed")
+        self.assertTrue(bar, "the toolbar never docked: " + self.situation())
         x, y, _, _ = geometry(bar)
         # Click into the identifier box (the strip's left end), then type as a user does.
         xdotool("mousemove", str(x + 40), str(y + 13), "click", "1")
@@ -150,7 +159,7 @@ class ToolbarProgramTest(unittest.TestCase):
 
     def test_key_set_chosen_on_the_toolbar_reaches_the_host(self):
         bar = wait_for(self.docked_toolbar, 10)
-        self.assertTrue(bar, "the toolbar never showed")
+        self.assertTrue(bar, "the toolbar never docked: " + self.situation())
         x, y, width, _ = geometry(bar)
         # The key set box sits left of the indicator circle at the strip's right end; the
         # keyboard picks the second entry of its list.
@@ -174,7 +183,8 @@ class ToolbarProgramTest(unittest.TestCase):
                 if command != "close":
                     self.tearDown()
                     self.setUp()
-                self.assertTrue(wait_for(self.toolbar, 10), "the toolbar never showed")
+                self.assertTrue(wait_for(self.toolbar, 10),
+                                "the toolbar never showed: " + self.situation())
                 self.block.send(command)
                 try:
                     code = self.viewer.wait(10)
@@ -184,7 +194,7 @@ class ToolbarProgramTest(unittest.TestCase):
                 self.assertEqual(self.block.state, "vsClosed")
 
     def test_toolbar_sits_on_the_console(self):
-        self.assertTrue(wait_for(self.docked_toolbar, 10))
+        self.assertTrue(wait_for(self.docked_toolbar, 10), self.situation())
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
