@@ -126,8 +126,9 @@ class ToolbarProgramTest(unittest.TestCase):
         return [w for w, title in visible_windows(self.viewer.pid) if title != TOOLBAR_TITLE]
 
     def type_into_toolbar(self, text):
-        # Where it stands once docked: a click before that may miss the moving strip.
-        bar = wait_for(self.docked_toolbar, 10)
+        # Where it stands once docked: a click before that may miss the moving strip. The
+        # waits allow for a loaded machine, as the X test waits do.
+        bar = wait_for(self.docked_toolbar, 20)
         self.assertTrue(bar, "the toolbar never docked: " + self.situation())
         x, y, _, _ = geometry(bar)
         # Click into the identifier box (the strip's left end), then type as a user does.
@@ -158,7 +159,7 @@ class ToolbarProgramTest(unittest.TestCase):
         self.assertIsNone(self.viewer.poll())
 
     def test_key_set_chosen_on_the_toolbar_reaches_the_host(self):
-        bar = wait_for(self.docked_toolbar, 10)
+        bar = wait_for(self.docked_toolbar, 20)
         self.assertTrue(bar, "the toolbar never docked: " + self.situation())
         x, y, width, _ = geometry(bar)
         # The key set box sits left of the indicator circle at the strip's right end; the
@@ -183,7 +184,7 @@ class ToolbarProgramTest(unittest.TestCase):
                 if command != "close":
                     self.tearDown()
                     self.setUp()
-                self.assertTrue(wait_for(self.toolbar, 10),
+                self.assertTrue(wait_for(self.toolbar, 20),
                                 "the toolbar never showed: " + self.situation())
                 self.block.send(command)
                 try:
@@ -194,7 +195,7 @@ class ToolbarProgramTest(unittest.TestCase):
                 self.assertEqual(self.block.state, "vsClosed")
 
     def test_toolbar_sits_on_the_console(self):
-        self.assertTrue(wait_for(self.docked_toolbar, 10), self.situation())
+        self.assertTrue(wait_for(self.docked_toolbar, 20), self.situation())
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
