@@ -19,9 +19,17 @@ bool ExploreFolder(const std::filesystem::path& AFolder) {
     std::string program = "xdg-open";
     std::string folder = AFolder.string();
     char* argv[] = {program.data(), folder.data(), nullptr};
+    // The file manager outlives us: it gets none of our descriptors (the X connection, the
+    // block, pipes), whatever their close-on-exec flag says.
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return false;
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = 0;
     // posix_spawnp reports a program missing from the PATH as its own error.
-    if (posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0)
+    const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
         return false;
     // xdg-open may stay until the file manager closes: reaped on the side, never waited for.
     std::thread([pid] {

@@ -7,12 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -29,8 +34,9 @@ protected:
         // It records its argument (written aside and renamed, so never read half done),
         // then stays until the test releases it, as a file manager stays open.
         const std::string record = FRecord.string();
-        std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << record << ".part' && mv '"
-                              << record << ".part' '" << record << "'\n"
+        std::ofstream(script) << "#!/bin/sh\nls /proc/$$/fd > '" << Descriptors().string()
+                              << "'\nprintf '%s' \"$1\" > '" << record << ".part' && mv '" << record
+                              << ".part' '" << record << "'\n"
                               << "i=0; while [ ! -e '" << Released().string()
                               << "' ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
                               << "touch '" << Ended().string() << "'\n";
@@ -39,6 +45,7 @@ protected:
     }
     void TearDown() override { UsePath(FOldPath); }
 
+    fs::path Descriptors() const { return FTemp.Root() / "descriptors"; }
     fs::path Released() const { return FTemp.Root() / "released"; }
     fs::path Ended() const { return FTemp.Root() / "ended"; }
     static void UsePath(const std::string& APath) { ::setenv("PATH", APath.c_str(), 1); }
@@ -62,7 +69,11 @@ protected:
 TEST_F(FolderWindowTest, AFolderIsHandedToTheFileManagerWithoutWaiting) {
     // A name with a space and a letter outside ASCII reaches it as one argument.
     const fs::path folder = FTemp.Dir("captures/May \xC3\x84");
+    // A descriptor of ours without close-on-exec, at a number no shell uses for itself.
+    const int ours = ::dup2(::open(folder.c_str(), O_RDONLY | O_DIRECTORY), 77);
+    ASSERT_EQ(ours, 77);
     ASSERT_TRUE(lvplatform::ExploreFolder(folder));
+    ::close(ours);
     // Back while the file manager is still open.
     EXPECT_FALSE(fs::exists(Ended()));
     EXPECT_EQ(Opened(), folder.string());
@@ -70,6 +81,13 @@ TEST_F(FolderWindowTest, AFolderIsHandedToTheFileManagerWithoutWaiting) {
     for (int i = 0; i < 250 && !fs::exists(Ended()); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(fs::exists(Ended()));
+    // It got none of the program's descriptors.
+    std::ifstream listed(Descriptors());
+    std::vector<std::string> fds;
+    for (std::string fd; listed >> fd;)
+        fds.push_back(fd);
+    EXPECT_FALSE(fds.empty());
+    EXPECT_EQ(std::count(fds.begin(), fds.end(), "77"), 0);
 }
 
 TEST_F(FolderWindowTest, NothingIsStartedForWhatIsNotAFolder) {
