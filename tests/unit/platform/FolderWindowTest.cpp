@@ -29,11 +29,10 @@ protected:
         const char* path = std::getenv("PATH");
         FOldPath = path ? path : "";
         FBin = FTemp.Dir("bin");
-        FRecord = FTemp.Root() / "opened.txt";
         const fs::path script = FBin / "xdg-open";
         // It records its argument (written aside and renamed, so never read half done),
         // then stays until the test releases it, as a file manager stays open.
-        const std::string record = FRecord.string();
+        const std::string record = Record().string();
         std::ofstream(script) << "#!/bin/sh\nls /proc/$$/fd > '" << Descriptors().string()
                               << "'\nprintf '%s' \"$1\" > '" << record << ".part' && mv '" << record
                               << ".part' '" << record << "'\n"
@@ -45,16 +44,23 @@ protected:
     }
     void TearDown() override { UsePath(FOldPath); }
 
+    fs::path Record() const { return FTemp.Root() / "opened.txt"; }
     fs::path Descriptors() const { return FTemp.Root() / "descriptors"; }
     fs::path Released() const { return FTemp.Root() / "released"; }
     fs::path Ended() const { return FTemp.Root() / "ended"; }
     static void UsePath(const std::string& APath) { ::setenv("PATH", APath.c_str(), 1); }
 
-    // What the stand-in was asked to open, once it has run (empty after a few seconds).
-    std::string Opened() const {
-        for (int i = 0; i < 250 && !fs::exists(FRecord); ++i)
+    // Whether the stand-in wrote APath within a few seconds.
+    static bool Written(const fs::path& APath) {
+        for (int i = 0; i < 250 && !fs::exists(APath); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        std::ifstream in(FRecord);
+        return fs::exists(APath);
+    }
+
+    // What the stand-in was asked to open, once it has run (empty if it never did).
+    std::string Opened() const {
+        Written(Record());
+        std::ifstream in(Record());
         std::stringstream text;
         text << in.rdbuf();
         return text.str();
@@ -63,14 +69,15 @@ protected:
     TempFolder FTemp;
     std::string FOldPath;
     fs::path FBin;
-    fs::path FRecord;
 };
 
 TEST_F(FolderWindowTest, AFolderIsHandedToTheFileManagerWithoutWaiting) {
     // A name with a space and a letter outside ASCII reaches it as one argument.
     const fs::path folder = FTemp.Dir("captures/May \xC3\x84");
     // A descriptor of ours without close-on-exec, at a number no shell uses for itself.
-    const int ours = ::dup2(::open(folder.c_str(), O_RDONLY | O_DIRECTORY), 77);
+    const int opened = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    const int ours = ::dup2(opened, 77);
+    ::close(opened);
     ASSERT_EQ(ours, 77);
     ASSERT_TRUE(lvplatform::ExploreFolder(folder));
     ::close(ours);
@@ -78,9 +85,7 @@ TEST_F(FolderWindowTest, AFolderIsHandedToTheFileManagerWithoutWaiting) {
     EXPECT_FALSE(fs::exists(Ended()));
     EXPECT_EQ(Opened(), folder.string());
     std::ofstream(Released()) << "";
-    for (int i = 0; i < 250 && !fs::exists(Ended()); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(fs::exists(Ended()));
+    EXPECT_TRUE(Written(Ended()));
     // It got none of the program's descriptors.
     std::ifstream listed(Descriptors());
     std::vector<std::string> fds;
@@ -97,7 +102,7 @@ TEST_F(FolderWindowTest, NothingIsStartedForWhatIsNotAFolder) {
         EXPECT_FALSE(lvplatform::ExploreFolder(target)) << target;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_FALSE(fs::exists(FRecord));
+    EXPECT_FALSE(fs::exists(Record()));
 }
 
 TEST_F(FolderWindowTest, NoFileManagerOnThePathIsAFailure) {
