@@ -56,7 +56,9 @@ public:
         TIFFOpenOptionsSetMaxSingleMemAlloc(
             options.get(),
             static_cast<tmsize_t>(std::max<long long>(AJob.Options.MemoryBudget / 2, 1)));
-        FTiff = TIFFOpenExt(QFile::encodeName(AJob.Path).constData(), "r", options.get());
+        // "m": read, never map. A file cut short or rewritten by another process while it
+        // is mapped kills the reader with SIGBUS on the pages that went; a read just fails.
+        FTiff = TIFFOpenExt(QFile::encodeName(AJob.Path).constData(), "rm", options.get());
         if (!FTiff) {
             FailWith(QStringLiteral("not a readable TIFF file"));
         }
