@@ -138,10 +138,13 @@ public:
     TChange Refresh() override {
         if (fd_ < 0)
             return TChange::None;
-        if (!name_.empty() && FollowName())
-            return TChange::Replaced;
         struct stat st {};
-        const bool live = fstat(fd_, &st) == 0 && st.st_size >= static_cast<off_t>(size_);
+        const bool known = fstat(fd_, &st) == 0;
+        // The name can stand for another block only once ours lost it (no links left), so
+        // the name is opened again only then: this runs several times a second while idle.
+        if (!name_.empty() && (!known || st.st_nlink == 0) && FollowName())
+            return TChange::Replaced;
+        const bool live = known && st.st_size >= static_cast<off_t>(size_);
         // A fault since the last look means the block was short for a while, even when
         // it is whole again now (and then holds zeros where the caller wrote).
         const bool changed = live != reportedLive_ || faulted_;

@@ -5,12 +5,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -81,6 +83,77 @@ TEST(SharedMemoryGuard, AccessesOutsideTheMappedSizeFailWithoutTouchingMemory) {
     EXPECT_FALSE(host->Exchange(kSize, 1).has_value());
     EXPECT_TRUE(host->IsMapped()) << "a refused range is not a shrunk block";
     lvplatform::RemoveSharedMemory(name);
+}
+
+// The viewer refreshes its view several times a second for as long as it runs. While the
+// name still stands for the mapped block, a refresh must not open the name (the watch on
+// the shared-memory folder sees every open); once the block is replaced, by removing and
+// creating the name or by renaming another block over it, the next refresh maps the new
+// one.
+int CountOpensOf(int inotify, const std::string& name) {
+    alignas(inotify_event) char buffer[4096];
+    int opens = 0;
+    for (;;) {
+        const ssize_t n = read(inotify, buffer, sizeof buffer);
+        if (n <= 0)
+            return opens;
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if ((event->mask & IN_OPEN) && event->len > 0 && name == event->name)
+                ++opens;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
+TEST(SharedMemoryRefresh, TheNameIsOpenedAgainOnlyOnceTheBlockLostIt) {
+    using TChange = lvplatform::ISharedMemoryView::TChange;
+    struct Row {
+        const char* how;
+        std::function<void(const std::string&)> replace;
+    } rows[] = {
+        {"removed and created again",
+         [](const std::string& name) {
+             lvplatform::RemoveSharedMemory(name);
+             auto fresh = lvplatform::CreateSharedMemory(name, kSize);
+             fresh->Data()[1] = 'N';
+         }},
+        {"another block renamed over it",
+         [](const std::string& name) {
+             const std::string next = name + "-next";
+             auto fresh = lvplatform::CreateSharedMemory(next, kSize);
+             fresh->Data()[1] = 'N';
+             ASSERT_EQ(std::rename(("/dev/shm" + next).c_str(), ("/dev/shm" + name).c_str()), 0);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.how);
+        const std::string name = "/" + UniqueName("refresh");
+        auto host = lvplatform::CreateSharedMemory(name, kSize);
+        host->Data()[1] = 'O';
+        auto view = lvplatform::OpenSharedMemory(name, kSize);
+        ASSERT_TRUE(view->IsMapped());
+
+        const int inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(inotify, 0);
+        if (inotify_add_watch(inotify, "/dev/shm", IN_OPEN) < 0) {
+            close(inotify);
+            GTEST_SKIP() << "no /dev/shm to watch";
+        }
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(view->Refresh(), TChange::None);
+        EXPECT_EQ(CountOpensOf(inotify, name.substr(1)), 0)
+            << "a refresh opened the name while it still stood for the mapped block";
+        close(inotify);
+
+        row.replace(name);
+        char seen = 0;
+        EXPECT_EQ(view->Refresh(), TChange::Replaced);
+        EXPECT_TRUE(view->Read(1, &seen, 1));
+        EXPECT_EQ(seen, 'N');
+        EXPECT_EQ(view->Refresh(), TChange::None);
+        lvplatform::RemoveSharedMemory(name);
+    }
 }
 
 // A file mapping of our own, truncated and touched outside any view: the process must
