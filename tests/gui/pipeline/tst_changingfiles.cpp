@@ -66,25 +66,19 @@ const TFormat kFormats[] = {
      }},
     {"tiff-deflate-tiles",
      [](const QString& APath, int AWidth, int AHeight) {
-         WriteRgbTiffOf(APath, AWidth, AHeight, COMPRESSION_ADOBE_DEFLATE, 128,
-                        ORIENTATION_TOPLEFT, Pixel);
+         WriteRgbTiffOf(APath, AWidth, AHeight, COMPRESSION_ADOBE_DEFLATE, 128, ORIENTATION_TOPLEFT,
+                        Pixel);
      }},
     {"tiff-g4-one-strip",
-     [](const QString& APath, int AWidth, int AHeight) {
-         WriteNoiseG4(APath, AWidth, AHeight);
-     }},
+     [](const QString& APath, int AWidth, int AHeight) { WriteNoiseG4(APath, AWidth, AHeight); }},
     {"tiff-uncompressed",
      [](const QString& APath, int AWidth, int AHeight) {
          WriteRgbTiffOf(APath, AWidth, AHeight, COMPRESSION_NONE, 0, ORIENTATION_TOPLEFT, Pixel);
      }},
-    {"jpeg",
-     [](const QString& APath, int AWidth, int AHeight) {
-         WriteJpegOf(APath, AWidth, AHeight, false, 95, {}, Pixel);
-     }},
-    {"png",
-     [](const QString& APath, int AWidth, int AHeight) {
-         WritePngOf(APath, AWidth, AHeight, 3, false, 0, Pixel);
-     }},
+    {"jpeg", [](const QString& APath, int AWidth,
+                int AHeight) { WriteJpegOf(APath, AWidth, AHeight, false, 95, {}, Pixel); }},
+    {"png", [](const QString& APath, int AWidth,
+               int AHeight) { WritePngOf(APath, AWidth, AHeight, 3, false, 0, Pixel); }},
     {"bmp (Qt's reader)",
      [](const QString& APath, int AWidth, int AHeight) {
          QImage image(AWidth, AHeight, QImage::Format_RGB888);
@@ -260,8 +254,7 @@ void TChangingFilesTest::changedWhilePreRead() {
     std::thread changer([&] {
         for (int round = 0; !stop.load(); ++round) {
             for (size_t i = 0; i < paths.size(); ++i) {
-                Change(paths[i], (round + int(i)) % 2 ? TChange::Cut : TChange::Rewrite,
-                       FOther[i]);
+                Change(paths[i], (round + int(i)) % 2 ? TChange::Cut : TChange::Rewrite, FOther[i]);
                 std::this_thread::yield();
                 Restore(paths[i], FWhole[i]);
             }
@@ -273,9 +266,7 @@ void TChangingFilesTest::changedWhilePreRead() {
         requests.push_back({path, 0, TDrawRule{0, 0, false, 1, 1, QSize(kWidth / 2, kHeight / 2)}});
     pipeline.Prefetch(requests);
     const bool settled = QTest::qWaitFor(
-        [&] {
-            return pipeline.DecodesStarted() == int(paths.size()) && pipeline.Pending() == 0;
-        },
+        [&] { return pipeline.DecodesStarted() == int(paths.size()) && pipeline.Pending() == 0; },
         60000);
     stop = true;
     changer.join();
