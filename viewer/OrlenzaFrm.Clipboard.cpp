@@ -69,9 +69,7 @@ void TLumivaneViewerForm::ResolveSelectedContainer() {
                 if (!self)
                     return;
                 // Every entry of the path: the same file may be listed more than once.
-                for (TLumivaneImage& image : self->FImages)
-                    if (image.Path == path && image.ContainerPending())
-                        image.SetContainerText(reason, text);
+                self->FBrowse->SetContainerText(path, reason, text);
             },
             Qt::QueuedConnection);
     });

@@ -136,17 +136,17 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
 // Navigation and the identifier box
 
 void TLumivaneViewerForm::btnNextClick() {
-    if (ImageId() < Count())
-        SelectImage(ImageId() + 1);
+    if (MayStep())
+        FBrowse->StepFile(+1);
 }
 
 void TLumivaneViewerForm::btnBackClick() {
-    if (ImageId() > 1)
-        SelectImage(ImageId() - 1);
+    if (MayStep())
+        FBrowse->StepFile(-1);
 }
 
 void TLumivaneViewerForm::cbxImageListChange() {
-    SelectImage(ImageId());
+    SelectImage(cbxImageList->currentIndex() + 1);
 }
 
 void TLumivaneViewerForm::btnFormClick() {

@@ -122,6 +122,12 @@ bool TLumivaneViewerForm::HandleWindowKey(const QKeyEvent* AKey) {
         ShowKeyHelp();
         return true;
     }
+    // Pages turn wherever the focus is: the identifier box has no use for these keys.
+    if ((key == Qt::Key_PageDown || key == Qt::Key_PageUp) && mods == Qt::NoModifier) {
+        if (MayStep())
+            FBrowse->StepPage(key == Qt::Key_PageDown ? 1 : -1);
+        return true;
+    }
     // Typing an identifier never pages or turns.
     if (edImageId->hasFocus())
         return false;
@@ -174,9 +180,8 @@ bool TLumivaneViewerForm::HandleWindowKey(const QKeyEvent* AKey) {
 }
 
 void TLumivaneViewerForm::ShowFirstOrLast(bool ALast) {
-    const int wanted = ALast ? Count() : 1;
-    if (Count() > 0 && wanted != ImageId())
-        SelectImage(wanted);
+    if (MayStep())
+        FBrowse->SelectFirstOrLast(ALast);
 }
 
 void TLumivaneViewerForm::ZoomStep(int ADirection) {

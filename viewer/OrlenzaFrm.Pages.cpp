@@ -1,7 +1,7 @@
 // The viewer window's pages and its side of the decode pipeline: which page of the
 // selected file is asked for, putting a finished frame on screen, the neighbours to have
-// ready, more detail for a zoom, and Page Down / Page Up across file boundaries. Nothing
-// here decodes or reads a file: the pipeline's workers do.
+// ready, more detail for a zoom. Which page is wanted is the browse model's; nothing here
+// decodes or reads a file: the pipeline's workers and the page counter do.
 #include "viewer/OrlenzaFrm.h"
 
 #include "controlfile/ImageViewer.ControlFile.h"
@@ -9,9 +9,9 @@
 #include "viewer/ImageGeometry.h"
 #include "viewer/OrlenzaFrm.Shared.h"
 #include "viewer/ViewerWidgets.h"
+#include "viewer/browse/PageCounter.h"
 
 #include <QComboBox>
-#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -28,17 +28,28 @@ void TLumivaneViewerForm::CreatePipeline() {
             [this](const TFrameKey& AKey, const TFrame& AFrame, TDecodeKind AKind) {
                 Guarded(this, [&] { FrameReady(AKey, AFrame, AKind); });
             });
-    // Anywhere in the window, the focused control included: the zoom bar and the dial
-    // would take these keys for their own steps otherwise.
-    const auto pageKey = [this](Qt::Key AKey, int ADirection, const char* AName) {
-        auto* shortcut = new QShortcut(QKeySequence(AKey), this);
-        shortcut->setObjectName(QString::fromLatin1(AName));
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this,
-                [this, ADirection] { Guarded(this, [&] { PageStep(ADirection); }); });
-    };
-    pageKey(Qt::Key_PageDown, +1, "scPageDown");
-    pageKey(Qt::Key_PageUp, -1, "scPageUp");
+    FPageCounter = new TPageCounter(this);
+    connect(FPageCounter, &TPageCounter::Counted, this,
+            [this](const QString& APath, int ACount, bool) {
+                Guarded(this, [&] { FBrowse->SetPageCount(APath, ACount); });
+            });
+}
+
+void TLumivaneViewerForm::CountPages() {
+    // The selected file first, then onwards, so steps from it find their counts ready.
+    QStringList paths;
+    const int n = Count();
+    const int from = std::max(0, FBrowse->Selected());
+    for (int i = 0; i < n; ++i) {
+        const int file = (from + i) % n;
+        if (FBrowse->PageCount(file) >= 0)
+            continue;
+        if (FBrowse->Image(file).CantOpenReason() == corSecured)
+            FBrowse->SetPageCount(FBrowse->FilePath(file), 1); // never opened, not even read
+        else
+            paths << FBrowse->FilePath(file);
+    }
+    FPageCounter->Count(paths);
 }
 
 TDrawRule TLumivaneViewerForm::CurrentDrawRule() const {
@@ -50,11 +61,12 @@ TDrawRule TLumivaneViewerForm::CurrentDrawRule() const {
     return rule;
 }
 
-void TLumivaneViewerForm::ShowPage(int APage) {
-    const TLumivaneImage& selected = SelectedImage();
+void TLumivaneViewerForm::ShowWantedPage() {
+    const int file = FBrowse->Selected();
+    const TLumivaneImage& selected = FBrowse->Image(file);
     if (selected.IsEmpty())
         return;
-    const QString path = Q(selected.FullFileName());
+    const QString path = FBrowse->FilePath(file);
     if (selected.CantOpenReason() == corSecured) {
         // A link out of the sources is listed, so the user sees it exists, but the file
         // it leads to is never opened.
@@ -64,9 +76,15 @@ void TLumivaneViewerForm::ShowPage(int APage) {
         PutFrameOnScreen({path, 0}, refused);
         return;
     }
-    FWantedKey = {path, APage};
     SetBusy(true);
-    if (std::optional<TFrame> frame = FPipeline->Show({path, APage, CurrentDrawRule()}))
+    const int page = FBrowse->WantedPage();
+    if (page < 0) {
+        // Which page this is depends on the file's page count: its header is read next,
+        // and the count's arrival asks again (the model's WantedChanged).
+        FPageCounter->Prefer(path);
+        return;
+    }
+    if (std::optional<TFrame> frame = FPipeline->Show({path, page, CurrentDrawRule()}))
         PutFrameOnScreen({path, frame->Page}, *frame);
 }
 
@@ -74,56 +92,52 @@ void TLumivaneViewerForm::FrameReady(const TFrameKey& AKey, const TFrame& AFrame
                                      TDecodeKind AKind) {
     if (AKind == TDecodeKind::Show) {
         // The pipeline sends only the last page asked for; a hide or another search has
-        // cancelled the rest.
-        if (!FWantedKey.IsEmpty() && FWantedKey.Path == AKey.Path)
+        // cancelled the rest. Still, the position may have moved on since it was asked for.
+        if (!FBrowse->IsPending() || FBrowse->FilePath(FBrowse->Selected()) != AKey.Path)
+            return;
+        if (FBrowse->PageCount(FBrowse->Selected()) < 0 && !AFrame.Failed()) {
+            // Known from the decode before the header read: may move the position.
+            FBrowse->SetPageCount(AKey.Path, AFrame.PageCount);
+            if (!FBrowse->IsPending())
+                return; // put on screen from the cache meanwhile
+        }
+        if (FBrowse->WantedPage() == AKey.Page)
             PutFrameOnScreen(AKey, AFrame);
         return;
     }
     // More detail of the page on screen, as long as it is still the same picture.
-    if (AKey == FShownKey && FHasPicture && !AFrame.Failed() &&
-        AFrame.FullSize == Image->FullSize())
+    const TBrowsePosition shown = FBrowse->Shown();
+    if (AKey == TFrameKey{FBrowse->FilePath(shown.File), shown.Page} && FHasPicture &&
+        !AFrame.Failed() && AFrame.FullSize == Image->FullSize())
         Image->SetBitmap(AFrame.Image, AFrame.FullSize);
 }
 
 void TLumivaneViewerForm::PutFrameOnScreen(const TFrameKey& AKey, const TFrame& AFrame) {
-    if (FPendingPageSteps != 0) {
-        // Page keys pressed while this page decoded: it was only the way to where they
-        // lead, now that its file's page count is known.
-        const int steps = std::exchange(FPendingPageSteps, 0);
-        const int direction = steps > 0 ? 1 : -1;
-        FWantedKey = AKey;
-        for (int i = 0; i != steps; i += direction)
-            PageStep(direction);
-        if (FWantedKey != AKey || FPendingPageSteps != 0)
-            return; // on its way elsewhere (or already there)
-        // Nowhere further to go: this page it is.
-    }
-    FWantedKey = {};
-    FShownKey = AKey;
-    const int known = FPipeline->Cache().PageCount(AKey.Path);
-    FShownPageCount =
-        AFrame.Failed() ? std::max({1, known, AFrame.PageCount}) : std::max(1, AFrame.PageCount);
+    const int file = FBrowse->Selected();
+    const int known = FBrowse->PageCount(file);
+    const int pageCount = known > 0 ? known : std::max(1, AFrame.PageCount);
+    FBrowse->SetShown(file, AKey.Page, pageCount);
     Image->hide();
     SetRotation(0);
-    const std::string file = AKey.Path.toStdString();
+    const std::string path = AKey.Path.toStdString();
     try {
         if (AFrame.Failed())
             throw std::runtime_error(AFrame.Error.toStdString());
         Image->SetBitmap(AFrame.Image, AFrame.FullSize);
-        FBitmapFile = file;
+        FBitmapFile = path;
         FHasPicture = true;
         UpdatePrintEnabled();
         tabForImage->ClearNotice();
         if (lvtrace::Enabled())
-            lvtrace::Line("image shown " + file +
-                          (FShownPageCount > 1 ? " page " + std::to_string(AKey.Page + 1) : ""));
+            lvtrace::Line("image shown " + path +
+                          (pageCount > 1 ? " page " + std::to_string(AKey.Page + 1) : ""));
         ChangeViewState(vsOpen);
         FitImage(swFitToWidth->isChecked());
         PageOnScreen();
         UpdateTitle();
     } catch (...) {
         if (lvtrace::Enabled())
-            lvtrace::Line("image failed to load " + file + ": " +
+            lvtrace::Line("image failed to load " + path + ": " +
                           ErrorText(std::current_exception()).toStdString());
         ShowLoadError(ErrorText(std::current_exception()));
         // The title names what the list shows, also when it cannot be shown.
@@ -141,52 +155,18 @@ void TLumivaneViewerForm::CancelDecodes() {
     if (FPipeline)
         FPipeline->CancelAll();
     // The indicator ran for the page that will not come.
-    if (!FWantedKey.IsEmpty())
+    if (FBrowse->IsPending())
         SetBusy(false);
-    FWantedKey = {};
-    FPendingPageSteps = 0;
+    FBrowse->Abandon();
 }
 
 void TLumivaneViewerForm::PrefetchNeighbours() {
     // Nothing shown, or already on the way to another page: no neighbours to ready.
-    if (FShownKey.IsEmpty() || !FWantedKey.IsEmpty())
+    if (FBrowse->Shown().IsEmpty() || FBrowse->IsPending())
         return;
     const TDrawRule rule = CurrentDrawRule();
     std::vector<TDecodeRequest> next;
-    if (FShownKey.Page + 1 < FShownPageCount)
-        next.push_back({FShownKey.Path, FShownKey.Page + 1, rule});
-    const int id = ImageId();
-    // Never a secured neighbour: it is not to be opened at all.
-    auto neighbour = [&](int AIndex) {
-        const TLumivaneImage& image = FImages[static_cast<std::size_t>(AIndex)];
-        if (image.CantOpenReason() != corSecured)
-            next.push_back({Q(image.FullFileName()), 0, rule});
-    };
-    if (id >= 1 && id < Count())
-        neighbour(id);
-    if (id > 1)
-        neighbour(id - 2);
+    for (const TBrowsePosition& at : FBrowse->Neighbours())
+        next.push_back({FBrowse->FilePath(at.File), at.Page, rule});
     FPipeline->Prefetch(std::move(next));
-}
-
-void TLumivaneViewerForm::PageStep(int ADirection) {
-    // From the page asked for last, so quick presses add up before their pages arrive.
-    const TFrameKey at = FWantedKey.IsEmpty() ? FShownKey : FWantedKey;
-    if (at.IsEmpty())
-        return;
-    int count = FPipeline->Cache().PageCount(at.Path);
-    if (count < 0 && at == FShownKey)
-        count = FShownPageCount; // a file that failed as a whole counts as one page
-    if (at.Page == kLastPage || count < 0) {
-        // Where the next page is depends on the page count, known once the page arrives.
-        FPendingPageSteps += ADirection;
-        return;
-    }
-    const int page = at.Page + ADirection;
-    if (page >= 0 && page < count)
-        ShowPage(page);
-    else if (ADirection > 0 && ImageId() < Count())
-        SelectImage(ImageId() + 1);
-    else if (ADirection < 0 && ImageId() > 1)
-        SelectImage(ImageId() - 1, kLastPage);
 }

@@ -29,7 +29,7 @@ void TLumivaneViewerForm::LookUpTurns() {
     // Ready before the pages arrive, so a remembered turn is there when its page is shown.
     FTurns.clear();
     std::vector<std::string> paths;
-    for (const TLumivaneImage& image : FImages)
+    for (const TLumivaneImage& image : FBrowse->Images())
         paths.push_back(image.FullFileName());
     const int search = ++FTurnLookup;
     if (paths.empty() || !FTurnStore) {

@@ -14,7 +14,6 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QSet>
-#include <QSignalBlocker>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -137,7 +136,7 @@ void TLumivaneViewerForm::RescanFinished(int AGeneration, std::vector<TLumivaneI
     if (AGeneration != FRescanGeneration)
         return;
     QSet<QString> listed;
-    for (const TLumivaneImage& image : FImages)
+    for (const TLumivaneImage& image : FBrowse->Images())
         listed.insert(Q(image.Path));
     const qint64 now = NowMs();
     std::vector<TLumivaneImage> accepted;
@@ -175,39 +174,4 @@ void TLumivaneViewerForm::RescanFinished(int AGeneration, std::vector<TLumivaneI
     MergeImageList(std::move(accepted));
     if (!FPending.isEmpty())
         FRescanTimer->start(kPendingCheckMs);
-}
-
-void TLumivaneViewerForm::MergeImageList(std::vector<TLumivaneImage> AImages) {
-    const bool same = std::equal(
-        AImages.begin(), AImages.end(), FImages.begin(), FImages.end(),
-        [](const TLumivaneImage& A, const TLumivaneImage& B) { return A.Path == B.Path; });
-    if (same)
-        return;
-    const std::string shown = SelectedImage().Path;
-    const int oldIndex = cbxImageList->currentIndex();
-    const bool wasEmpty = FImages.empty();
-    FImages = std::move(AImages);
-    FillImageList();
-    const auto found =
-        std::find_if(FImages.begin(), FImages.end(),
-                     [&](const TLumivaneImage& AImage) { return AImage.Path == shown; });
-    if (!shown.empty() && found != FImages.end()) {
-        // The picture shown stays; only its place in the list may move.
-        QSignalBlocker block(cbxImageList);
-        cbxImageList->setCurrentIndex(static_cast<int>(found - FImages.begin()));
-        UpdateTitle();
-        return;
-    }
-    if (shown.empty() && !wasEmpty) {
-        // Nothing was selected in a list that had entries: it stays that way.
-        UpdateTitle();
-        return;
-    }
-    // The file shown went away (the next one takes its place), or the first scans arrived
-    // for an identifier that had none.
-    if (!FImages.empty()) {
-        QSignalBlocker block(cbxImageList);
-        cbxImageList->setCurrentIndex(std::clamp(oldIndex, 0, Count() - 1));
-    }
-    ShowSelectedImage();
 }

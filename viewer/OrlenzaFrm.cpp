@@ -47,22 +47,6 @@ namespace {
 
 using namespace lvform;
 
-// "<name> cannot be shown: <reason>". Decoding names the file before its reason and may
-// add a technical detail in brackets; the user reads the reason alone.
-QString LoadErrorText(const TLumivaneImage& AImage, const QString& AError) {
-    const QString name = Q(AImage.Name);
-    QString reason = AError.trimmed();
-    if (!name.isEmpty() && reason.startsWith(name + QStringLiteral(": ")))
-        reason = reason.mid(name.size() + 2);
-    if (reason.endsWith(QLatin1Char(')'))) {
-        const qsizetype open = reason.lastIndexOf(QStringLiteral(" ("));
-        if (open > 0)
-            reason.truncate(open);
-    }
-    return (name.isEmpty() ? QStringLiteral("The file") : name) +
-           QStringLiteral(" cannot be shown: ") + reason;
-}
-
 // The margins the top bar's layout gives the list and the title, left and right together.
 constexpr int kListMargins = 8;
 constexpr int kTitleMargins = 8;
@@ -75,6 +59,7 @@ constexpr int kTitleMargins = 8;
 
 TLumivaneViewerForm::TLumivaneViewerForm(QWidget* parent) : TOrlenzaForm(parent) {
     FPrinting = new TDocumentPrinting(this);
+    FBrowse = new TBrowseModel(this);
     CreatePipeline();
     // Folder listings of searches. A listing cannot be stopped once it runs: one held up
     // by a slow share must leave threads for the searches after it.
@@ -85,6 +70,7 @@ TLumivaneViewerForm::TLumivaneViewerForm(QWidget* parent) : TOrlenzaForm(parent)
     InstallKeys();
     InstallClipboard();
     InstallWatching();
+    ConnectBrowse();
     connect(swFitToWidth, &QAbstractButton::toggled, this,
             [this] { Guarded(this, [this] { ApplyFitToWidthSwitch(); }); });
     UpdateMinimumSize();
@@ -237,56 +223,6 @@ void TLumivaneViewerForm::SavePlacementAtEnd() {
 // ---------------------------------------------------------------------------------------
 // Searching and showing
 
-int TLumivaneViewerForm::ImageId() const {
-    return cbxImageList->currentIndex() + 1;
-}
-
-const TLumivaneImage& TLumivaneViewerForm::SelectedImage() const {
-    static const TLumivaneImage empty;
-    const int index = cbxImageList->currentIndex();
-    if (index >= 0 && index < Count())
-        return FImages[static_cast<std::size_t>(index)];
-    return empty;
-}
-
-void TLumivaneViewerForm::NewImage(const std::string& ASearchText) {
-    // The toolbar, the start-up text and the identifier box search here; the window's own
-    // keys then act on the picture, not on the box.
-    if (!ViewController->SearchTextIsValidForSearch(ASearchText))
-        return;
-    const bool wasShown = isVisible() && !(windowState() & Qt::WindowMinimized);
-    // A return to the identifier already shown leaves the focus where the user had it.
-    if (SearchFor(ASearchText, true) || !wasShown)
-        FocusPicture();
-}
-
-bool TLumivaneViewerForm::SearchFor(const std::string& ASearchText, bool AFocusIfNew) {
-    if (!ViewController->SearchTextIsValidForSearch(ASearchText))
-        return false;
-    if (FListing && ASearchText == FListingText) {
-        // Being listed already (a return to the window right after a search): on its way.
-        EnsureShown();
-        return false;
-    }
-    if (RefreshShownSearch(ASearchText, AFocusIfNew))
-        return false;
-    ClearImage();
-    EnsureShown();
-    LoadImageList(ASearchText);
-    return true;
-}
-
-bool TLumivaneViewerForm::RefreshShownSearch(const std::string& ASearchText, bool AFocusIfNew) {
-    if (ASearchText != FLastSearchText || SelectedImage().IsEmpty())
-        return false;
-    // The picture, its zoom and its turn stay while the folders are listed again.
-    EnsureShown();
-    edImageId->setText(Q(ASearchText));
-    btnForm->setEnabled(true);
-    StartListing(ASearchText, true, AFocusIfNew);
-    return true;
-}
-
 void TLumivaneViewerForm::ShowForm() {
     RestoreFromMinimized();
     TOrlenzaForm::ShowForm();
@@ -316,240 +252,11 @@ void TLumivaneViewerForm::ClearImage() {
     CancelListing();
     CancelDecodes();
     FTurnFile.clear();
-    FShownKey = {};
-    FShownPageCount = 1;
+    FBrowse->ClearShown();
     FPipeline->Cache().SetShown({});
     Image->SetBitmap(QImage());
     tabForImage->ClearNotice();
     FBitmapFile.clear();
-    FHasPicture = false;
-    UpdatePrintEnabled();
-}
-
-void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
-    // An empty text searches what the box holds. A text from elsewhere has passed the
-    // length check, so the Form button must not stay off from a shorter text typed before.
-    if (!ASearchText.empty()) {
-        edImageId->setText(Q(ASearchText));
-        btnForm->setEnabled(ViewController->SearchTextIsValidForSearch(ASearchText));
-    }
-    ClearImage();
-    ChangeViewState(vsIdle);
-    const std::string identifier = edImageId->text().toStdString();
-    // Frames of another identifier are not coming back; a search again for the same one
-    // (a return to the window) finds its pages ready.
-    if (identifier != FCachedIdentifier) {
-        FPipeline->Cache().Clear();
-        FCachedIdentifier = identifier;
-    }
-    // The list goes on showing the identifier before until the new one's arrives (a search
-    // the folder search refuses leaves it); nothing of it is opened or merged meanwhile.
-    StopWatching();
-    StartListing(identifier, false, false);
-}
-
-void TLumivaneViewerForm::StartListing(const std::string& ASearchText, bool ARefresh,
-                                       bool AFocusIfNew) {
-    TPreparedImageSearch search = ViewController->PrepareImageSearch(ASearchText);
-    TListing listing;
-    listing.SearchText = ASearchText;
-    listing.Refresh = ARefresh;
-    listing.FocusIfNew = AFocusIfNew;
-    listing.Run = std::move(search.Run);
-    const int generation = ++FListingGeneration;
-    FListing = true;
-    FListingNewSearch = !ARefresh;
-    FListingText = ASearchText;
-    SetBusy(true);
-    // A folder of thousands of entries, or one on a slow share, must not hold up input,
-    // paints or the state timer.
-    QPointer<TLumivaneViewerForm> self(this);
-    FListingWorkers->start([self, generation, listing = std::move(listing),
-                            folders = std::move(search.Folders)]() mutable {
-        try {
-            if (listing.Run)
-                listing.Images = listing.Run();
-        } catch (...) {
-            listing.Error = std::current_exception();
-        }
-        for (const std::string& folder : folders)
-            if (QFileInfo(Q(folder)).isDir())
-                listing.Folders << Q(folder);
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, generation, listing = std::move(listing)]() mutable {
-                if (self)
-                    self->ListingFinished(generation, std::move(listing));
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void TLumivaneViewerForm::CancelListing() {
-    ++FListingGeneration;
-    if (!FListing)
-        return;
-    FListing = false;
-    FListingText.clear();
-    if (FWantedKey.IsEmpty())
-        SetBusy(false);
-}
-
-void TLumivaneViewerForm::ListingFinished(int AGeneration, TListing AListing) {
-    // A newer search, a hide, a close or a clear came since: this result shows nothing.
-    if (!FListing || AGeneration != FListingGeneration)
-        return;
-    FListing = false;
-    FListingText.clear();
-    if (FWantedKey.IsEmpty())
-        SetBusy(false);
-    // Queued from the worker: a boundary where errors are reported.
-    Guarded(this, [&] { TakeListing(std::move(AListing)); });
-}
-
-void TLumivaneViewerForm::TakeListing(TListing AListing) {
-    // A search the folder search refused is reported; the block keeps vsIdle and a return
-    // to the window does not search it again.
-    if (AListing.Error)
-        std::rethrow_exception(AListing.Error);
-    if (AListing.Refresh) {
-        const std::string shown = SelectedImage().Path;
-        const bool stillFound =
-            !shown.empty() &&
-            std::any_of(AListing.Images.begin(), AListing.Images.end(),
-                        [&](const TLumivaneImage& AImage) { return AImage.Path == shown; });
-        if (stillFound) {
-            MergeImageList(std::move(AListing.Images));
-            if (Image->IsBitmapEmpty()) {
-                // Hidden by the host since, which let the picture go: the same file again,
-                // at the zoom and turn it had.
-                const double zoom = tbZoom->Value();
-                const int angle = arcdImageRotation->Angle();
-                ShowSelectedImage();
-                SetRotation(angle);
-                tbZoom->SetValue(zoom);
-            } else if (FViewState != vsOpen) {
-                ChangeViewState(vsOpen);
-            }
-            if (FWatchedSearch != AListing.SearchText)
-                WatchSearchedFolders(AListing.SearchText, std::move(AListing.Run),
-                                     AListing.Folders);
-            emit ImagesListed();
-            return;
-        }
-        // The file shown has gone: a new search, with what was just found.
-        ClearImage();
-        ChangeViewState(vsIdle);
-        if (AListing.FocusIfNew)
-            FocusPicture();
-    }
-    FImages = std::move(AListing.Images);
-    FillImageList();
-    // Only a search that went through: a refused one is not searched again on a return.
-    FLastSearchText = AListing.SearchText;
-    WatchSearchedFolders(AListing.SearchText, std::move(AListing.Run), AListing.Folders);
-    SelectImage(1);
-    emit ImagesListed();
-}
-
-void TLumivaneViewerForm::FillImageList() {
-    cbxImageList->setUpdatesEnabled(false);
-    {
-        // Filling the list is not a pick: no change event, and nothing selected after.
-        QSignalBlocker block(cbxImageList);
-        cbxImageList->clear();
-        // MeasureImageListItem: every text in the list's font, the widest remembered.
-        std::unique_ptr<QFontMetricsF> metrics;
-        qreal widest = 0, letterW = 0;
-        bool measured = false;
-        for (const TLumivaneImage& image : FImages) {
-            const QString text = Q(image.Path);
-            cbxImageList->addItem(text);
-            if (!metrics) {
-                metrics = std::make_unique<QFontMetricsF>(cbxImageList->font());
-                letterW = metrics->horizontalAdvance(QStringLiteral("W"));
-            }
-            widest = std::max(widest, metrics->horizontalAdvance(text));
-            measured = true;
-        }
-        cbxImageList->setCurrentIndex(-1);
-        if (measured) {
-            const qreal need = FDefaultImageListWidth + letterW + widest;
-            FImageListWidth = std::max(FImageListWidth, static_cast<int>(std::ceil(need)));
-            FitImageListWidth();
-        }
-    }
-    cbxImageList->setUpdatesEnabled(true);
-    LookUpTurns();
-}
-
-void TLumivaneViewerForm::SelectImage(int AImageId, int APage) {
-    // While another identifier is listed the list still holds the one before: a pick
-    // there would show a file of the identifier the host no longer asks for.
-    if (FListing && FListingNewSearch)
-        return;
-    // The hourglass while the image loads; given back once it is shown.
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    struct Restore {
-        ~Restore() { QGuiApplication::restoreOverrideCursor(); }
-    } restore;
-    if (AImageId <= cbxImageList->count() && AImageId != ImageId()) {
-        // The change event would show the same image a second time; it is shown below.
-        QSignalBlocker block(cbxImageList);
-        cbxImageList->setCurrentIndex(AImageId - 1);
-    }
-    ShowSelectedImage(APage);
-}
-
-void TLumivaneViewerForm::ShowSelectedImage(int APage) {
-    ResolveSelectedContainer();
-    if (!SelectedImage().IsEmpty()) {
-        // Decoded on a worker and put on screen when it is ready (at once when the cache
-        // holds it); until then the window goes on showing what it shows.
-        ShowPage(APage);
-        return;
-    }
-    CancelDecodes();
-    FShownKey = {};
-    Image->hide();
-    SetBusy(true);
-    SetRotation(0);
-    try {
-        ShowNoImage();
-        ChangeViewState(vsOpen);
-        FitImage(swFitToWidth->isChecked());
-        UpdateTitle();
-    } catch (...) {
-        ShowLoadError(ErrorText(std::current_exception()));
-        // The title names what the list shows, also when it cannot be shown.
-        UpdateTitle();
-    }
-    SetBusy(false);
-    Image->show();
-    CenterImage(Image->Bounds().size());
-}
-
-void TLumivaneViewerForm::ShowNoImage() {
-    // The bitmap stays empty (nothing to print or copy); the page shows the colour and why.
-    Image->FillBitmap(kNoImageColor);
-    tabForImage->SetNotice(kNoImageColor, QStringLiteral("No images for ") + edImageId->text());
-    FHasPicture = false;
-    UpdatePrintEnabled();
-}
-
-void TLumivaneViewerForm::ShowLoadError(const QString& AReason) {
-    if (Image->IsBitmapEmpty()) {
-        // Nothing was shown before (the first image of a search): fill the image area, so
-        // the failure is seen instead of an empty page.
-        QImage fill(std::max(1, tabImage->width()), std::max(1, tabImage->height()),
-                    QImage::Format_RGB32);
-        Image->SetBitmap(std::move(fill));
-        Image->FillBitmap(kLoadErrorColor);
-        FitImage(false);
-    } else {
-        Image->FillBitmap(kLoadErrorColor);
-    }
-    tabForImage->SetNotice(kLoadErrorColor, LoadErrorText(SelectedImage(), AReason));
     FHasPicture = false;
     UpdatePrintEnabled();
 }
@@ -563,22 +270,6 @@ void TLumivaneViewerForm::SetBusy(bool ABusy) {
         BusyIndicatorColorAnimation->stop();
         Circle1->SetFillColor(kBusyFrom);
     }
-}
-
-void TLumivaneViewerForm::UpdateTitle() {
-    const TLumivaneImage& selected = SelectedImage();
-    if (selected.IsEmpty()) {
-        lblCurrentImageName->setText(QString());
-        return;
-    }
-    // Put together from its parts: a name is shown as it is, whatever it holds.
-    const QString line1 = Q(selected.DisplayName()) + QLatin1Char(' ') +
-                          Q(selected.FormattedTimeStamp("mmm dd yyyy HH:nn")) + QLatin1Char(' ');
-    QString line2 = QString::number(ImageId()) + QStringLiteral(" of ") + QString::number(Count());
-    if (ShownPageCount() > 1)
-        line2 += QStringLiteral(" \u00B7 page ") + QString::number(ShownPage() + 1) +
-                 QLatin1Char('/') + QString::number(ShownPageCount());
-    lblCurrentImageName->setText(line1 + QStringLiteral("\r\n") + line2);
 }
 
 void TLumivaneViewerForm::UpdatePrintEnabled() {
@@ -608,7 +299,7 @@ void TLumivaneViewerForm::BtnPrintClick() {
     if (!FHasPicture || Image->IsBitmapEmpty())
         return;
     TPrintSource source;
-    for (const TLumivaneImage& image : FImages)
+    for (const TLumivaneImage& image : FBrowse->Images())
         source.Files.push_back({Q(image.FullFileName()), Q(image.Name)});
     source.ShownFile = ImageId() - 1;
     source.ShownPage = ShownPage();
@@ -682,7 +373,8 @@ void TLumivaneViewerForm::ApplyFitToWidthSwitch() {
 }
 
 void TLumivaneViewerForm::EnsureDetail() {
-    if (!FHasPicture || Image->IsBitmapEmpty() || FShownKey.IsEmpty())
+    const TBrowsePosition shown = FBrowse->Shown();
+    if (!FHasPicture || Image->IsBitmapEmpty() || shown.IsEmpty())
         return;
     const QSize held = Image->Bitmap().size();
     const QSize full = Image->FullSize();
@@ -699,7 +391,7 @@ void TLumivaneViewerForm::EnsureDetail() {
     rule.Box = DevicePixels(QSizeF(drawn.Width, drawn.Height), dpr).expandedTo(needed);
     // Meanwhile the held pixels are drawn scaled; the sharper frame replaces them when it is
     // ready (FrameReady), unless a further step asks for another one first.
-    FPipeline->Detail({FShownKey.Path, FShownKey.Page, rule});
+    FPipeline->Detail({FBrowse->FilePath(shown.File), shown.Page, rule});
 }
 
 // ---------------------------------------------------------------------------------------

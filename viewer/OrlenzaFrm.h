@@ -11,6 +11,7 @@
 #include "images/Orlenza.Types.h"
 #include "positions/ScreenPositionTracker.h"
 #include "viewer/DecodePipeline.h"
+#include "viewer/browse/BrowseModel.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -30,6 +31,7 @@
 class QComboBox;
 class QThreadPool;
 class TTurnStore;
+class TPageCounter;
 class QFileSystemWatcher;
 class QKeyEvent;
 class QMenu;
@@ -72,12 +74,15 @@ public:
     // still open keeps its placement, as a close by the user keeps it.
     void SavePlacementAtEnd();
 
+    // What the window browses and where the user is in it: the window observes it, as
+    // the list, the title and the page strip do.
+    TBrowseModel& Browse() const { return *FBrowse; }
     // 1-based number of the selected list item; 0 when nothing is selected.
-    int ImageId() const;
-    int Count() const { return static_cast<int>(FImages.size()); }
+    int ImageId() const { return FBrowse->Selected() + 1; }
+    int Count() const { return FBrowse->Count(); }
     // The selected entry, or an empty record when nothing is selected. The reference
     // holds until the list is searched again.
-    const TLumivaneImage& SelectedImage() const;
+    const TLumivaneImage& SelectedImage() const { return FBrowse->SelectedImage(); }
 
     // Printing from this window: its print dialog (with the seam tests drive it through)
     // and the job under way.
@@ -85,10 +90,10 @@ public:
 
     // The page on screen, 0-based (what Print prints), and the number of pages of its file
     // (1 for single-page files; 0 while nothing is shown).
-    int ShownPage() const { return FShownKey.Page; }
-    int ShownPageCount() const { return FShownKey.IsEmpty() ? 0 : FShownPageCount; }
+    int ShownPage() const { return FBrowse->Shown().Page; }
+    int ShownPageCount() const { return FBrowse->ShownPageCount(); }
     // A search's folder listing or a page asked for has not arrived yet.
-    bool IsLoading() const { return FListing || !FWantedKey.IsEmpty(); }
+    bool IsLoading() const { return FListing || FBrowse->IsPending(); }
     // Decodes for this window run here; tests and benchmarks watch its cache and queue.
     TDecodePipeline& Pipeline() { return *FPipeline; }
 
@@ -147,9 +152,17 @@ private:
     // A new search: the old identifier's list goes, the block reads vsIdle, and the
     // folders are listed off the GUI thread (ListingFinished fills the list).
     void LoadImageList(const std::string& ASearchText);
-    // APage: the page of the file to show first (kLastPage for its last page).
+    // APage: the page of the file to show first (-1 for its last page). Asks the browse
+    // model; what it then wants is shown by WantedChanged.
     void SelectImage(int AImageId, int APage = 0);
-    void ShowSelectedImage(int APage = 0);
+    // The model's wanted page of the selected file, or why nothing can be shown.
+    void ShowSelectedImage();
+    // Observers of the browse model (OrlenzaFrm.Browse.cpp).
+    void ConnectBrowse();
+    void ListChanged();
+    void WantedChanged();
+    // Steps from the keys and buttons, refused while another identifier is being listed.
+    bool MayStep() const;
     void ShowNoImage();
     void ShowLoadError(const QString& AReason);
     void SetBusy(bool ABusy);
@@ -166,19 +179,21 @@ private:
     // Decodes more detail once the zoom shows the picture larger than the pixels held.
     void EnsureDetail();
 
-    // Pages and decoding (OrlenzaFrm.Pages.cpp). The selected file's page is asked of the
+    // Pages and decoding (OrlenzaFrm.Pages.cpp). The model's wanted page is asked of the
     // pipeline; the window shows it when it is held, or when its decode ends (FrameReady).
+    // A page whose number needs its file's page count waits for the header read, never
+    // for pixels.
     void CreatePipeline();
-    void ShowPage(int APage);
+    void ShowWantedPage();
     void FrameReady(const TFrameKey& AKey, const TFrame& AFrame, TDecodeKind AKind);
     void PutFrameOnScreen(const TFrameKey& AKey, const TFrame& AFrame);
+    // Counts the pages of the listed files whose count is not known yet.
+    void CountPages();
     // Nothing asked for so far reaches the screen any more.
     void CancelDecodes();
     void PrefetchNeighbours();
     // The fit rules as they stand, for decodes at the size a page will be drawn.
     TDrawRule CurrentDrawRule() const;
-    // Page Down (+1) and Page Up (-1): the next or previous page, across file boundaries.
-    void PageStep(int ADirection);
 
     // Placement. RestorePlacement is the last step of creation and SavePlacement runs on
     // every close request while the window is visible; both go through the placement rules
@@ -248,6 +263,7 @@ private:
     // its place is shown.
     void MergeImageList(std::vector<TLumivaneImage> AImages);
     void FillImageList();
+    void SyncListSelection();
 
     // Turns remembered per file (OrlenzaFrm.Turns.cpp).
     void OpenTurnStore();
@@ -309,7 +325,8 @@ private:
     TAlignLayout* FTopLayout = nullptr;
 
     // Fields
-    std::vector<TLumivaneImage> FImages;
+    TBrowseModel* FBrowse = nullptr;
+    TPageCounter* FPageCounter = nullptr;
     QDateTime FLastKeyPress; // invalid until a key is released: counts as long ago
     bool FShown = false;
     // The identifier of the last search; what a return to the window searches again.
@@ -329,10 +346,6 @@ private:
     QTimer* FDetailTimer = nullptr;
 
     std::unique_ptr<TDecodePipeline> FPipeline;
-    TFrameKey FWantedKey; // the page asked for and not yet on screen; empty when none
-    TFrameKey FShownKey;  // the page on screen (its picture or its failure)
-    int FShownPageCount = 1;
-    int FPendingPageSteps = 0;     // steps taken before the wanted file's page count was known
     std::string FCachedIdentifier; // whose frames the cache holds
 
     // The listing under way (FListingText), and the number of the newest one asked for.

@@ -6,6 +6,8 @@ add_library(lv_viewer_form STATIC
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Components.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Input.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Browse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Search.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Pages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Keys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Clipboard.cpp
@@ -17,5 +19,5 @@ add_library(lv_viewer_form STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ViewerWidgets.h)
 lv_warnings(lv_viewer_form)
 target_include_directories(lv_viewer_form PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(lv_viewer_form PUBLIC lv_app_form lv_qtplacement lv_images lv_positions lv_imaging lv_printing lv_viewer_geometry lv_viewer_pipeline
+target_link_libraries(lv_viewer_form PUBLIC lv_app_form lv_qtplacement lv_images lv_positions lv_imaging lv_printing lv_viewer_geometry lv_viewer_pipeline lv_viewer_browse
   Qt6::Widgets Qt6::PrintSupport)

@@ -1,0 +1,205 @@
+// The viewer window as an observer of its browse model: the list of files, the selection
+// and the title follow the model; a wanted page is asked for, or the reason nothing can be
+// shown is put on the page. Steps from keys and buttons go to the model.
+#include "viewer/OrlenzaFrm.h"
+
+#include "viewer/OrlenzaFrm.Shared.h"
+#include "viewer/ViewerWidgets.h"
+
+#include <QComboBox>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalBlocker>
+#include <QTabWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+using namespace lvform;
+
+namespace {
+
+// "<name> cannot be shown: <reason>". Decoding names the file before its reason and may
+// add a technical detail in brackets; the user reads the reason alone.
+QString LoadErrorText(const TLumivaneImage& AImage, const QString& AError) {
+    const QString name = Q(AImage.Name);
+    QString reason = AError.trimmed();
+    if (!name.isEmpty() && reason.startsWith(name + QStringLiteral(": ")))
+        reason = reason.mid(name.size() + 2);
+    if (reason.endsWith(QLatin1Char(')'))) {
+        const qsizetype open = reason.lastIndexOf(QStringLiteral(" ("));
+        if (open > 0)
+            reason.truncate(open);
+    }
+    return (name.isEmpty() ? QStringLiteral("The file") : name) +
+           QStringLiteral(" cannot be shown: ") + reason;
+}
+
+} // namespace
+
+void TLumivaneViewerForm::ConnectBrowse() {
+    connect(FBrowse, &TBrowseModel::ListChanged, this,
+            [this] { Guarded(this, [this] { ListChanged(); }); });
+    connect(FBrowse, &TBrowseModel::WantedChanged, this,
+            [this] { Guarded(this, [this] { WantedChanged(); }); });
+}
+
+void TLumivaneViewerForm::ListChanged() {
+    FillImageList();
+    LookUpTurns();
+    CountPages();
+}
+
+void TLumivaneViewerForm::SyncListSelection() {
+    if (cbxImageList->currentIndex() == FBrowse->Selected())
+        return;
+    // Following the model is not a pick: no change event.
+    QSignalBlocker block(cbxImageList);
+    cbxImageList->setCurrentIndex(FBrowse->Selected());
+}
+
+void TLumivaneViewerForm::WantedChanged() {
+    SyncListSelection();
+    if (FBrowse->Selected() < 0 || !FBrowse->IsPending())
+        return;
+    // The hourglass while the image loads; given back once it is shown.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    struct Restore {
+        ~Restore() { QGuiApplication::restoreOverrideCursor(); }
+    } restore;
+    ShowSelectedImage();
+}
+
+bool TLumivaneViewerForm::MayStep() const {
+    // While another identifier is listed the list still holds the one before: a pick
+    // there would show a file of the identifier the host no longer asks for.
+    return !(FListing && FListingNewSearch);
+}
+
+void TLumivaneViewerForm::SelectImage(int AImageId, int APage) {
+    if (!MayStep()) {
+        SyncListSelection();
+        return;
+    }
+    // An empty list: nothing to select, and the page says so.
+    if (!FBrowse->Select(AImageId - 1, APage))
+        ShowSelectedImage();
+}
+
+void TLumivaneViewerForm::MergeImageList(std::vector<TLumivaneImage> AImages) {
+    switch (FBrowse->Merge(std::move(AImages))) {
+    case TBrowseModel::TMerge::Unchanged:
+        return;
+    case TBrowseModel::TMerge::SelectionKept:
+    case TBrowseModel::TMerge::NoneSelected:
+        UpdateTitle();
+        return;
+    case TBrowseModel::TMerge::Reselected:
+        // A list left empty: the page says so (a file left is shown by WantedChanged).
+        if (Count() == 0)
+            ShowSelectedImage();
+        return;
+    }
+}
+
+void TLumivaneViewerForm::FillImageList() {
+    cbxImageList->setUpdatesEnabled(false);
+    {
+        // Filling the list is not a pick: no change event; the model's selection after.
+        QSignalBlocker block(cbxImageList);
+        cbxImageList->clear();
+        // MeasureImageListItem: every text in the list's font, the widest remembered.
+        std::unique_ptr<QFontMetricsF> metrics;
+        qreal widest = 0, letterW = 0;
+        bool measured = false;
+        for (const TLumivaneImage& image : FBrowse->Images()) {
+            const QString text = Q(image.Path);
+            cbxImageList->addItem(text);
+            if (!metrics) {
+                metrics = std::make_unique<QFontMetricsF>(cbxImageList->font());
+                letterW = metrics->horizontalAdvance(QStringLiteral("W"));
+            }
+            widest = std::max(widest, metrics->horizontalAdvance(text));
+            measured = true;
+        }
+        cbxImageList->setCurrentIndex(FBrowse->Selected());
+        if (measured) {
+            const qreal need = FDefaultImageListWidth + letterW + widest;
+            FImageListWidth = std::max(FImageListWidth, static_cast<int>(std::ceil(need)));
+            FitImageListWidth();
+        }
+    }
+    cbxImageList->setUpdatesEnabled(true);
+}
+
+void TLumivaneViewerForm::ShowSelectedImage() {
+    ResolveSelectedContainer();
+    if (!SelectedImage().IsEmpty()) {
+        // Decoded on a worker and put on screen when it is ready (at once when the cache
+        // holds it); until then the window goes on showing what it shows.
+        ShowWantedPage();
+        return;
+    }
+    CancelDecodes();
+    FBrowse->ClearShown();
+    Image->hide();
+    SetBusy(true);
+    SetRotation(0);
+    try {
+        ShowNoImage();
+        ChangeViewState(vsOpen);
+        FitImage(swFitToWidth->isChecked());
+        UpdateTitle();
+    } catch (...) {
+        ShowLoadError(ErrorText(std::current_exception()));
+        // The title names what the list shows, also when it cannot be shown.
+        UpdateTitle();
+    }
+    SetBusy(false);
+    Image->show();
+    CenterImage(Image->Bounds().size());
+}
+
+void TLumivaneViewerForm::ShowNoImage() {
+    // The bitmap stays empty (nothing to print or copy); the page shows the colour and why.
+    Image->FillBitmap(kNoImageColor);
+    tabForImage->SetNotice(kNoImageColor, QStringLiteral("No images for ") + edImageId->text());
+    FHasPicture = false;
+    UpdatePrintEnabled();
+}
+
+void TLumivaneViewerForm::ShowLoadError(const QString& AReason) {
+    if (Image->IsBitmapEmpty()) {
+        // Nothing was shown before (the first image of a search): fill the image area, so
+        // the failure is seen instead of an empty page.
+        QImage fill(std::max(1, tabImage->width()), std::max(1, tabImage->height()),
+                    QImage::Format_RGB32);
+        Image->SetBitmap(std::move(fill));
+        Image->FillBitmap(kLoadErrorColor);
+        FitImage(false);
+    } else {
+        Image->FillBitmap(kLoadErrorColor);
+    }
+    tabForImage->SetNotice(kLoadErrorColor, LoadErrorText(SelectedImage(), AReason));
+    FHasPicture = false;
+    UpdatePrintEnabled();
+}
+
+void TLumivaneViewerForm::UpdateTitle() {
+    const TLumivaneImage& selected = SelectedImage();
+    if (selected.IsEmpty()) {
+        lblCurrentImageName->setText(QString());
+        return;
+    }
+    // Put together from its parts: a name is shown as it is, whatever it holds.
+    const QString line1 = Q(selected.DisplayName()) + QLatin1Char(' ') +
+                          Q(selected.FormattedTimeStamp("mmm dd yyyy HH:nn")) + QLatin1Char(' ');
+    QString line2 = QString::number(ImageId()) + QStringLiteral(" of ") + QString::number(Count());
+    if (ShownPageCount() > 1)
+        line2 += QStringLiteral(" \u00B7 page ") + QString::number(ShownPage() + 1) +
+                 QLatin1Char('/') + QString::number(ShownPageCount());
+    lblCurrentImageName->setText(line1 + QStringLiteral("\r\n") + line2);
+}
