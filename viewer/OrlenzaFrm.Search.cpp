@@ -30,7 +30,6 @@ void TLumivaneViewerForm::NewImage(const std::string& ASearchText) {
         FocusPicture();
 }
 
-
 bool TLumivaneViewerForm::SearchFor(const std::string& ASearchText, bool AFocusIfNew) {
     if (!ViewController->SearchTextIsValidForSearch(ASearchText))
         return false;
@@ -47,7 +46,6 @@ bool TLumivaneViewerForm::SearchFor(const std::string& ASearchText, bool AFocusI
     return true;
 }
 
-
 bool TLumivaneViewerForm::RefreshShownSearch(const std::string& ASearchText, bool AFocusIfNew) {
     if (ASearchText != FLastSearchText || SelectedImage().IsEmpty())
         return false;
@@ -58,7 +56,6 @@ bool TLumivaneViewerForm::RefreshShownSearch(const std::string& ASearchText, boo
     StartListing(ASearchText, true, AFocusIfNew);
     return true;
 }
-
 
 void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
     // An empty text searches what the box holds. A text from elsewhere has passed the
@@ -81,7 +78,6 @@ void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
     StopWatching();
     StartListing(identifier, false, false);
 }
-
 
 void TLumivaneViewerForm::StartListing(const std::string& ASearchText, bool ARefresh,
                                        bool AFocusIfNew) {
@@ -120,7 +116,6 @@ void TLumivaneViewerForm::StartListing(const std::string& ASearchText, bool ARef
     });
 }
 
-
 void TLumivaneViewerForm::CancelListing() {
     ++FListingGeneration;
     if (!FListing)
@@ -130,7 +125,6 @@ void TLumivaneViewerForm::CancelListing() {
     if (!FBrowse->IsPending())
         SetBusy(false);
 }
-
 
 void TLumivaneViewerForm::ListingFinished(int AGeneration, TListing AListing) {
     // A newer search, a hide, a close or a clear came since: this result shows nothing.
@@ -143,7 +137,6 @@ void TLumivaneViewerForm::ListingFinished(int AGeneration, TListing AListing) {
     // Queued from the worker: a boundary where errors are reported.
     Guarded(this, [&] { TakeListing(std::move(AListing)); });
 }
-
 
 void TLumivaneViewerForm::TakeListing(TListing AListing) {
     // A search the folder search refused is reported; the block keeps vsIdle and a return
@@ -188,4 +181,3 @@ void TLumivaneViewerForm::TakeListing(TListing AListing) {
     SelectImage(1);
     emit ImagesListed();
 }
-

@@ -105,8 +105,7 @@ int TBrowseModel::WantedPage() const {
     const int count = PageCount(FWanted.File);
     if (count < 0)
         return FWanted.Page == 0 ? 0 : -1;
-    return FWanted.Page < 0 ? std::max(0, count + FWanted.Page)
-                            : std::min(FWanted.Page, count - 1);
+    return FWanted.Page < 0 ? std::max(0, count + FWanted.Page) : std::min(FWanted.Page, count - 1);
 }
 
 void TBrowseModel::Want(TBrowsePosition APosition) {

@@ -37,19 +37,34 @@ void RunScript(TBrowseModel& AModel, const std::vector<int>& ACounts, const std:
     std::string token;
     while (in >> token) {
         switch (token[0]) {
-        case 'D': AModel.StepPage(+1); break;
-        case 'U': AModel.StepPage(-1); break;
-        case 'R': AModel.StepFile(+1); break;
-        case 'L': AModel.StepFile(-1); break;
-        case 'H': AModel.SelectFirstOrLast(false); break;
-        case 'E': AModel.SelectFirstOrLast(true); break;
-        case 'S': AModel.Select(std::stoi(token.substr(1))); break;
+        case 'D':
+            AModel.StepPage(+1);
+            break;
+        case 'U':
+            AModel.StepPage(-1);
+            break;
+        case 'R':
+            AModel.StepFile(+1);
+            break;
+        case 'L':
+            AModel.StepFile(-1);
+            break;
+        case 'H':
+            AModel.SelectFirstOrLast(false);
+            break;
+        case 'E':
+            AModel.SelectFirstOrLast(true);
+            break;
+        case 'S':
+            AModel.Select(std::stoi(token.substr(1)));
+            break;
         case '#': {
             const int file = std::stoi(token.substr(1));
             AModel.SetPageCount(PathOf(AModel, file), ACounts[static_cast<std::size_t>(file)]);
             break;
         }
-        default: FAIL() << "unknown token " << token;
+        default:
+            FAIL() << "unknown token " << token;
         }
     }
 }
@@ -278,7 +293,8 @@ TEST(BrowseModel, ContainerTextReachesEveryEntryAndSurvivesAMerge) {
     TBrowseModel model;
     model.SetImages(files);
     std::vector<int> changed;
-    QObject::connect(&model, &TBrowseModel::FileChanged, [&](int AFile) { changed.push_back(AFile); });
+    QObject::connect(&model, &TBrowseModel::FileChanged,
+                     [&](int AFile) { changed.push_back(AFile); });
     model.SetContainerText("/scans/a.lva", corNone, "12345678~1.tif");
     EXPECT_EQ(changed, (std::vector<int>{0, 2}));
     EXPECT_EQ(model.Image(2).Alias, "12345678~1.tif");
