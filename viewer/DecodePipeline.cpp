@@ -39,6 +39,16 @@ bool TDrawRule::Covers(const TDrawRule& ARule) const {
            Zoom >= ARule.Zoom;
 }
 
+TDecodeRequest ThumbnailRequest(const QString& APath, int APage, int ASide) {
+    TDecodeRequest request{APath, APage, {}};
+    request.Rule.Box = {ASide, ASide};
+    return request;
+}
+
+TFrameKey ThumbnailKey(const QString& APath, int APage, int ASide) {
+    return {APath, APage, ASide};
+}
+
 bool FrameCovers(const TFrame& AFrame, const TDrawRule& ARule) {
     if (AFrame.Failed())
         return true;
@@ -64,7 +74,8 @@ TDecodePipeline::~TDecodePipeline() {
 }
 
 TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
-                                                 const std::atomic<bool>& ACancel) {
+                                                 const std::atomic<bool>& ACancel,
+                                                 bool AThumbnail) {
     TResult result;
     if (ACancel.load()) {
         result.Cancelled = true;
@@ -91,6 +102,9 @@ TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
             !ACancel.load())
             frame.Image =
                 frame.Image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        // Tiles are many and small: two bytes a pixel for colour, one for grey.
+        if (AThumbnail && frame.Image.format() != QImage::Format_Grayscale8)
+            frame.Image.convertTo(QImage::Format_RGB16);
         frame.Page = decoded.page;
         frame.PageCount = decoded.pageCount;
         frame.DotsPerInch = decoded.dotsPerInch;
@@ -141,8 +155,9 @@ TDecodePipeline::TJob* TDecodePipeline::FindJob(quint64 AId) {
 
 TDecodePipeline::TJob* TDecodePipeline::JobServing(const TDecodeRequest& ARequest) {
     for (TJob& job : FJobs) {
-        if (!job.Cancel->load() && job.Request.Path == ARequest.Path &&
-            job.Request.Page == ARequest.Page && job.Request.Rule.Covers(ARequest.Rule))
+        if (!job.Cancel->load() && job.Kind != TDecodeKind::Thumbnail &&
+            job.Request.Path == ARequest.Path && job.Request.Page == ARequest.Page &&
+            job.Request.Rule.Covers(ARequest.Rule))
             return &job;
     }
     return nullptr;
@@ -163,10 +178,11 @@ quint64 TDecodePipeline::Start(const TDecodeRequest& ARequest, TDecodeKind AKind
     ++FDecodesStarted;
     // The worker gets its own copies: nothing it touches is shared with the GUI thread but
     // the cancel flag.
-    const int priority = AKind == TDecodeKind::Prefetch ? 0 : 1;
+    const int priority = AKind == TDecodeKind::Prefetch || AKind == TDecodeKind::Thumbnail ? 0 : 1;
     FPool.start(
-        [this, id = job.Id, request = job.Request, cancel = job.Cancel] {
-            TResult result = Decode(request, *cancel);
+        [this, id = job.Id, request = job.Request, cancel = job.Cancel,
+         thumbnail = AKind == TDecodeKind::Thumbnail] {
+            TResult result = Decode(request, *cancel, thumbnail);
             QMetaObject::invokeMethod(
                 this, [this, id, result = std::move(result)] { Finished(id, result); },
                 Qt::QueuedConnection);
@@ -237,12 +253,28 @@ void TDecodePipeline::Prefetch(const std::vector<TDecodeRequest>& ARequests) {
     Pump();
 }
 
+void TDecodePipeline::Thumbnails(const std::vector<TDecodeRequest>& ARequests) {
+    FThumbnails = ARequests;
+    for (TJob& job : FJobs) {
+        if (job.Kind != TDecodeKind::Thumbnail || job.Cancel->load())
+            continue;
+        const bool listed = std::any_of(FThumbnails.begin(), FThumbnails.end(), [&](const auto& r) {
+            return r.Path == job.Request.Path && r.Page == job.Request.Page &&
+                   r.Rule == job.Request.Rule;
+        });
+        if (!listed)
+            job.Cancel->store(true);
+    }
+    Pump();
+}
+
 void TDecodePipeline::CancelAll() {
     for (const TJob& job : FJobs)
         job.Cancel->store(true);
     FShowJob = 0;
     FDetailJob = 0;
     FPrefetch.clear();
+    FThumbnails.clear();
 }
 
 void TDecodePipeline::Finished(quint64 AId, const TResult& AResult) {
@@ -252,7 +284,12 @@ void TDecodePipeline::Finished(quint64 AId, const TResult& AResult) {
         return;
     const TJob job = *it;
     FJobs.erase(it);
-    if (!AResult.Cancelled) {
+    if (!AResult.Cancelled && job.Kind == TDecodeKind::Thumbnail) {
+        const TFrameKey key =
+            ThumbnailKey(job.Request.Path, job.Request.Page, job.Request.Rule.Box.width());
+        FCache.Insert(key, AResult.Frame);
+        emit FrameReady(key, AResult.Frame, TDecodeKind::Thumbnail);
+    } else if (!AResult.Cancelled) {
         const TFrameKey key{job.Request.Path, AResult.Frame.Page};
         // Protected before it goes in, so a frame larger than the budget is not evicted on
         // its way to the screen.
@@ -279,10 +316,12 @@ void TDecodePipeline::Finished(quint64 AId, const TResult& AResult) {
 void TDecodePipeline::Pump() {
     if (IsBusy())
         return;
-    const bool prefetching = std::any_of(FJobs.begin(), FJobs.end(), [](const TJob& AJob) {
-        return AJob.Kind == TDecodeKind::Prefetch && !AJob.Cancel->load();
-    });
-    if (prefetching)
+    const auto running = [this](TDecodeKind AKind) {
+        return std::any_of(FJobs.begin(), FJobs.end(), [AKind](const TJob& AJob) {
+            return AJob.Kind == AKind && !AJob.Cancel->load();
+        });
+    };
+    if (running(TDecodeKind::Prefetch))
         return;
     while (!FPrefetch.empty()) {
         const TDecodeRequest request = Resolved(FPrefetch.front());
@@ -291,6 +330,17 @@ void TDecodePipeline::Pump() {
         if (Cached(request))
             continue;
         Start(request, TDecodeKind::Prefetch);
+        return;
+    }
+    // Thumbnails last, one at a time, so a worker is always free for the next Show.
+    if (running(TDecodeKind::Thumbnail))
+        return;
+    while (!FThumbnails.empty()) {
+        const TDecodeRequest request = FThumbnails.front();
+        FThumbnails.erase(FThumbnails.begin());
+        if (FCache.Contains(ThumbnailKey(request.Path, request.Page, request.Rule.Box.width())))
+            continue;
+        Start(request, TDecodeKind::Thumbnail);
         return;
     }
 }

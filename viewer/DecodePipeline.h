@@ -10,6 +10,8 @@
 // - Detail: a sharper frame of the page on screen when the zoom outgrows the pixels held.
 // - Prefetch: neighbours the user is likely to ask for next, decoded one at a time and
 //   only while nothing the user asked for is decoding.
+// - Thumbnail: small pages for the page strip, lowest of all: one at a time, only while
+//   nothing else is decoding or waiting, kept under keys of their own size.
 // Frames live in a TFrameCache with a memory budget; the frame on screen stays in it.
 #pragma once
 
@@ -52,7 +54,11 @@ struct TDecodeRequest {
     TDrawRule Rule;
 };
 
-enum class TDecodeKind { Show, Detail, Prefetch };
+enum class TDecodeKind { Show, Detail, Prefetch, Thumbnail };
+
+// A thumbnail of ASide x ASide device pixels at most: its request and its cache key.
+TDecodeRequest ThumbnailRequest(const QString& APath, int APage, int ASide);
+TFrameKey ThumbnailKey(const QString& APath, int APage, int ASide);
 
 // Whether AFrame serves ARequest as it is: a failure always does (decoding again fails
 // again), a picture when it holds at least the pixels the request's rule draws.
@@ -75,6 +81,10 @@ public:
     // The pages to have ready next, the most likely first; replaces the previous list and
     // cancels decodes of pages no longer on it.
     void Prefetch(const std::vector<TDecodeRequest>& ARequests);
+    // The thumbnails wanted now (ThumbnailRequest), the first first; replaces the previous
+    // list and cancels thumbnail decodes no longer on it. Each one decoded comes with
+    // FrameReady (kind Thumbnail) and stays in the cache under its ThumbnailKey.
+    void Thumbnails(const std::vector<TDecodeRequest>& ARequests);
     // Cancels everything: nothing asked for so far reaches FrameReady (hide, close,
     // another search).
     void CancelAll();
@@ -103,7 +113,8 @@ private:
         bool Cancelled = false;
         TFrame Frame;
     };
-    static TResult Decode(const TDecodeRequest& ARequest, const std::atomic<bool>& ACancel);
+    static TResult Decode(const TDecodeRequest& ARequest, const std::atomic<bool>& ACancel,
+                          bool AThumbnail);
 
     TDecodeRequest Resolved(TDecodeRequest ARequest) const;
     std::optional<TFrame> Cached(const TDecodeRequest& ARequest);
@@ -122,6 +133,7 @@ private:
     quint64 FNextId = 1;
     quint64 FShowJob = 0;
     quint64 FDetailJob = 0;
-    std::vector<TDecodeRequest> FPrefetch; // waiting to start
+    std::vector<TDecodeRequest> FPrefetch;   // waiting to start
+    std::vector<TDecodeRequest> FThumbnails; // waiting to start, after the prefetches
     int FDecodesStarted = 0;
 };

@@ -15,14 +15,17 @@
 #include <optional>
 #include <vector>
 
-// One page of one file.
+// One page of one file, as a page or as a thumbnail of a given size.
 struct TFrameKey {
     QString Path;
     int Page = 0;
+    // A thumbnail's box side in device pixels; 0 for the page itself. Tiles of the page
+    // strip never take the place of the page, nor the page theirs.
+    int Thumb = 0;
 
     bool IsEmpty() const { return Path.isEmpty(); }
     friend bool operator==(const TFrameKey& A, const TFrameKey& B) {
-        return A.Page == B.Page && A.Path == B.Path;
+        return A.Page == B.Page && A.Thumb == B.Thumb && A.Path == B.Path;
     }
     friend bool operator!=(const TFrameKey& A, const TFrameKey& B) { return !(A == B); }
 };

@@ -51,6 +51,7 @@ void TLumivaneViewerForm::ListChanged() {
     FillImageList();
     LookUpTurns();
     CountPages();
+    ResolveContainers();
 }
 
 void TLumivaneViewerForm::SyncListSelection() {

@@ -21,6 +21,9 @@
 #include <QTransform>
 #include <QUrl>
 
+#include <algorithm>
+#include <utility>
+
 using namespace lvform;
 
 namespace {
@@ -72,6 +75,34 @@ void TLumivaneViewerForm::ResolveSelectedContainer() {
                 self->FBrowse->SetContainerText(path, reason, text);
             },
             Qt::QueuedConnection);
+    });
+}
+
+void TLumivaneViewerForm::ResolveContainers() {
+    std::vector<std::pair<std::string, std::string>> pending; // path, file
+    for (const TLumivaneImage& image : FBrowse->Images())
+        if (image.ContainerPending() &&
+            std::none_of(pending.begin(), pending.end(),
+                         [&](const auto& AKnown) { return AKnown.first == image.Path; }))
+            pending.emplace_back(image.Path, image.FullFileName());
+    if (pending.empty())
+        return;
+    QPointer<TLumivaneViewerForm> self(this);
+    QThreadPool::globalInstance()->start([self, pending = std::move(pending)] {
+        for (const auto& [path, file] : pending) {
+            if (!self)
+                return;
+            TLumivaneCantOpenReason reason = corNone;
+            std::string text;
+            ReadAliasText(file, reason, text);
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, path, reason, text = std::move(text)] {
+                    if (self)
+                        self->FBrowse->SetContainerText(path, reason, text);
+                },
+                Qt::QueuedConnection);
+        }
     });
 }
 

@@ -50,6 +50,7 @@ constexpr TKeyHelpRow kKeyHelp[] = {
     {"Right / Left", "next / previous file"},
     {"Page Down / Page Up", "next / previous page"},
     {"Home / End", "first / last file"},
+    {"F9 or T", "page strip on / off"},
     {"+ / -", "zoom in / out"},
     {"0", "back to the fitted size"},
     {"W", "fit to width on / off"},
@@ -122,6 +123,16 @@ bool TLumivaneViewerForm::HandleWindowKey(const QKeyEvent* AKey) {
         ShowKeyHelp();
         return true;
     }
+    if (key == Qt::Key_F9 && mods == Qt::NoModifier) {
+        ToggleStrip();
+        return true;
+    }
+    // The strip moves its own focus with these, and Enter shows the page focused.
+    if (StripHasFocus() && mods == Qt::NoModifier &&
+        (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down ||
+         key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_Return ||
+         key == Qt::Key_Enter))
+        return false;
     // Pages turn wherever the focus is: the identifier box has no use for these keys.
     if ((key == Qt::Key_PageDown || key == Qt::Key_PageUp) && mods == Qt::NoModifier) {
         if (MayStep())
@@ -167,6 +178,11 @@ bool TLumivaneViewerForm::HandleWindowKey(const QKeyEvent* AKey) {
         return true;
     case Qt::Key_R:
         TurnQuarter(shift ? -1 : 1);
+        return true;
+    case Qt::Key_T:
+        if (shift)
+            return false;
+        ToggleStrip();
         return true;
     case Qt::Key_Slash:
         FocusIdentifierBox();

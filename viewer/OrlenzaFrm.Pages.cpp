@@ -90,6 +90,8 @@ void TLumivaneViewerForm::ShowWantedPage() {
 
 void TLumivaneViewerForm::FrameReady(const TFrameKey& AKey, const TFrame& AFrame,
                                      TDecodeKind AKind) {
+    if (AKind == TDecodeKind::Thumbnail)
+        return; // the page strip's
     if (AKind == TDecodeKind::Show) {
         // The pipeline sends only the last page asked for; a hide or another search has
         // cancelled the rest. Still, the position may have moved on since it was asked for.

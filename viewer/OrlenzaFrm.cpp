@@ -71,6 +71,7 @@ TLumivaneViewerForm::TLumivaneViewerForm(QWidget* parent) : TOrlenzaForm(parent)
     InstallClipboard();
     InstallWatching();
     ConnectBrowse();
+    InstallStrip();
     connect(swFitToWidth, &QAbstractButton::toggled, this,
             [this] { Guarded(this, [this] { ApplyFitToWidthSwitch(); }); });
     UpdateMinimumSize();
@@ -108,6 +109,7 @@ void TLumivaneViewerForm::FormCreate() {
     ViewController->SetOnCloseImageAndHide([this](void* Sender) { CloseImageAndHide(Sender); });
     FStateEvent = ViewController->StateEvent();
     OpenTurnStore();
+    RestoreStrip();
     LumivaneViewerForm = this;
     RestorePlacement();
     UpdatePrintEnabled();
@@ -128,15 +130,16 @@ void TLumivaneViewerForm::FitImageListWidth() {
 void TLumivaneViewerForm::UpdateMinimumSize() {
     // Small enough for half of a small desktop at 200 %, large enough that no bar's
     // controls run into each other: the identifier box, the list and a readable title on
-    // top; fit-to-width, Print and the zoom bar with its dial below; some picture between.
+    // top; fit-to-width, Print, the strip's button and the zoom bar with its dial below;
+    // some picture between.
     constexpr int kGap = 8;
     constexpr int kPictureHeight = 160;
     const auto* bottomLayout = static_cast<const TAlignLayout*>(BottomToolBar->layout());
     const int top = FTopLayout->ItemSize(loInputControls).width() +
                     FTopLayout->ItemSize(cbxImageList).width() + kListMargins + kMinTitleWidth +
                     kTitleMargins;
-    const int bottom = bottomLayout->ItemPosition(BtnPrint).x() +
-                       bottomLayout->ItemSize(BtnPrint).width() + kGap +
+    const int bottom = bottomLayout->ItemPosition(btnStrip).x() +
+                       bottomLayout->ItemSize(btnStrip).width() + kGap +
                        bottomLayout->ItemSize(loControls).width();
     setMinimumSize(std::max(top, bottom), FFormLayout->ItemSize(TopToolBar).height() +
                                               FFormLayout->ItemSize(BottomToolBar).height() +

@@ -32,6 +32,7 @@ class QComboBox;
 class QThreadPool;
 class TTurnStore;
 class TPageCounter;
+class TPageStrip;
 class QFileSystemWatcher;
 class QKeyEvent;
 class QMenu;
@@ -96,6 +97,8 @@ public:
     bool IsLoading() const { return FListing || FBrowse->IsPending(); }
     // Decodes for this window run here; tests and benchmarks watch its cache and queue.
     TDecodePipeline& Pipeline() { return *FPipeline; }
+    // The page strip beside the picture (hidden unless the user shows it).
+    TPageStrip& Strip() const { return *FStrip; }
 
     // The picture's context menu, built for the shown entry (the caller owns it).
     QMenu* CreatePictureMenu();
@@ -219,9 +222,19 @@ private:
     void TurnQuarter(int ADirection);
     void ShowFirstOrLast(bool ALast);
 
+    // The page strip (OrlenzaFrm.Strip.cpp), shown or hidden as last left per connection.
+    void InstallStrip();
+    void RestoreStrip();
+    void ToggleStrip();
+    void SetStripShown(bool AShown);
+    bool StripHasFocus() const;
+
     // Copy and drag out (OrlenzaFrm.Clipboard.cpp).
     void InstallClipboard();
     void ResolveSelectedContainer();
+    // Every container listed and not read yet, one after another off the GUI thread, so
+    // the page strip can show their aliases.
+    void ResolveContainers();
     // The image file behind the selected entry: a container's named file, else the entry.
     QString SelectedImageFile() const;
     QMimeData* FileMimeData() const;
@@ -323,6 +336,8 @@ private:
     QVariantAnimation* fanmPageTurnerHider = nullptr;
     QTimer* ttImageState = nullptr;
     TAlignLayout* FTopLayout = nullptr;
+    TPageStrip* FStrip = nullptr;
+    QToolButton* btnStrip = nullptr;
 
     // Fields
     TBrowseModel* FBrowse = nullptr;

@@ -8,6 +8,11 @@ add_library(lv_viewer_form STATIC
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Input.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Browse.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Search.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Strip.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/strip/PageStrip.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/strip/PageStrip.h
+  ${CMAKE_CURRENT_LIST_DIR}/strip/PageStripModel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/strip/PageStripModel.h
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Pages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Keys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OrlenzaFrm.Clipboard.cpp

@@ -6,10 +6,12 @@
 #   gap       longest gap of a 1 ms GUI timer while a 24 MP JPEG decodes in the background
 #   burst     ten next clicks 10 ms apart, the tenth picture painted
 #   memory    peak memory stepping through twenty 24 MP JPEGs with the default cache budget
-# Usage: bench/viewer/responsiveness.sh next|pagedown|gap|burst|memory [BUILD_DIR]
+#   pageburst ten Page Downs 30 ms apart over 24 MP JPEGs and a 20-page G4 TIFF, the tenth
+#             page painted
+# Usage: bench/viewer/responsiveness.sh next|pagedown|gap|burst|memory|pageburst [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-which=${1:?usage: responsiveness.sh next|pagedown|gap|burst|memory [BUILD_DIR]}
+which=${1:?usage: responsiveness.sh next|pagedown|gap|burst|memory|pageburst [BUILD_DIR]}
 build=${2:-build}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 dir=$(mktemp -d)

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <optional>
 
 Q_DECLARE_METATYPE(TFrameKey)
@@ -355,6 +356,54 @@ private slots:
             QVERIFY(cache.Used() <= std::max(cache.Budget(), shown->Bytes()));
         }
         QVERIFY(pipeline->Cache().Count() <= 2);
+    }
+
+    // Thumbnails: kept under keys of their own size, so a tile and the page never take
+    // each other's place; decoded after everything the user asked for, one at a time; a
+    // list replaced drops the tiles no longer on it.
+    void thumbnailsStayOutOfTheWay() {
+        auto pipeline = NewPipeline();
+        const QString red = File("red.jpg");
+        const QStringList others{File("green.jpg"), File("blue.jpg"), File("big.jpg")};
+        std::vector<TDecodeRequest> tiles;
+        for (const QString& path : others)
+            tiles.push_back(ThumbnailRequest(path, 0, 80));
+        tiles.push_back(ThumbnailRequest(red, 0, 80));
+        pipeline->Thumbnails(tiles);
+        QVERIFY(!pipeline->Show(Request(red)));
+        // The page the user asked for comes before every tile but the one already decoding.
+        const auto shown = [this] {
+            return std::find_if(FReceived.begin(), FReceived.end(),
+                                [](const Received& r) { return r.Kind == TDecodeKind::Show; });
+        };
+        QTRY_VERIFY(shown() != FReceived.end());
+        const auto tilesBefore = std::count_if(FReceived.begin(), shown(), [](const Received& r) {
+            return r.Kind == TDecodeKind::Thumbnail;
+        });
+        QVERIFY2(tilesBefore <= 1, qPrintable(QString::number(tilesBefore)));
+        QTRY_COMPARE(pipeline->Pending(), 0);
+        // Every tile came, small, beside the page's own frame.
+        const TFrameCache& cache = pipeline->Cache();
+        for (const QString& path : others + QStringList{red}) {
+            const TFrame* tile = cache.Peek(ThumbnailKey(path, 0, 80));
+            QVERIFY2(tile && !tile->Failed(), qPrintable(path));
+            QCOMPARE(std::max(tile->Image.width(), tile->Image.height()), 80);
+            QVERIFY(tile->Bytes() <= 80 * 80 * 2);
+        }
+        const TFrame* page = cache.Peek({red, 0});
+        QVERIFY(page && page->Image.width() > 80);
+        QVERIFY(Near(Centre(*page), QColor(220, 20, 20)));
+        // A tile of another size is another entry.
+        QVERIFY(!cache.Contains(ThumbnailKey(red, 0, 100)));
+        // Tiles scrolled away before their turn are never decoded.
+        const int started = pipeline->DecodesStarted();
+        std::vector<TDecodeRequest> larger;
+        for (const QString& path : others + QStringList{red})
+            larger.push_back(ThumbnailRequest(path, 0, 100));
+        pipeline->Thumbnails(larger);
+        pipeline->Thumbnails({});
+        QTRY_COMPARE(pipeline->Pending(), 0);
+        QVERIFY(pipeline->DecodesStarted() - started <= 1);
     }
 };
 

@@ -757,9 +757,10 @@ private slots:
                         Child<QWidget>("BottomToolBar")->width() == FForm->width());
             const QString at = QStringLiteral("at %1x%2").arg(FForm->width()).arg(FForm->height());
             const QRect window = FForm->rect();
-            const char* bars[][5] = {
-                {"edImageId", "btnForm", "cbxImageList", "lblCurrentImageName", nullptr},
-                {"swFitToWidth", "lblFitToWidth", "BtnPrint", "tbZoom", "arcdImageRotation"},
+            const char* bars[][6] = {
+                {"edImageId", "btnForm", "cbxImageList", "lblCurrentImageName", nullptr, nullptr},
+                {"swFitToWidth", "lblFitToWidth", "BtnPrint", "btnStrip", "tbZoom",
+                 "arcdImageRotation"},
             };
             for (const auto& bar : bars) {
                 QList<QPair<const char*, QRect>> placed;
