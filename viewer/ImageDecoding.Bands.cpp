@@ -43,6 +43,8 @@ TFrameSink::TFrameSink(const TDecodeJob& AJob, QSize AStoredOut, QImage::Format 
         AJob.CheckBudget(pixels * (bpp * (AOrientation == 1 ? 1 : 2) + AWorkPerPixel), what);
         FWindow = QRect(QPoint(0, 0), AStoredOut);
         FStore = NewImage(AStoredOut, AFormat);
+        FBits = FStore.bits();
+        FStride = FStore.bytesPerLine();
         return;
     }
     const int bandRows = std::min(AJob.BandRows, AStoredOut.height());
@@ -85,6 +87,9 @@ uchar* TFrameSink::Line(int AY) {
     }
     if (FStream) {
         return FStore.scanLine(AY - FStoreTop);
+    }
+    if (FBits) {
+        return FBits + static_cast<qsizetype>(AY - FWindow.top()) * FStride;
     }
     return FRow.empty() ? FStore.scanLine(AY - FWindow.top()) : FRow.data();
 }

@@ -19,6 +19,12 @@ std::vector<int> BinOf(int AIn, int AOut) {
     return bins;
 }
 
+int BinStart(int AIn, int AOut, int AOutIndex) {
+    // The least i with i * out / in >= index.
+    const long long scaled = static_cast<long long>(AOutIndex) * AIn;
+    return static_cast<int>((scaled + AOut - 1) / AOut);
+}
+
 std::vector<uint32_t> BinSizes(const std::vector<int>& ABins, int AOut) {
     std::vector<uint32_t> sizes(static_cast<size_t>(AOut), 0);
     for (int b : ABins) {
@@ -105,6 +111,17 @@ void TBilevelReducer::Finish() {
     Flush();
 }
 
+void TBilevelReducer::StartAt(int ARow) {
+    FRow = ARow;
+    FOutRow = -1;
+    std::fill(FCounts.begin(), FCounts.end(), 0);
+}
+
+void TBilevelReducer::FinishPart() {
+    Flush();
+    FOutRow = -1;
+}
+
 void TBilevelReducer::Flush() {
     if (FOutRow < 0) {
         return;
@@ -172,6 +189,17 @@ void TSampleReducer::Finish() {
         throw std::logic_error("sample reducer: not all rows given");
     }
     Flush();
+}
+
+void TSampleReducer::StartAt(int ARow) {
+    FRow = ARow;
+    FOutRow = -1;
+    std::fill(FSums.begin(), FSums.end(), 0);
+}
+
+void TSampleReducer::FinishPart() {
+    Flush();
+    FOutRow = -1;
 }
 
 void TSampleReducer::Flush() {

@@ -110,6 +110,7 @@ public:
     QRect Window() const { return FWindow; }
     bool Wants(int AY) const { return AY >= FWindow.top() && AY <= FWindow.bottom(); }
     // Row AY of the stored frame to write (full width), or nullptr when it is not wanted.
+    // For a display frame, threads may write distinct rows at once (Line and Done).
     uchar* Line(int AY);
     // Row AY is written.
     void Done(int AY);
@@ -127,7 +128,9 @@ private:
     bool FStream = false; // bands straight from the rows (stored upright or mirrored)
     QRect FWindow;
     int FUprightTop = 0;
-    QImage FStore;           // the window, or one band when streaming
+    QImage FStore;          // the window, or one band when streaming
+    uchar* FBits = nullptr; // FStore's rows, taken once (scanLine() would detach each time)
+    qsizetype FStride = 0;
     std::vector<uchar> FRow; // a full row when the window is narrower than the frame
     int FStoreTop = 0;
 };
@@ -139,6 +142,8 @@ QImage::Format FormatForChannels(int AChannels);
 
 // Source index i belongs to output bin i * out / in.
 std::vector<int> BinOf(int AIn, int AOut);
+// The first source index of output bin AOutIndex.
+int BinStart(int AIn, int AOut, int AOutIndex);
 std::vector<uint32_t> BinSizes(const std::vector<int>& ABins, int AOut);
 
 // Box filter from 1-bit rows straight to 8-bit grey: counts the set bits of each output
@@ -152,6 +157,10 @@ public:
     // skip converting it, not reading it.
     bool NextRowWanted() const;
     void Finish();
+    // For a part of the page (one worker's rows): the next row given is ARow, which must
+    // start an output row, and FinishPart writes the output rows begun since.
+    void StartAt(int ARow);
+    void FinishPart();
 
 private:
     struct TSeg {
@@ -182,6 +191,9 @@ public:
     void AddRow(const uint8_t* ASamples);
     bool NextRowWanted() const;
     void Finish();
+    // As TBilevelReducer's.
+    void StartAt(int ARow);
+    void FinishPart();
 
 private:
     void Flush();

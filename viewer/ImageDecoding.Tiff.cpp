@@ -3,13 +3,21 @@
 #include "viewer/ImageDecoding.Internal.h"
 
 #include <QFile>
+#include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include <tiffio.h>
 
@@ -126,54 +134,152 @@ private:
     TIFF* FTiff = nullptr;
 };
 
-QImage DecodeTiffScanlines(const TDecodeJob& AJob, const TTiffFile& ATiff, QSize AFull, QSize AOut,
-                           int AOrientation) {
-    TIFF* tif = ATiff.get();
-    uint16_t bps = 1;
-    uint16_t spp = 1;
-    uint16_t photometric = PHOTOMETRIC_MINISWHITE;
-    uint16_t planar = PLANARCONFIG_CONTIG;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bps);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) {
-        photometric = PHOTOMETRIC_MINISWHITE;
-    }
-    const int w = AFull.width();
-    const int h = AFull.height();
-    const tmsize_t lineSize = TIFFScanlineSize(tif);
-    if (lineSize <= 0) {
-        ATiff.FailWith(QStringLiteral("the file is corrupt"));
-    }
-    std::vector<uint8_t> line(static_cast<size_t>(lineSize));
-    auto readLine = [&](int y) {
-        AJob.CheckCancel();
-        if (TIFFReadScanline(tif, line.data(), static_cast<uint32_t>(y), 0) < 0 ||
-            ATiff.DataDamaged()) {
-            ATiff.FailWith(QStringLiteral("the file is truncated or corrupt"));
-        }
-    };
+// What a page in contiguous strips holds, as the scanline path reads it.
+struct TStripLayout {
+    enum TKind { Bilevel, Palette, Samples };
+    TKind Kind = Samples;
+    uint16_t Bps = 1;
+    uint16_t Spp = 1;
+    uint16_t Photometric = PHOTOMETRIC_MINISWHITE;
+    QSize Full;
 
-    if (bps == 1 && spp == 1 &&
-        (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK)) {
-        TFrameSink sink(AJob, AOut, QImage::Format_Grayscale8, AOrientation);
-        TBilevelReducer reducer(w, h, sink, AOut, photometric == PHOTOMETRIC_MINISWHITE);
-        for (int y = 0; y < h; ++y) {
-            readLine(y);
-            reducer.AddRow(line.data());
+    explicit TStripLayout(TIFF* ATif, QSize AFull) : Full(AFull) {
+        TIFFGetFieldDefaulted(ATif, TIFFTAG_BITSPERSAMPLE, &Bps);
+        TIFFGetFieldDefaulted(ATif, TIFFTAG_SAMPLESPERPIXEL, &Spp);
+        if (!TIFFGetField(ATif, TIFFTAG_PHOTOMETRIC, &Photometric)) {
+            Photometric = PHOTOMETRIC_MINISWHITE;
         }
-        reducer.Finish();
-        return sink.Finish();
+        if (Bps == 1 && Spp == 1 &&
+            (Photometric == PHOTOMETRIC_MINISWHITE || Photometric == PHOTOMETRIC_MINISBLACK)) {
+            Kind = Bilevel;
+        } else if (Photometric == PHOTOMETRIC_PALETTE && Spp == 1 && (Bps == 8 || Bps == 4)) {
+            Kind = Palette;
+        }
+    }
+    bool operator==(const TStripLayout&) const = default;
+
+    // 8-bit grey, RGB or RGBA in one plane.
+    int Channels() const { return Kind == Palette ? 3 : Spp == 1 ? 1 : Spp == 3 ? 3 : 4; }
+    QImage::Format Format() const {
+        return Kind == Bilevel ? QImage::Format_Grayscale8 : FormatForChannels(Channels());
+    }
+};
+
+// Reads rows of a page in contiguous strips into its box filter. One per thread: each
+// holds its own TIFF handle's state, and any rows of the page can be asked for.
+class TStripReader {
+public:
+    TStripReader(const TDecodeJob& AJob, const TTiffFile& ATiff, const TStripLayout& ALayout,
+                 TFrameSink& ASink, QSize AOut)
+        : FJob(AJob), FTiff(ATiff), FLayout(ALayout) {
+        TIFF* tif = ATiff.get();
+        const int w = ALayout.Full.width();
+        const int h = ALayout.Full.height();
+        const tmsize_t lineSize = TIFFScanlineSize(tif);
+        if (lineSize <= 0) {
+            ATiff.FailWith(QStringLiteral("the file is corrupt"));
+        }
+        FLine.resize(static_cast<size_t>(lineSize));
+        switch (ALayout.Kind) {
+        case TStripLayout::Bilevel:
+            FBilevel.emplace(w, h, ASink, AOut, ALayout.Photometric == PHOTOMETRIC_MINISWHITE);
+            return;
+        case TStripLayout::Palette:
+            ReadPalette();
+            FConverted.resize(static_cast<size_t>(w) * 3);
+            break;
+        case TStripLayout::Samples:
+            // Grey + alpha spreads the grey over R, G, B; samples beyond RGBA are dropped.
+            if (ALayout.Spp == 2) {
+                FSource[1] = 0;
+                FSource[2] = 0;
+                FSource[3] = 1;
+            }
+            if (ALayout.Spp > 4 || ALayout.Spp == 2) {
+                FConverted.resize(static_cast<size_t>(w) * static_cast<size_t>(ALayout.Channels()));
+            }
+            break;
+        }
+        FSamples.emplace(w, h, ALayout.Channels(), ASink, AOut);
     }
 
-    if (photometric == PHOTOMETRIC_PALETTE && spp == 1 && (bps == 8 || bps == 4)) {
+    // Rows [AFrom, ATo); AFrom starts an output row. Stops early once AStop is set.
+    void Rows(int AFrom, int ATo, const std::atomic<bool>* AStop) {
+        const bool whole = AFrom == 0 && ATo == FLayout.Full.height();
+        if (!whole) {
+            FBilevel ? FBilevel->StartAt(AFrom) : FSamples->StartAt(AFrom);
+        }
+        for (int y = AFrom; y < ATo; ++y) {
+            if (AStop && AStop->load(std::memory_order_relaxed)) {
+                return;
+            }
+            AddRow(y);
+        }
+        if (whole) {
+            FBilevel ? FBilevel->Finish() : FSamples->Finish();
+        } else {
+            FBilevel ? FBilevel->FinishPart() : FSamples->FinishPart();
+        }
+    }
+
+private:
+    void ReadLine(int AY) {
+        FJob.CheckCancel();
+        if (TIFFReadScanline(FTiff.get(), FLine.data(), static_cast<uint32_t>(AY), 0) < 0 ||
+            FTiff.DataDamaged()) {
+            FTiff.FailWith(QStringLiteral("the file is truncated or corrupt"));
+        }
+    }
+
+    void AddRow(int AY) {
+        ReadLine(AY);
+        const int w = FLayout.Full.width();
+        if (FBilevel) {
+            FBilevel->AddRow(FLine.data());
+            return;
+        }
+        if (FLayout.Kind == TStripLayout::Palette) {
+            if (FSamples->NextRowWanted()) {
+                const uint16_t bps = FLayout.Bps;
+                for (int x = 0; x < w; ++x) {
+                    const int index =
+                        bps == 8 ? FLine[static_cast<size_t>(x)]
+                                 : (FLine[static_cast<size_t>(x / 2)] >> (x % 2 ? 0 : 4)) & 0x0F;
+                    std::memcpy(&FConverted[static_cast<size_t>(x) * 3],
+                                &FLut[static_cast<size_t>(index) * 3], 3);
+                }
+            }
+            FSamples->AddRow(FConverted.data());
+            return;
+        }
+        const size_t spp = FLayout.Spp;
+        if (FLayout.Photometric == PHOTOMETRIC_MINISWHITE) {
+            for (size_t x = 0; x < static_cast<size_t>(w); ++x) {
+                uint8_t& grey = FLine[x * spp];
+                grey = static_cast<uint8_t>(255 - grey);
+            }
+        }
+        if (FConverted.empty()) {
+            FSamples->AddRow(FLine.data());
+            return;
+        }
+        const auto channels = static_cast<size_t>(FLayout.Channels());
+        for (size_t x = 0; x < static_cast<size_t>(w); ++x) {
+            for (size_t k = 0; k < channels; ++k) {
+                FConverted[x * channels + k] = FLine[x * spp + static_cast<size_t>(FSource[k])];
+            }
+        }
+        FSamples->AddRow(FConverted.data());
+    }
+
+    void ReadPalette() {
         uint16_t* red = nullptr;
         uint16_t* green = nullptr;
         uint16_t* blue = nullptr;
-        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue)) {
-            ATiff.FailWith(QStringLiteral("the palette is missing"));
+        if (!TIFFGetField(FTiff.get(), TIFFTAG_COLORMAP, &red, &green, &blue)) {
+            FTiff.FailWith(QStringLiteral("the palette is missing"));
         }
-        const int entries = 1 << bps;
+        const int entries = 1 << FLayout.Bps;
         // Colour maps are 16-bit; some writers put 8-bit values in them.
         bool eightBit = true;
         for (int i = 0; i < entries; ++i) {
@@ -181,138 +287,267 @@ QImage DecodeTiffScanlines(const TDecodeJob& AJob, const TTiffFile& ATiff, QSize
                 eightBit = false;
             }
         }
-        std::vector<uint8_t> lut(static_cast<size_t>(entries) * 3);
+        FLut.resize(static_cast<size_t>(entries) * 3);
         for (int i = 0; i < entries; ++i) {
             const auto to8 = [&](uint16_t v) {
                 return static_cast<uint8_t>(eightBit ? v : v >> 8);
             };
-            lut[static_cast<size_t>(i) * 3] = to8(red[i]);
-            lut[static_cast<size_t>(i) * 3 + 1] = to8(green[i]);
-            lut[static_cast<size_t>(i) * 3 + 2] = to8(blue[i]);
+            FLut[static_cast<size_t>(i) * 3] = to8(red[i]);
+            FLut[static_cast<size_t>(i) * 3 + 1] = to8(green[i]);
+            FLut[static_cast<size_t>(i) * 3 + 2] = to8(blue[i]);
         }
-        std::vector<uint8_t> rgb(static_cast<size_t>(w) * 3);
-        TFrameSink sink(AJob, AOut, FormatForChannels(3), AOrientation);
-        TSampleReducer reducer(w, h, 3, sink, AOut);
-        for (int y = 0; y < h; ++y) {
-            readLine(y);
-            if (!reducer.NextRowWanted()) {
-                reducer.AddRow(rgb.data());
-                continue;
-            }
-            for (int x = 0; x < w; ++x) {
-                const int index =
-                    bps == 8 ? line[static_cast<size_t>(x)]
-                             : (line[static_cast<size_t>(x / 2)] >> (x % 2 ? 0 : 4)) & 0x0F;
-                std::memcpy(&rgb[static_cast<size_t>(x) * 3], &lut[static_cast<size_t>(index) * 3],
-                            3);
-            }
-            reducer.AddRow(rgb.data());
-        }
-        reducer.Finish();
-        return sink.Finish();
     }
 
-    // 8-bit grey, RGB or RGBA in one plane.
-    const int channels = spp == 1 ? 1 : spp == 3 ? 3 : 4;
-    TFrameSink sink(AJob, AOut, FormatForChannels(channels), AOrientation);
-    TSampleReducer reducer(w, h, channels, sink, AOut);
-    std::vector<uint8_t> packed;
-    const bool repack = spp > 4 || spp == 2;
-    // Where each output channel comes from: grey + alpha spreads the grey over R, G, B;
-    // samples beyond RGBA are dropped.
-    int source[4] = {0, 1, 2, 3};
-    if (spp == 2) {
-        source[1] = 0;
-        source[2] = 0;
-        source[3] = 1;
+    const TDecodeJob& FJob;
+    const TTiffFile& FTiff;
+    TStripLayout FLayout;
+    std::vector<uint8_t> FLine;
+    std::vector<uint8_t> FConverted; // palette colours or repacked samples
+    std::vector<uint8_t> FLut;
+    int FSource[4] = {0, 1, 2, 3};
+    std::optional<TBilevelReducer> FBilevel;
+    std::optional<TSampleReducer> FSamples;
+};
+
+// ---- Decoding one page on several threads ----
+//
+// Strips and tiles are compressed independently, so a page splits into parts of whole
+// output rows, each read through its own TIFF handle into its rows of the one frame. The
+// parts are cut near strip or tile boundaries (a part starting inside one decodes that
+// strip's first rows for nothing) and are more than the threads, so a slow thread does
+// not hold up the rest.
+
+// How many threads a display decode of a page of APixels may use.
+int ThreadsFor(const TDecodeJob& AJob, long long APixels) {
+    if (AJob.Bands() || AJob.Options.Threads == 1) {
+        return 1;
     }
-    for (int y = 0; y < h; ++y) {
-        readLine(y);
-        if (photometric == PHOTOMETRIC_MINISWHITE) {
-            for (size_t x = 0; x < static_cast<size_t>(w); ++x) {
-                uint8_t& grey = line[x * spp];
-                grey = static_cast<uint8_t>(255 - grey);
-            }
-        }
-        if (repack) {
-            packed.resize(static_cast<size_t>(w) * static_cast<size_t>(channels));
-            for (int x = 0; x < w; ++x) {
-                for (int k = 0; k < channels; ++k) {
-                    packed[static_cast<size_t>(x) * static_cast<size_t>(channels) +
-                           static_cast<size_t>(k)] =
-                        line[static_cast<size_t>(x) * static_cast<size_t>(spp) +
-                             static_cast<size_t>(source[k])];
-                }
-            }
-            reducer.AddRow(packed.data());
-        } else {
-            reducer.AddRow(line.data());
+    if (AJob.Options.Threads > 1) {
+        return std::min(AJob.Options.Threads, 64);
+    }
+    // Below a few megapixels a second thread costs about what it saves.
+    constexpr long long kParallelPixels = 4LL << 20;
+    return APixels < kParallelPixels ? 1 : std::max(1, QThread::idealThreadCount());
+}
+
+// Source row bounds of the parts: 0, ..., AHeight, each the first row of an output row,
+// about AUnit apart at least (AUnit: rows per strip, tile or band).
+std::vector<int> PartBounds(int AHeight, int AOutHeight, int AUnit, int AThreads) {
+    const int unit = std::clamp(AUnit, 1, AHeight);
+    const int wanted = std::max(1, AHeight / std::max(1, AThreads * 4));
+    const int partRows = std::max(unit, (wanted + unit - 1) / unit * unit);
+    std::vector<int> bounds{0};
+    for (long long cut = partRows; cut < AHeight; cut += partRows) {
+        const int bin = static_cast<int>(cut * AOutHeight / AHeight);
+        const int start = BinStart(AHeight, AOutHeight, bin);
+        if (start > bounds.back() && start < AHeight) {
+            bounds.push_back(start);
         }
     }
-    reducer.Finish();
+    bounds.push_back(AHeight);
+    return bounds;
+}
+
+// Runs AWorker(index) on AThreads threads, the calling one among them as index 0. The
+// first failure stops the others (AStop) and is rethrown here once all have ended.
+void RunWorkers(int AThreads, std::atomic<bool>& AStop, const std::function<void(int)>& AWorker) {
+    std::mutex lock;
+    std::exception_ptr failure;
+    auto run = [&](int AIndex) {
+        try {
+            AWorker(AIndex);
+        } catch (...) {
+            const std::lock_guard<std::mutex> guard(lock);
+            if (!failure) {
+                failure = std::current_exception();
+            }
+            AStop.store(true);
+        }
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(static_cast<size_t>(AThreads - 1));
+    try {
+        for (int i = 1; i < AThreads; ++i) {
+            helpers.emplace_back(run, i);
+        }
+    } catch (const std::system_error&) {
+        // No more threads to be had: the ones running share the parts.
+    }
+    run(0);
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+// A handle of a worker's own on the same page, which must be the page the caller read.
+std::unique_ptr<TTiffFile> OpenAgain(const TDecodeJob& AJob, const TTiffFile& AFirst) {
+    // Opened the same way as the first, so a file that changes under the decode fails
+    // cleanly in every thread alike.
+    auto own = std::make_unique<TTiffFile>(AJob);
+    own->SetPage(AJob.Options.Page);
+    if (own->Size() != AFirst.Size() || own->Orientation() != AFirst.Orientation()) {
+        own->FailWith(QStringLiteral("the file changed while it was read"));
+    }
+    return own;
+}
+
+QImage DecodeTiffScanlines(const TDecodeJob& AJob, const TTiffFile& ATiff, QSize AFull, QSize AOut,
+                           int AOrientation) {
+    const TStripLayout layout(ATiff.get(), AFull);
+    TFrameSink sink(AJob, AOut, layout.Format(), AOrientation);
+    const int h = AFull.height();
+    uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(ATiff.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    int threads = ThreadsFor(AJob, static_cast<long long>(AFull.width()) * h);
+    // Each thread holds a strip as read and as decoded.
+    const long long perThread = std::max<long long>(1, 2LL * TIFFStripSize(ATiff.get()));
+    threads = static_cast<int>(std::min<long long>(
+        threads, std::max<long long>(1, AJob.Options.MemoryBudget / 4 / perThread)));
+    const std::vector<int> bounds =
+        threads > 1
+            ? PartBounds(h, AOut.height(),
+                         static_cast<int>(std::min<uint32_t>(rowsPerStrip, 0x7fffffff)), threads)
+            : std::vector<int>{0, h};
+    const int parts = static_cast<int>(bounds.size()) - 1;
+    if (parts == 1) {
+        TStripReader(AJob, ATiff, layout, sink, AOut).Rows(0, h, nullptr);
+        return sink.Finish();
+    }
+    std::atomic<int> next{0};
+    std::atomic<bool> stop{false};
+    RunWorkers(std::min(threads, parts), stop, [&](int AIndex) {
+        // The calling thread goes on with the handle it has.
+        const auto own = AIndex == 0 ? nullptr : OpenAgain(AJob, ATiff);
+        const TTiffFile& tiff = own ? *own : ATiff;
+        if (!(TStripLayout(tiff.get(), AFull) == layout)) {
+            tiff.FailWith(QStringLiteral("the file changed while it was read"));
+        }
+        TStripReader reader(AJob, tiff, layout, sink, AOut);
+        for (int part = next++; part < parts && !stop.load(); part = next++) {
+            reader.Rows(bounds[static_cast<size_t>(part)], bounds[static_cast<size_t>(part) + 1],
+                        &stop);
+        }
+    });
     return sink.Finish();
 }
 
 // Everything libtiff can turn into RGBA (tiles, YCbCr, CMYK, 16-bit, separate planes...),
 // read in bands so no full frame is held.
+class TRgbaReader {
+public:
+    TRgbaReader(const TDecodeJob& AJob, const TTiffFile& ATiff, QSize AFull, uint32_t ABandRows,
+                TFrameSink& ASink, QSize AOut)
+        : FJob(AJob), FTiff(ATiff), FFull(AFull), FBandRows(ABandRows),
+          FBand(static_cast<size_t>(AFull.width()) * ABandRows),
+          FReducer(AFull.width(), AFull.height(), 4, ASink, AOut) {
+        TIFF* tif = ATiff.get();
+        char message[1024] = {};
+        if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&FImg, tif, 1, message)) {
+            ATiff.FailWith(QStringLiteral("unsupported TIFF layout (%1)").arg(message));
+        }
+        // Rows as stored, like the scanline path: the orientation is applied once, to the
+        // reduced frame. (Asked for top-left, libtiff would flip each band on its own and
+        // leave the quarter turns undone.)
+        FImg.req_orientation = FImg.orientation;
+    }
+    ~TRgbaReader() { TIFFRGBAImageEnd(&FImg); }
+    TRgbaReader(const TRgbaReader&) = delete;
+    TRgbaReader& operator=(const TRgbaReader&) = delete;
+
+    // Rows [AFrom, ATo), as TStripReader::Rows. Bands are read at the same offsets as for
+    // the whole page (multiples of the band height), rows before AFrom dropped.
+    void Rows(int AFrom, int ATo, const std::atomic<bool>* AStop) {
+        const bool whole = AFrom == 0 && ATo == FFull.height();
+        if (!whole) {
+            FReducer.StartAt(AFrom);
+        }
+        const int w = FFull.width();
+        const auto bandRows = static_cast<int>(FBandRows);
+        for (int row = AFrom / bandRows * bandRows; row < ATo; row += bandRows) {
+            FJob.CheckCancel();
+            if (AStop && AStop->load(std::memory_order_relaxed)) {
+                return;
+            }
+            const int rows = std::min(bandRows, FFull.height() - row);
+            FImg.row_offset = row;
+            FImg.col_offset = 0;
+            if (!TIFFRGBAImageGet(&FImg, FBand.data(), static_cast<uint32_t>(w),
+                                  static_cast<uint32_t>(rows)) ||
+                FTiff.DataDamaged()) {
+                FTiff.FailWith(QStringLiteral("the file is truncated or corrupt"));
+            }
+            // ABGR words: R, G, B, A in memory on little-endian machines.
+            for (int r = std::max(0, AFrom - row); r < rows && row + r < ATo; ++r) {
+                uint32_t* px = FBand.data() + static_cast<size_t>(r) * static_cast<size_t>(w);
+                if constexpr (std::endian::native == std::endian::big) {
+                    for (int x = 0; x < w; ++x) {
+                        px[x] = __builtin_bswap32(px[x]);
+                    }
+                }
+                FReducer.AddRow(reinterpret_cast<const uint8_t*>(px));
+            }
+        }
+        if (whole) {
+            FReducer.Finish();
+        } else {
+            FReducer.FinishPart();
+        }
+    }
+
+private:
+    const TDecodeJob& FJob;
+    const TTiffFile& FTiff;
+    QSize FFull;
+    uint32_t FBandRows;
+    TIFFRGBAImage FImg{};
+    std::vector<uint32_t> FBand;
+    TSampleReducer FReducer;
+};
+
 QImage DecodeTiffRgba(const TDecodeJob& AJob, const TTiffFile& ATiff, QSize AFull, QSize AOut,
                       int AOrientation) {
     TIFF* tif = ATiff.get();
-    char message[1024] = {};
-    if (!TIFFRGBAImageOK(tif, message)) {
-        ATiff.FailWith(QStringLiteral("unsupported TIFF layout (%1)").arg(message));
-    }
-    TIFFRGBAImage img{};
-    if (!TIFFRGBAImageBegin(&img, tif, 1, message)) {
-        ATiff.FailWith(QStringLiteral("unsupported TIFF layout (%1)").arg(message));
-    }
-    struct TEnd {
-        TIFFRGBAImage* Img;
-        ~TEnd() { TIFFRGBAImageEnd(Img); }
-    } end{&img};
-    // Rows as stored, like the scanline path: the orientation is applied once, to the
-    // reduced frame. (Asked for top-left, libtiff would flip each band on its own and
-    // leave the quarter turns undone.)
-    img.req_orientation = img.orientation;
-
     const int w = AFull.width();
     const int h = AFull.height();
-    uint32_t bandRows = 64;
-    if (TIFFIsTiled(tif)) {
-        TIFFGetField(tif, TIFFTAG_TILELENGTH, &bandRows);
+    uint32_t unitRows = 64;
+    const bool tiled = TIFFIsTiled(tif);
+    if (tiled) {
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &unitRows);
     } else {
-        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &bandRows);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unitRows);
     }
-    // Whole strips or tiles avoid decoding one twice; the cap keeps the band in check.
+    // Parts for threads only for tiles: libtiff's readers of subsampled strips expect
+    // bands from the page's top.
+    const int wantedThreads = tiled ? ThreadsFor(AJob, static_cast<long long>(w) * h) : 1;
+    // Whole strips or tiles avoid decoding one twice; the cap keeps the bands (one per
+    // thread) in check.
     const uint32_t capRows = std::max<uint32_t>(
-        16, static_cast<uint32_t>((32u << 20) / (4u * static_cast<unsigned>(w))));
-    bandRows =
-        std::clamp<uint32_t>(bandRows, 1, std::min<uint32_t>(capRows, static_cast<uint32_t>(h)));
+        16, static_cast<uint32_t>((32u << 20) / wantedThreads / (4u * static_cast<unsigned>(w))));
+    const uint32_t bandRows =
+        std::clamp<uint32_t>(unitRows, 1, std::min<uint32_t>(capRows, static_cast<uint32_t>(h)));
 
-    std::vector<uint32_t> band(static_cast<size_t>(w) * bandRows);
     TFrameSink sink(AJob, AOut, FormatForChannels(4), AOrientation);
-    TSampleReducer reducer(w, h, 4, sink, AOut);
-    for (int row = 0; row < h; row += static_cast<int>(bandRows)) {
-        AJob.CheckCancel();
-        const auto rows = static_cast<uint32_t>(std::min<int>(static_cast<int>(bandRows), h - row));
-        img.row_offset = row;
-        img.col_offset = 0;
-        if (!TIFFRGBAImageGet(&img, band.data(), static_cast<uint32_t>(w), rows) ||
-            ATiff.DataDamaged()) {
-            ATiff.FailWith(QStringLiteral("the file is truncated or corrupt"));
-        }
-        // ABGR words: R, G, B, A in memory on little-endian machines.
-        for (uint32_t r = 0; r < rows; ++r) {
-            uint32_t* px = band.data() + static_cast<size_t>(r) * static_cast<size_t>(w);
-            if constexpr (std::endian::native == std::endian::big) {
-                for (int x = 0; x < w; ++x) {
-                    px[x] = __builtin_bswap32(px[x]);
-                }
-            }
-            reducer.AddRow(reinterpret_cast<const uint8_t*>(px));
-        }
+    const std::vector<int> bounds =
+        wantedThreads > 1 ? PartBounds(h, AOut.height(), static_cast<int>(bandRows), wantedThreads)
+                          : std::vector<int>{0, h};
+    const int parts = static_cast<int>(bounds.size()) - 1;
+    if (parts == 1) {
+        TRgbaReader(AJob, ATiff, AFull, bandRows, sink, AOut).Rows(0, h, nullptr);
+        return sink.Finish();
     }
-    reducer.Finish();
+    std::atomic<int> next{0};
+    std::atomic<bool> stop{false};
+    RunWorkers(std::min(wantedThreads, parts), stop, [&](int AIndex) {
+        const auto own = AIndex == 0 ? nullptr : OpenAgain(AJob, ATiff);
+        TRgbaReader reader(AJob, own ? *own : ATiff, AFull, bandRows, sink, AOut);
+        for (int part = next++; part < parts && !stop.load(); part = next++) {
+            reader.Rows(bounds[static_cast<size_t>(part)], bounds[static_cast<size_t>(part) + 1],
+                        &stop);
+        }
+    });
     return sink.Finish();
 }
 

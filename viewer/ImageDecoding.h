@@ -65,6 +65,10 @@ struct TDecodeOptions {
     // Bytes the decode may allocate for pixels (the result, band and row buffers, the
     // codec's own). A decode that cannot keep within it is refused with an error saying so.
     long long MemoryBudget = DefaultDecodeBudget;
+    // Threads a decode for display may run on, the calling one included: 0 lets a large
+    // page use every core (TIFF strips and tiles decode independently), 1 keeps it on the
+    // calling thread.
+    int Threads = 0;
 };
 
 // Thrown when TDecodeOptions::Cancel was set during the decode. Derives from

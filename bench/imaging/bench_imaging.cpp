@@ -12,6 +12,9 @@
 //        bench_imaging --make DIR                     write the test files into DIR
 //        bench_imaging --peak FILE W H                decode for W x H, print peak memory
 //        bench_imaging --peak-libpng FILE             the same for a plain libpng full decode
+//        bench_imaging --make-a3 DIR                  write the 600 dpi A3 LZW page into DIR
+//        bench_imaging --a3 DIR [benchmark flags]     that page: one-thread libtiff against ours
+//        bench_imaging --make-zoom DIR                a 48 MP JPEG and the A3 page, for zooming
 #include "viewer/ImageDecoding.h"
 
 #include <benchmark/benchmark.h>
@@ -109,10 +112,11 @@ void MakeG4Page(const QString& APath) {
     TIFFClose(tif);
 }
 
-// A 6000 x 4000 photo-like picture: smooth shapes with fine texture, quality 90.
-void MakeJpeg(const QString& APath) {
-    const int w = 6000;
-    const int h = 4000;
+// A 6000 x 4000 photo-like picture (or AW x AH): smooth shapes with fine texture,
+// quality 90.
+void MakeJpeg(const QString& APath, int AW = 6000, int AH = 4000) {
+    const int w = AW;
+    const int h = AH;
     FILE* f = std::fopen(APath.toLocal8Bit().constData(), "wb");
     if (!f) {
         throw std::runtime_error("cannot write the JPEG");
@@ -205,6 +209,56 @@ void MakePng(const QString& APath) {
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     std::fclose(f);
+}
+
+// A 600 dpi A3 colour scan, 7000 x 9900 RGB, LZW in libtiff's default strips (one row of
+// 21000 bytes each): paper with grain, blocks of print and a photo-like band.
+QString A3File() {
+    return GDir + "/a3-600dpi-lzw.tif";
+}
+void MakeA3(const QString& APath) {
+    const int w = 7000;
+    const int h = 9900;
+    TIFF* tif = TIFFOpen(APath.toLocal8Bit().constData(), "w");
+    if (!tif) {
+        throw std::runtime_error("cannot write the A3 TIFF");
+    }
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(w));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(h));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+    uint32_t seed = 5;
+    for (int y = 0; y < h; ++y) {
+        const bool photo = y >= 4000 && y < 6500;
+        const bool printLine = !photo && (y / 60) % 3 != 2 && (y % 60) < 40;
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grain = static_cast<int>((seed >> 24) % 6);
+            for (int c = 0; c < 3; ++c) {
+                int v = 246 - grain + c;
+                if (photo && x >= 500 && x < 6500) {
+                    v = 128 +
+                        static_cast<int>(90 * std::sin(x / (61.0 + 7 * c)) *
+                                         std::cos(y / (53.0 + 11 * c))) +
+                        grain * 3;
+                } else if (printLine && x >= 600 && x < 6400 && ((x / 23) % 5) != 4 &&
+                           ((x + y) % 23) < 9) {
+                    v = 30 + grain * 4 + c * 10;
+                }
+                row[static_cast<size_t>(x) * 3 + static_cast<size_t>(c)] =
+                    static_cast<uint8_t>(std::clamp(v, 0, 255));
+            }
+        }
+        if (TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) < 0) {
+            throw std::runtime_error("cannot write the A3 TIFF");
+        }
+    }
+    TIFFClose(tif);
 }
 
 // ---- Floors ---------------------------------------------------------------------------
@@ -412,6 +466,43 @@ void Png_QtScaled(benchmark::State& state) {
     }
 }
 
+// The A3 floor: libtiff's decode of every row on one thread, nothing done with the rows.
+void A3_LibtiffOneThread(benchmark::State& state) {
+    for (auto _ : state) {
+        TIFF* tif = TIFFOpen(A3File().toLocal8Bit().constData(), "r");
+        uint32_t h = 0;
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+        std::vector<uint8_t> line(static_cast<size_t>(TIFFScanlineSize(tif)));
+        for (uint32_t y = 0; y < h; ++y) {
+            TIFFReadScanline(tif, line.data(), y, 0);
+        }
+        benchmark::DoNotOptimize(line);
+        TIFFClose(tif);
+    }
+}
+// Ours at the fit, on as many threads as it takes (ARange: 0 = every core) .
+void A3_DecodeForDisplay(benchmark::State& state) {
+    TDecodeOptions options;
+    options.Threads = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(DecodeForDisplay(A3File(), FitBox, options));
+    }
+}
+void RegisterA3() {
+    const auto unit = benchmark::kMillisecond;
+    benchmark::RegisterBenchmark("A3_LibtiffOneThread", A3_LibtiffOneThread)
+        ->Unit(unit)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("A3_DecodeForDisplay/cores", A3_DecodeForDisplay)
+        ->Arg(0)
+        ->Unit(unit)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("A3_DecodeForDisplay/one", A3_DecodeForDisplay)
+        ->Arg(1)
+        ->Unit(unit)
+        ->UseRealTime();
+}
+
 void Register() {
     const auto unit = benchmark::kMillisecond;
     benchmark::RegisterBenchmark("Png_LibpngFull/full", Png_LibpngFull)->Unit(unit);
@@ -487,6 +578,32 @@ int main(int argc, char** argv) {
         MakeG4Page(G4File());
         MakeJpeg(JpegFile());
         MakePng(PngFile());
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "--make-a3") == 0) {
+        GDir = QString::fromLocal8Bit(argv[2]);
+        MakeA3(A3File());
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "--make-zoom") == 0) {
+        // For the zoom stalls (bench/viewer/responsiveness.sh zoom): a 48 MP JPEG and the A3.
+        GDir = QString::fromLocal8Bit(argv[2]);
+        MakeJpeg(GDir + "/photo-48mp.jpg", 8000, 6000);
+        MakeA3(A3File());
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "--a3") == 0) {
+        // The A3 page of --make-a3 DIR: the floor and ours, for bench/imaging/a3-tiff.sh.
+        GDir = QString::fromLocal8Bit(argv[2]);
+        RegisterA3();
+        int bargc = argc - 2;
+        std::vector<char*> bargv{argv[0]};
+        for (int i = 3; i < argc; ++i) {
+            bargv.push_back(argv[i]);
+        }
+        benchmark::Initialize(&bargc, bargv.data());
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
         return 0;
     }
     if (argc >= 5 && std::strcmp(argv[1], "--peak") == 0) {

@@ -46,12 +46,16 @@ const TSample kSamples[] = {
     {"12345678", "1234", "12345678~1.tif", "a4-300dpi-g4.tif"},
     {"23456789", "2345", "23456789~1.jpg", "photo-24mp.jpg"},
     {"34567890", "3456", "34567890~1.png", "photo-12mp.png"},
+    // Only where bench_imaging --make-a3 wrote it (bench/imaging/a3-tiff.sh).
+    {"45678901", "4567", "45678901~1.tif", "a3-600dpi-lzw.tif"},
 };
-const char* const kKinds[] = {"g4", "jpeg", "png"};
+const char* const kKinds[] = {"g4", "jpeg", "png", "a3"};
 
 // Puts the sample files where a search finds them and opens a block naming that folder.
 std::unique_ptr<lvplatform::ISharedMemoryView> PrepareBlock(const std::string& AName) {
     for (const TSample& s : kSamples) {
+        if (!QFile::exists(GRoot + "/" + s.Source))
+            continue;
         QDir().mkpath(GRoot + "/scans/" + s.Sub);
         const QString target = GRoot + "/scans/" + s.Sub + "/" + s.File;
         lvbench::Place(GRoot + "/" + s.Source, target);
@@ -112,7 +116,7 @@ int main(int argc, char** argv) {
     const bool peak = argc >= 4 && std::strcmp(argv[1], "--peak") == 0;
     if (argc < 2 || (!peak && argv[1][0] == '-')) {
         std::fprintf(stderr,
-                     "usage: bench_viewer DIR [flags] | bench_viewer --peak DIR g4|jpeg|png\n");
+                     "usage: bench_viewer DIR [flags] | bench_viewer --peak DIR g4|jpeg|png|a3\n");
         return 2;
     }
     GRoot = QString::fromLocal8Bit(peak ? argv[2] : argv[1]);
@@ -133,7 +137,7 @@ int main(int argc, char** argv) {
         while (kind < std::size(kKinds) && std::strcmp(argv[3], kKinds[kind]) != 0)
             ++kind;
         if (kind == std::size(kKinds)) {
-            std::fprintf(stderr, "unknown sample %s (g4, jpeg or png)\n", argv[3]);
+            std::fprintf(stderr, "unknown sample %s (g4, jpeg, png or a3)\n", argv[3]);
             return 2;
         }
         const TSample& sample = kSamples[kind];
@@ -148,7 +152,9 @@ int main(int argc, char** argv) {
                     static_cast<double>(after - before) / 1024.0,
                     static_cast<double>(after) / 1024.0);
     } else {
-        for (int i : {0, 1, 2}) {
+        for (int i : {0, 1, 2, 3}) {
+            if (!QFile::exists(GRoot + "/" + kSamples[i].Source))
+                continue;
             const std::string kind = kKinds[i];
             benchmark::RegisterBenchmark(("Viewer_NewImageToPaint/" + kind).c_str(),
                                          [i](benchmark::State& s) { NewImageToPaint(s, i); })

@@ -32,9 +32,10 @@ inline void WriteAll(const QString& APath, const QByteArray& AData) {
 
 // Writes a bilevel page: white paper with a black rectangle [x0,x1) x [y0,y1).
 // AOneIsBlack picks the photometric (min-is-white when true), ACompression the codec.
+// ARowsPerStrip 0: the page in one strip.
 inline void WriteBilevelTiff(const QString& APath, int AWidth, int AHeight, QRect ABlack,
-                             uint16_t ACompression = COMPRESSION_CCITTFAX4,
-                             bool AOneIsBlack = true) {
+                             uint16_t ACompression = COMPRESSION_CCITTFAX4, bool AOneIsBlack = true,
+                             int ARowsPerStrip = 0) {
     TIFF* tif = TIFFOpen(APath.toLocal8Bit().constData(), "w");
     if (!tif) {
         throw std::runtime_error("cannot write " + APath.toStdString());
@@ -47,7 +48,8 @@ inline void WriteBilevelTiff(const QString& APath, int AWidth, int AHeight, QRec
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
                  AOneIsBlack ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(AHeight));
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
+                 static_cast<uint32_t>(ARowsPerStrip > 0 ? ARowsPerStrip : AHeight));
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0);
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, 300.0);
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);

@@ -1,7 +1,8 @@
 // Decoding for the printer in bands: the bands put together are the picture the display
 // decode gives at the same size, upright, whatever the format and orientation, also when
 // the budget splits a turned page into several passes; and a 600 dpi A3 page never holds
-// more than a band of the result at a time (measured on the heap).
+// more than a band of the result at a time (measured on the heap). A display decode on
+// several threads gives the frame a single thread gives.
 #include "AllocationMeter.h"
 #include "ImagingFixtures.h"
 #include "viewer/ImageDecoding.h"
@@ -135,6 +136,14 @@ void Paper(int x, int y, uint8_t* px) {
     px[2] = static_cast<uint8_t>(red ? 20 : 255 - y / 2);
 }
 
+// No two neighbours alike, so a row taken from the wrong place or summed twice shows.
+void Noise(int x, int y, uint8_t* px) {
+    const auto h = static_cast<uint32_t>(x) * 2654435761u ^ static_cast<uint32_t>(y) * 40503u;
+    px[0] = static_cast<uint8_t>(h >> 8);
+    px[1] = static_cast<uint8_t>(h >> 16);
+    px[2] = static_cast<uint8_t>(h >> 24);
+}
+
 const QSize StoredSize(360, 240);
 constexpr qint64 plentyBudget = DefaultDecodeBudget;
 
@@ -148,6 +157,8 @@ private slots:
     void bandsMakeTheDisplayFrame();
     void a3PageHoldsOneBand_data();
     void a3PageHoldsOneBand();
+    void threadsMakeTheSameFrame_data();
+    void threadsMakeTheSameFrame();
 
 private:
     QString Path(const QString& AName) const { return FDir.filePath(AName); }
@@ -297,6 +308,63 @@ void TDecodeBandsTest::a3PageHoldsOneBand() {
                  qPrintable(QString::number(growth)));
     }
     QFile::remove(file);
+}
+
+// A page decoded on several threads, each reading its own parts of the strips or tiles
+// into its rows of the frame, is the page decoded on one, pixel for pixel: at sizes whose
+// output rows do not fall on strip or tile boundaries, at full size, and turned.
+void TDecodeBandsTest::threadsMakeTheSameFrame_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<QSize>("box");
+    const QSize boxes[] = {QSize(150, 150), QSize(400, 333), QSize()};
+    for (const char* kind : {"rgb strips", "rgb tiles", "bilevel strips", "grey alpha strips"}) {
+        for (const QSize box : boxes) {
+            QTest::addRow("%s, within %dx%d", kind, box.width(), box.height())
+                << QString(kind) << 1 << box;
+        }
+    }
+    QTest::newRow("rgb strips, turned") << "rgb strips" << 6 << QSize(150, 150);
+    QTest::newRow("rgb tiles, upside down") << "rgb tiles" << 3 << QSize(400, 333);
+}
+
+void TDecodeBandsTest::threadsMakeTheSameFrame() {
+    QFETCH(QString, kind);
+    QFETCH(int, orientation);
+    QFETCH(QSize, box);
+    // Sizes that leave no part, strip or tile even: the parts start inside strips.
+    const QSize stored(517, 389);
+    const QString file =
+        Path(QStringLiteral("threads-%1-%2.tif").arg(kind).arg(orientation).replace(' ', '-'));
+    if (kind == "rgb strips") {
+        // Rows of 1551 bytes: 5 rows a strip.
+        WriteRgbTiffOf(file, stored.width(), stored.height(), COMPRESSION_LZW, 0, orientation,
+                       Noise);
+    } else if (kind == "rgb tiles") {
+        WriteRgbTiffOf(file, stored.width(), stored.height(), COMPRESSION_LZW, 48, orientation,
+                       Noise);
+    } else if (kind == "bilevel strips") {
+        WriteBilevelTiff(file, stored.width(), stored.height(), QRect(31, 17, 301, 211),
+                         COMPRESSION_CCITTFAX4, true, 13);
+    } else {
+        WriteGreyAlphaMinIsWhiteTiff(file, stored.width(), stored.height());
+    }
+    TDecodeOptions serial;
+    serial.Threads = 1;
+    const QImage reference = DecodeForDisplay(file, box, serial).image;
+    QVERIFY(!reference.isNull());
+    QCOMPARE(reference.size(),
+             DecodeSizeWithin(orientation >= 5 ? stored.transposed() : stored, box));
+    for (const int threads : {2, 3, 8}) {
+        TDecodeOptions options;
+        options.Threads = threads;
+        const QImage parallel = DecodeForDisplay(file, box, options).image;
+        QCOMPARE(parallel.format(), reference.format());
+        QCOMPARE(parallel.size(), reference.size());
+        QVERIFY2(parallel == reference, qPrintable(QStringLiteral("%1 threads: differs by up to %2")
+                                                       .arg(threads)
+                                                       .arg(MaxDifference(parallel, reference))));
+    }
 }
 
 QTEST_GUILESS_MAIN(TDecodeBandsTest)

@@ -48,6 +48,8 @@ private slots:
     void initTestCase();
     void display_data() { Rows(); }
     void display();
+    void displayOnThreads_data() { Rows(); }
+    void displayOnThreads();
     void printerBands_data() { Rows(); }
     void printerBands();
 
@@ -84,6 +86,19 @@ void THostileImagesTest::display() {
         QVERIFY2(meter.PeakGrowth() <= DefaultDecodeBudget,
                  qPrintable(QStringLiteral("%1 MiB").arg(double(meter.PeakGrowth()) / MiB)));
     }
+}
+
+// The same with every page split over threads, however small: a failure in one part must
+// stop the others and come out as the same clean error.
+void THostileImagesTest::displayOnThreads() {
+    QFETCH(int, index);
+    const THostileImage& image = FCorpus[size_t(index)];
+    const QString file = FDir.filePath(image.Name);
+    TDecodeOptions options;
+    options.Threads = 4;
+    const QString fault = Expect(
+        image, [&] { return !DecodeForDisplay(file, QSize(600, 496), options).image.isNull(); });
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
 }
 
 // As the printer takes a file: an A4 page at 300 dpi, in bands.
