@@ -8,9 +8,11 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionSlider>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 // ---------------------------------------------------------------------------------------
 // TAlignLayout
@@ -399,9 +401,25 @@ void TActivityIndicator::paintEvent(QPaintEvent*) {
 // ---------------------------------------------------------------------------------------
 // Image control and page
 
-TImageControl::TImageControl(QWidget* parent) : QWidget(parent) {
+// What a worker reducing a bitmap hands its result through: the control, until it is
+// destroyed.
+struct TImageControl::TReduceLink {
+    std::mutex Lock;
+    TImageControl* Control = nullptr;
+};
+
+TImageControl::TImageControl(QWidget* parent)
+    : QWidget(parent), FReduceLink(std::make_shared<TReduceLink>()) {
     // The page draws this control; it only takes the pointer.
     setAttribute(Qt::WA_NoSystemBackground);
+    FReduceLink->Control = this;
+}
+
+TImageControl::~TImageControl() {
+    // A worker still reducing drops its result; one already posted is discarded with the
+    // control's pending events.
+    const std::lock_guard<std::mutex> guard(FReduceLink->Lock);
+    FReduceLink->Control = nullptr;
 }
 
 void TImageControl::Changed() {
@@ -409,11 +427,17 @@ void TImageControl::Changed() {
         page->update();
 }
 
+void TImageControl::ForgetReduced() {
+    FScaled = QImage();
+    FScaledKey = 0;
+    ++FGeneration;
+    FReduceNext = QSize();
+}
+
 void TImageControl::SetBitmap(QImage ABitmap, QSize AFullSize) {
     FBitmap = std::move(ABitmap);
     FFullSize = FBitmap.isNull() ? QSize() : AFullSize.isValid() ? AFullSize : FBitmap.size();
-    FScaled = QImage();
-    FScaledKey = 0;
+    ForgetReduced();
     Changed();
 }
 
@@ -426,8 +450,7 @@ void TImageControl::FillBitmap(const QColor& AColor) {
         FBitmap.format() == QImage::Format_Grayscale16)
         FBitmap = QImage(FBitmap.size(), QImage::Format_RGB32);
     FBitmap.fill(AColor);
-    FScaled = QImage();
-    FScaledKey = 0;
+    ForgetReduced();
     Changed();
 }
 
@@ -451,6 +474,40 @@ QSizeF TImageControl::DrawnSize() const {
     return {s.Width, s.Height};
 }
 
+void TImageControl::ReduceLater(QSize APixels) {
+    FReduceNext = APixels;
+    if (FReducing)
+        return;
+    FReducing = true;
+    FReduceNext = QSize();
+    QThreadPool::globalInstance()->start([link = FReduceLink, bitmap = FBitmap,
+                                          generation = FGeneration, APixels] {
+        QImage reduced = bitmap.scaled(APixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const std::lock_guard<std::mutex> guard(link->Lock);
+        if (TImageControl* control = link->Control)
+            QMetaObject::invokeMethod(
+                control,
+                [control, generation, reduced = std::move(reduced)]() mutable {
+                    control->Reduced(generation, std::move(reduced));
+                },
+                Qt::QueuedConnection);
+    });
+}
+
+void TImageControl::Reduced(quint64 AGeneration, QImage AImage) {
+    FReducing = false;
+    if (AGeneration == FGeneration && !AImage.isNull()) {
+        FScaled = std::move(AImage);
+        FScaledKey = FBitmap.cacheKey();
+        Changed();
+    }
+    // A size asked for meanwhile (the zoom moved on, or another bitmap came): the next
+    // paint asks again.
+    if (FReduceNext.isValid())
+        Changed();
+    FReduceNext = QSize();
+}
+
 void TImageControl::Paint(QPainter& APainter) {
     if (IsBitmapEmpty() || !isVisible())
         return;
@@ -460,27 +517,44 @@ void TImageControl::Paint(QPainter& APainter) {
     APainter.save();
     APainter.translate(FBounds.center());
     APainter.rotate(FRotationAngle);
-    const QRectF target(-drawn.width() / 2, -drawn.height() / 2, drawn.width(), drawn.height());
     const qreal dpr = devicePixelRatioF();
     const QSize pixels(static_cast<int>(std::lround(drawn.width() * dpr)),
                        static_cast<int>(std::lround(drawn.height() * dpr)));
     const bool quarterTurn = std::fmod(std::fabs(FRotationAngle), 90.0) == 0.0;
     APainter.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (!pixels.isEmpty() && pixels.width() <= FBitmap.width() &&
-        pixels.height() <= FBitmap.height()) {
-        // Reduced once per size with area averaging: scanned text stays legible, where
-        // sampling the full bitmap on every paint would drop strokes.
-        if (FScaled.size() != pixels || FScaledKey != FBitmap.cacheKey()) {
-            // A bitmap decoded at the drawn size is drawn as it is.
-            FScaled = FBitmap.size() == pixels
-                          ? FBitmap
-                          : FBitmap.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            FScaled.setDevicePixelRatio(dpr);
-            FScaledKey = FBitmap.cacheKey();
-        }
+    const auto centred = [&](QSize APixels) {
+        const QSizeF size(APixels.width() / dpr, APixels.height() / dpr);
+        return QRectF(-size.width() / 2, -size.height() / 2, size.width(), size.height());
+    };
+    const QRectF target = centred(pixels);
+    const bool withinAPixel = std::abs(FBitmap.width() - pixels.width()) <= 1 &&
+                              std::abs(FBitmap.height() - pixels.height()) <= 1;
+    if (!pixels.isEmpty() && withinAPixel) {
+        // Decoded at the drawn size (give or take the rounding): drawn as it is, pixel for
+        // pixel, at its own size.
         if (quarterTurn)
             APainter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        APainter.drawImage(target, FScaled);
+        APainter.drawImage(centred(FBitmap.size()), FBitmap);
+    } else if (!pixels.isEmpty() && pixels.width() <= FBitmap.width() &&
+               pixels.height() <= FBitmap.height()) {
+        // Reduced once per size with area averaging: scanned text stays legible, where
+        // sampling the full bitmap on every paint would drop strokes.
+        const bool ready = FScaled.size() == pixels && FScaledKey == FBitmap.cacheKey();
+        if (!ready && qint64{FBitmap.width()} * FBitmap.height() <= kReduceOnPaintPixels) {
+            FScaled = FBitmap.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            FScaledKey = FBitmap.cacheKey();
+        }
+        if (FScaled.size() == pixels && FScaledKey == FBitmap.cacheKey()) {
+            if (quarterTurn)
+                APainter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+            APainter.drawImage(target, FScaled);
+        } else {
+            // Until the worker is done: the reduction held for another size, else the
+            // bitmap itself, scaled by the painter over the page's pixels only.
+            ReduceLater(pixels);
+            const bool older = !FScaled.isNull() && FScaledKey == FBitmap.cacheKey();
+            APainter.drawImage(target, older ? FScaled : FBitmap);
+        }
     } else {
         APainter.drawImage(target, FBitmap);
     }

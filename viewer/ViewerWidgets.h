@@ -18,6 +18,8 @@
 #include <QVariantAnimation>
 #include <QWidget>
 
+#include <memory>
+
 // Where a child sits in its parent: edges first (Most* before the ordinary ones, each in
 // the order added), then the area that is left for Client, Center, VertCenter and
 // FitRight. None keeps a fixed position and size.
@@ -171,10 +173,20 @@ private:
 // control's bounds (where events land); the page draws the bitmap fitted into those
 // bounds with the aspect ratio kept and turned about their centre, so a turned picture
 // is clipped only by the page, not by the unturned bounds.
+//
+// A bitmap drawn smaller than it is gets reduced once per size with area averaging. Only
+// small ones are reduced during the paint: a large one (a detail frame while zooming) is
+// reduced on a worker of Qt's thread pool while the paint draws what it has, scaled by
+// the painter (work bounded by the page, not the frame), and the reduced frame swaps in
+// when it is ready. A bitmap within a pixel of the drawn size is drawn 1:1.
 class TImageControl : public QWidget {
     Q_OBJECT
 public:
     explicit TImageControl(QWidget* parent = nullptr);
+    ~TImageControl() override;
+
+    // Bitmaps of more pixels than this are reduced on a worker.
+    static constexpr qint64 kReduceOnPaintPixels = 1 << 20;
 
     const QImage& Bitmap() const { return FBitmap; }
     // AFullSize is the picture's own size when ABitmap holds a reduction of it.
@@ -194,15 +206,29 @@ public:
     QSizeF DrawnSize() const;
 
     void Paint(QPainter& APainter);
+    // A reduction of the bitmap is being made on a worker.
+    bool IsReducing() const { return FReducing; }
 
 private:
+    struct TReduceLink;
     void Changed();
+    void ForgetReduced();
+    // Starts reducing the bitmap to APixels on a worker, or notes that size for when the
+    // reduction under way is done.
+    void ReduceLater(QSize APixels);
+    void Reduced(quint64 AGeneration, QImage AImage);
+
     QImage FBitmap;
     QSize FFullSize;
     QImage FScaled; // the bitmap reduced to the drawn size, made once per size
     qint64 FScaledKey = 0;
     double FRotationAngle = 0;
     QRectF FBounds;
+    // Reductions on workers: one at a time, the size last asked for next.
+    std::shared_ptr<TReduceLink> FReduceLink;
+    quint64 FGeneration = 0; // a new bitmap makes reductions under way stale
+    bool FReducing = false;
+    QSize FReduceNext;
 };
 
 // The tab page that holds the image control and draws it. In place of a picture it can

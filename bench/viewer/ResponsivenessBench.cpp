@@ -10,6 +10,8 @@
 //   bench_viewer_live memory DIR    peak memory stepping through twenty 24 MP JPEGs
 //   bench_viewer_live pageburst DIR ten Page Downs 30 ms apart (24 MP JPEGs, a 20-page G4
 //                                   TIFF), the tenth page to paint
+//   bench_viewer_live zoom DIR      longest GUI stall while wheel-zooming a 48 MP JPEG and
+//                                   a 600 dpi A3 TIFF (files of bench_imaging --make-zoom)
 //
 // bench/viewer/responsiveness.sh runs one of them with the files made.
 #include "app/Orlenza.CustomController.h"
@@ -32,6 +34,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <tiffio.h>
 #include <unistd.h>
@@ -125,6 +128,15 @@ public:
                   scans + QStringLiteral("9200/92000001~%1.tif").arg(i, 2, 10, QLatin1Char('0')));
         WritePagesTiff(scans + "9100/91000001~1.tif", 5);
         WritePagesTiff(scans + "9300/93000001~1.tif", 20);
+        // The zoom samples, where bench_imaging --make-zoom wrote them.
+        if (QFile::exists(FDir + "/photo-48mp.jpg")) {
+            QDir().mkpath(scans + "9400");
+            Place(FDir + "/photo-48mp.jpg", scans + "9400/94000001~1.jpg");
+        }
+        if (QFile::exists(FDir + "/a3-600dpi-lzw.tif")) {
+            QDir().mkpath(scans + "9500");
+            Place(FDir + "/a3-600dpi-lzw.tif", scans + "9500/95000001~1.tif");
+        }
         FName = "lvbench-live-" + std::to_string(getpid());
         FView = lvplatform::CreateSharedMemory(FName, lvcontrol::kBlockSize);
         const std::string json =
@@ -156,6 +168,11 @@ public:
     }
     QString FivePages() const { return FDir + "/scans/9100/91000001~1.tif"; }
     QString TwentyPages() const { return FDir + "/scans/9300/93000001~1.tif"; }
+    QString SampleFor(const char* AId) const {
+        const QString id = QString::fromLatin1(AId);
+        const QString folder = FDir + "/scans/" + id.left(4) + "/" + id + "~1.";
+        return QFile::exists(folder + "jpg") ? folder + "jpg" : folder + "tif";
+    }
 
     // The page shown, then every neighbour's decode finished.
     void Settle() {
@@ -333,6 +350,67 @@ int RunGap(TBench& ABench) {
     return 0;
 }
 
+// Six wheel notches 50 ms apart over the picture, in then out again, three times, the
+// sharper frames decoding meanwhile: the longest gap of a 1 ms GUI timer from the first
+// notch until every decode is through and the last paint done.
+double ZoomStallMs(TBench& ABench, const char* AId) {
+    ABench.Search(AId);
+    auto* image = ABench.Form->findChild<TImageControl*>("Image");
+    double longest = 0;
+    for (int run = 0; run < 3; ++run) {
+        for (const int direction : {1, -1}) {
+            int notches = 0;
+            QTimer pace;
+            pace.setTimerType(Qt::PreciseTimer);
+            pace.setInterval(50);
+            QObject::connect(&pace, &QTimer::timeout, [&] {
+                const QPointF at(image->width() / 2.0, image->height() / 2.0);
+                QWheelEvent wheel(at, image->mapToGlobal(at), QPoint(), QPoint(0, 120 * direction),
+                                  Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(image, &wheel);
+                if (++notches == 6)
+                    pace.stop();
+            });
+            QElapsedTimer since;
+            longest = std::max(longest, LongestGapMs(
+                                            [&] {
+                                                pace.start();
+                                                since.start();
+                                            },
+                                            [&] {
+                                                return notches < 6 || since.elapsed() < 800 ||
+                                                       ABench.Form->Pipeline().Pending() > 0 ||
+                                                       image->IsReducing();
+                                            }));
+        }
+    }
+    return longest;
+}
+
+int RunZoom(TBench& ABench) {
+    std::printf("longest GUI stall (gap of a 1 ms GUI timer) while wheel-zooming, 6 notches in and "
+                "out 50 ms apart, 3 runs:
+");
+    QElapsedTimer idleFor;
+    const double idle =
+        LongestGapMs([&] {
+        idleFor.start(); }, [&] {
+        return idleFor.elapsed() < 1000; });
+    Report("idle, nothing going on (floor)", idle, "ms", "");
+    for (const auto& [id, what] : {std::pair{"94000001", "48 MP JPEG"},
+                                   std::pair{"95000001", "600 dpi A3 LZW TIFF"}}) {
+        if (!QFile::exists(ABench.SampleFor(id))) {
+            std::printf("  %s: no sample (bench_imaging --make-zoom DIR writes it)
+", what);
+            continue;
+        }
+        const double stall = ZoomStallMs(ABench, id);
+        Report((std::string(what) + ": longest stall").c_str(), stall, "ms", "(goal <= 16 ms)");
+        Report((std::string(what) + ": longest stall / idle floor").c_str(), stall / idle, "x", "");
+    }
+    return 0;
+}
+
 int RunBurst(TBench& ABench) {
     std::printf("ten next clicks 10 ms apart over ten 24 MP JPEGs, tenth click to painted:\n");
     std::vector<double> latencies;
@@ -461,8 +539,8 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc != 3) {
-        std::fprintf(stderr,
-                     "usage: bench_viewer_live next|pagedown|gap|burst|memory|pageburst DIR\n");
+        std::fprintf(
+            stderr, "usage: bench_viewer_live next|pagedown|gap|burst|memory|pageburst|zoom DIR\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -480,6 +558,8 @@ int main(int argc, char** argv) {
         return RunMemory(bench);
     if (what == "pageburst")
         return RunPageBurst(bench);
+    if (what == "zoom")
+        return RunZoom(bench);
     std::fprintf(stderr, "unknown benchmark %s\n", argv[1]);
     return 2;
 }

@@ -8,13 +8,19 @@
 #   memory    peak memory stepping through twenty 24 MP JPEGs with the default cache budget
 #   pageburst ten Page Downs 30 ms apart over 24 MP JPEGs and a 20-page G4 TIFF, the tenth
 #             page painted
-# Usage: bench/viewer/responsiveness.sh next|pagedown|gap|burst|memory|pageburst [BUILD_DIR]
+#   zoom      longest GUI stall wheel-zooming a 48 MP JPEG and a 600 dpi A3 TIFF
+# Usage: bench/viewer/responsiveness.sh next|pagedown|gap|burst|memory|pageburst|zoom [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-which=${1:?usage: responsiveness.sh next|pagedown|gap|burst|memory|pageburst [BUILD_DIR]}
+which=${1:?usage: responsiveness.sh next|pagedown|gap|burst|memory|pageburst|zoom [BUILD_DIR]}
 build=${2:-build}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 "$build/bin/bench_imaging" --make "$dir" >/dev/null
+if [ "$which" = zoom ]; then
+  "$build/bin/bench_imaging" --make-zoom "$dir" >/dev/null
+fi
+echo "cores: $(nproc), load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 "$build/bin/bench_viewer_live" "$which" "$dir"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
