@@ -180,6 +180,10 @@ public:
             ATiff.FailWith(QStringLiteral("the file is corrupt"));
         }
         FLine.resize(static_cast<size_t>(lineSize));
+        uint32_t rowsPerStrip = 0;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        FRowsPerStrip =
+            static_cast<int>(std::clamp<uint32_t>(rowsPerStrip, 1, static_cast<uint32_t>(h)));
         switch (ALayout.Kind) {
         case TStripLayout::Bilevel:
             FBilevel.emplace(w, h, ASink, AOut, ALayout.Photometric == PHOTOMETRIC_MINISWHITE);
@@ -208,6 +212,13 @@ public:
         const bool whole = AFrom == 0 && ATo == FLayout.Full.height();
         if (!whole) {
             FBilevel ? FBilevel->StartAt(AFrom) : FSamples->StartAt(AFrom);
+            // The codecs cannot skip rows: a part starting inside a strip decodes the
+            // strip's rows before it for nothing (unless this handle just read them).
+            if (TIFFCurrentRow(FTiff.get()) != static_cast<uint32_t>(AFrom)) {
+                for (int y = AFrom / FRowsPerStrip * FRowsPerStrip; y < AFrom; ++y) {
+                    ReadLine(y);
+                }
+            }
         }
         for (int y = AFrom; y < ATo; ++y) {
             if (AStop && AStop->load(std::memory_order_relaxed)) {
@@ -305,6 +316,7 @@ private:
     std::vector<uint8_t> FConverted; // palette colours or repacked samples
     std::vector<uint8_t> FLut;
     int FSource[4] = {0, 1, 2, 3};
+    int FRowsPerStrip = 1;
     std::optional<TBilevelReducer> FBilevel;
     std::optional<TSampleReducer> FSamples;
 };

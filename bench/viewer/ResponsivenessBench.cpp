@@ -389,19 +389,15 @@ double ZoomStallMs(TBench& ABench, const char* AId) {
 
 int RunZoom(TBench& ABench) {
     std::printf("longest GUI stall (gap of a 1 ms GUI timer) while wheel-zooming, 6 notches in and "
-                "out 50 ms apart, 3 runs:
-");
+                "out 50 ms apart, 3 runs:\n");
     QElapsedTimer idleFor;
     const double idle =
-        LongestGapMs([&] {
-        idleFor.start(); }, [&] {
-        return idleFor.elapsed() < 1000; });
+        LongestGapMs([&] { idleFor.start(); }, [&] { return idleFor.elapsed() < 1000; });
     Report("idle, nothing going on (floor)", idle, "ms", "");
-    for (const auto& [id, what] : {std::pair{"94000001", "48 MP JPEG"},
-                                   std::pair{"95000001", "600 dpi A3 LZW TIFF"}}) {
+    for (const auto& [id, what] :
+         {std::pair{"94000001", "48 MP JPEG"}, std::pair{"95000001", "600 dpi A3 LZW TIFF"}}) {
         if (!QFile::exists(ABench.SampleFor(id))) {
-            std::printf("  %s: no sample (bench_imaging --make-zoom DIR writes it)
-", what);
+            std::printf("  %s: no sample (bench_imaging --make-zoom DIR writes it)\n", what);
             continue;
         }
         const double stall = ZoomStallMs(ABench, id);
