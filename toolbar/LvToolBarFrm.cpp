@@ -350,7 +350,21 @@ int TLvTerminalToolBarForm::MinimumStripWidth() const {
     return kFixedWidth + need.edit + need.button + need.keys;
 }
 
+QString TLvTerminalToolBarForm::MeasuredKey() const {
+    QString key = style()->name() + '|' + QString::number(logicalDpiX()) + '|' +
+                  edImageId->font().key() + '|' + BtnForm->font().key() + '|' + BtnForm->text() +
+                  '|' + cbKeySet->font().key();
+    for (int i = 0; i < cbKeySet->count(); ++i)
+        key += '|' + cbKeySet->itemText(i);
+    return key;
+}
+
 void TLvTerminalToolBarForm::FitToWidth(int AAvailable) {
+    QString key = MeasuredKey();
+    if (AAvailable == FFittedFor && key == FFittedKey)
+        return;
+    FFittedFor = AAvailable;
+    FFittedKey = std::move(key);
     const TWidths designed = DesignedWidths();
     const TWidths need = NeededWidths();
     const int natural = kFixedWidth + designed.edit + designed.button + designed.keys;

@@ -128,6 +128,12 @@ private:
     TWidths NeededWidths() const;
     TWidths DesignedWidths() const;
     void PlaceControls(int AWidth, const TWidths& AWidths);
+    // What the widths depend on besides the width offered: fonts, style, captions, key
+    // sets. The docking tick fits the strip ten times a second; it measures text only when
+    // this or the width changed.
+    QString MeasuredKey() const;
+    int FFittedFor = -1;
+    QString FFittedKey;
     void InstallControllerCallbacks();
     bool ControllersAssigned() const;
     void ResetTracking();
