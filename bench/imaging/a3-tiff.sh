@@ -24,7 +24,7 @@ med, cpu = {}, {}
 for f in sys.argv[1:]:
     for b in json.load(open(f))["benchmarks"]:
         if b.get("aggregate_name") == "median":
-            name = re.sub(r"/real_time$", "", b["run_name"])
+            name = re.sub(r"(/\d+)?(/real_time)?$", "", b["run_name"])
             scale = {"ms": 1, "us": 1e-3, "ns": 1e-6}[b["time_unit"]]
             med[name] = b["real_time"] * scale
             cpu[name] = b["cpu_time"] * scale
@@ -34,5 +34,7 @@ for subject, goal in [("Viewer_NewImageToPaint/a3", "<= 0.7x"),
                       ("A3_DecodeForDisplay/cores", ""), ("A3_DecodeForDisplay/one", "")]:
     if subject in med:
         print(f"  {subject:28s} {med[subject]:8.1f} ms = {med[subject] / med[floor]:.2f}x"
-              + (f" (goal {goal})" if goal else ""))
+              f"  (calling thread's CPU {cpu[subject]:.0f} ms)" + (f" (goal {goal})" if goal else ""))
+print("The calling thread's CPU time shows the share the other threads took. With the machine's")
+print("cores busy (load average above), more threads of one process gain little real time.")
 PY
