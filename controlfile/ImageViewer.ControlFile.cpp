@@ -28,7 +28,7 @@ void WriteSlotString(std::uint8_t* block, std::size_t offset, const std::string&
                 bytes.size());
 }
 
-std::string ReadSlotString(const std::uint8_t* slot, std::size_t width) {
+std::string ReadSlotBytes(const std::uint8_t* slot, std::size_t width) {
     if (width == 0)
         return {};
     const auto* start = reinterpret_cast<const char*>(slot);
@@ -36,7 +36,11 @@ std::string ReadSlotString(const std::uint8_t* slot, std::size_t width) {
     const void* end = std::memchr(start, 0, room);
     const std::size_t n =
         end ? static_cast<std::size_t>(static_cast<const char*>(end) - start) : room;
-    return lvutf8::Sanitize(std::string_view(start, n));
+    return std::string(start, n);
+}
+
+std::string ReadSlotString(const std::uint8_t* slot, std::size_t width) {
+    return lvutf8::Sanitize(ReadSlotBytes(slot, width));
 }
 
 } // namespace lvcontrol
@@ -97,7 +101,8 @@ void TMemoryMappedControlFile::SetConsoleInstanceId(std::uint16_t v) {
     SetByte(lvcontrol::kConsoleInstanceId + 1, static_cast<std::uint8_t>(v >> 8));
 }
 
-std::string TMemoryMappedControlFile::String(std::size_t offset, std::size_t width) const {
+std::string TMemoryMappedControlFile::String(std::size_t offset, std::size_t width,
+                                             bool sanitize) const {
     if (!CanRead())
         return {};
     // One copy of the slot, so the text is read from one moment and never from a block
@@ -105,7 +110,8 @@ std::string TMemoryMappedControlFile::String(std::size_t offset, std::size_t wid
     std::array<std::uint8_t, lvcontrol::kImageInformationSlot> slot{};
     if (width > slot.size() || !FMapping->Read(offset, slot.data(), width))
         return {};
-    return lvcontrol::ReadSlotString(slot.data(), width);
+    return sanitize ? lvcontrol::ReadSlotString(slot.data(), width)
+                    : lvcontrol::ReadSlotBytes(slot.data(), width);
 }
 
 void TMemoryMappedControlFile::SetString(std::size_t offset, const std::string& value) {

@@ -49,6 +49,8 @@ void WriteSlotString(std::uint8_t* block, std::size_t offset, const std::string&
 // than width-1 bytes (the last byte is the terminator's place), so an unterminated slot
 // never runs into the field after it. Malformed bytes come back as U+FFFD.
 std::string ReadSlotString(const std::uint8_t* slot, std::size_t width);
+// The same bytes as they stand, malformed ones included.
+std::string ReadSlotBytes(const std::uint8_t* slot, std::size_t width);
 } // namespace lvcontrol
 
 class TMemoryMappedControlFile {
@@ -125,6 +127,12 @@ public:
     std::string ConnectionName() const {
         return String(lvcontrol::kConnectionName, lvcontrol::kConnectionNameSlot);
     }
+    // The name's bytes as the host wrote them, malformed ones kept: what keys the
+    // connection's files, so two names that differ only in bytes that are no UTF-8 (two
+    // hosts writing Latin-1) still have files of their own.
+    std::string ConnectionNameBytes() const {
+        return String(lvcontrol::kConnectionName, lvcontrol::kConnectionNameSlot, false);
+    }
 
     // The cached record, loaded from the block first while none is cached.
     ILumivaneImageInformationPtr ImageInformation();
@@ -139,7 +147,7 @@ private:
         return value;
     }
     void SetByte(std::size_t offset, std::uint8_t value) { FMapping->Write(offset, &value, 1); }
-    std::string String(std::size_t offset, std::size_t width) const;
+    std::string String(std::size_t offset, std::size_t width, bool sanitize = true) const;
     void SetString(std::size_t offset, const std::string& value);
     void LoadImageInformation();
 

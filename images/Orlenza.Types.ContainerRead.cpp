@@ -40,7 +40,8 @@ TContainerRead::TContainerRead(std::string AFileName) : FFileName(std::move(AFil
 int TContainerRead::Try(const std::function<int(int AMaxMilliseconds)>& ARandom) {
     if (FEnded)
         return 0;
-    lvplatform::TExclusiveRead read = lvplatform::ReadFileExclusive(FFileName, MaxContainerBytes);
+    lvplatform::TExclusiveRead read =
+        lvplatform::ReadFileExclusive(lvplatform::Utf8Path(FFileName), MaxContainerBytes);
     FEnded = true;
     switch (read.Stage) {
     case lvplatform::TExclusiveRead::rsDone:

@@ -124,7 +124,7 @@ TLumivaneImageListFolder::GetList(const std::vector<std::string>* ASources,
             delimiter == std::string::npos ? std::string(".") : source.substr(0, delimiter + 1);
         if (folder.find('\0') != std::string::npos)
             continue; // refused below, when the source is used
-        if (std::optional<std::string> real = lvplatform::RealPath(folder))
+        if (std::optional<std::string> real = lvplatform::RealPath(lvplatform::Utf8Path(folder)))
             result->FSourceRoots.push_back(std::move(*real));
     }
     for (const std::string& source : *ASources) {
@@ -150,7 +150,7 @@ int TLumivaneImageListFolder::SearchForFiles(const std::string& AFolderPath,
         Clear();
     RequireValidPath(AFolderPath);
     RequireSafeName(ASearchFilter, "search text");
-    if (!lvplatform::DirectoryExists(AFolderPath))
+    if (!lvplatform::DirectoryExists(lvplatform::Utf8Path(AFolderPath)))
         return 0;
     const std::string listed =
         EndsWithDelimiter(AFolderPath) ? AFolderPath : AFolderPath + lvplatform::PathDelimiter;
@@ -158,13 +158,15 @@ int TLumivaneImageListFolder::SearchForFiles(const std::string& AFolderPath,
     const lvplatform::TFileMask mask(ASearchFilter + "*");
     const std::vector<std::string> extensions = ParseExtensions(ASupportedExtensions);
     // The folder's real path: an entry that is no link lies where its folder really is.
-    const std::optional<std::string> realFolder = lvplatform::RealPath(listed);
+    const std::optional<std::string> realFolder =
+        lvplatform::RealPath(lvplatform::Utf8Path(listed));
     std::vector<std::string> ownRoot;
     if (!FHasSources && realFolder)
         ownRoot.push_back(*realFolder);
     const std::vector<std::string>& roots = FHasSources ? FSourceRoots : ownRoot;
 
-    for (const lvplatform::TFileEntry& entry : lvplatform::ListFiles(listed, mask)) {
+    for (const lvplatform::TFileEntry& entry :
+         lvplatform::ListFiles(lvplatform::Utf8Path(listed), mask)) {
         const std::size_t dot = entry.Name.rfind('.');
         if (dot == std::string::npos)
             continue;
@@ -178,7 +180,7 @@ int TLumivaneImageListFolder::SearchForFiles(const std::string& AFolderPath,
         const std::string full = CombinePath(listed, entry.Name);
         std::optional<std::string> real;
         if (entry.IsLink)
-            real = lvplatform::RealPath(full);
+            real = lvplatform::RealPath(lvplatform::Utf8Path(full));
         else if (realFolder)
             real = CombinePath(*realFolder, entry.Name);
         TLumivaneImage image;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/FileMask.h"
+#include "platform/Path.h"
 
 #include <cstdint>
 #include <filesystem>

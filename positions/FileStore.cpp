@@ -15,16 +15,17 @@ void ReplaceFile(const fs::path& AFileName, std::string_view bytes) {
     // A name of its own for each attempt, next to the target so the rename stays on one
     // file system and replaces the old file in one step.
     static std::mt19937_64 rng{std::random_device{}()};
-    const fs::path temp = AFileName.string() + "." + std::to_string(rng() % 100000000) + ".tmp";
+    fs::path temp = AFileName;
+    temp += lvplatform::Utf8Path("." + std::to_string(rng() % 100000000) + ".tmp");
     try {
         {
             std::ofstream out(temp, std::ios::binary | std::ios::trunc);
             if (!out)
-                throw std::runtime_error("cannot create " + temp.string());
+                throw std::runtime_error("cannot create " + lvplatform::PathUtf8(temp));
             out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
             out.close();
             if (!out)
-                throw std::runtime_error("cannot write " + temp.string());
+                throw std::runtime_error("cannot write " + lvplatform::PathUtf8(temp));
         }
         std::error_code replaced;
         if (!lvplatform::ReplaceFileAtomically(temp, AFileName, replaced))

@@ -41,8 +41,8 @@ class TPrintOptionsStore {
 public:
     static constexpr std::size_t MaxFileSize = std::size_t{64} * 1024;
 
-    // AFolder is the placement folder (lvpositions::PlacementFolder); an empty connection
-    // name is read as "TrackedForms", as placement records read it.
+    // AFolder is the placement folder (lvpositions::PlacementFolder); the file is named as
+    // lvpositions::ConnectionFile names it (the empty name has "TrackedForms").
     TPrintOptionsStore(const std::filesystem::path& AFolder, const std::string& AConnectionName);
 
     // The options last saved for the connection; empty when none were or the file cannot

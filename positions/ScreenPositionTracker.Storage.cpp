@@ -3,6 +3,9 @@
 #include "positions/ScreenPositionTracker.h"
 #include "positions/FileStore.h"
 
+#include "platform/Path.h"
+#include "platform/Utf8.h"
+
 namespace fs = std::filesystem;
 
 namespace lvpositions {
@@ -42,13 +45,22 @@ std::string FileNamePart(std::string_view name) {
             Encode(out, static_cast<unsigned char>(c));
         return out;
     }
-    for (char ch : name) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F ||
-            std::string_view("/\\<>:\"|?*%").find(ch) != std::string_view::npos)
+    for (std::size_t i = 0; i < name.size();) {
+        const lvutf8::TDecoded d = lvutf8::DecodeOne(name, i);
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (!d.Valid) {
+            // A byte that is no UTF-8 keeps its value in the name: decoded as text it would
+            // become U+FFFD and meet every other such name, and the system could not take
+            // it as a file name on Windows.
             Encode(out, c);
-        else
-            out += ch;
+        } else if (d.Length == 1 &&
+                   (c < 0x20 || c == 0x7F ||
+                    std::string_view("/\\<>:\"|?*%").find(name[i]) != std::string_view::npos)) {
+            Encode(out, c);
+        } else {
+            out.append(name.substr(i, d.Length));
+        }
+        i += d.Length;
     }
     if (out.size() <= MaxPart)
         return out;
@@ -59,11 +71,9 @@ std::string FileNamePart(std::string_view name) {
     std::string_view rest = out;
     while (rest.size() > MaxPart) {
         std::size_t cut = MaxPart;
-        // Not inside a UTF-8 character (text that is no UTF-8 may be cut anywhere) ...
-        while (cut > MaxPart - 3 && IsContinuationByte(rest[cut]))
+        // Not inside a UTF-8 character (the encoded name is well-formed UTF-8) ...
+        while (IsContinuationByte(rest[cut]))
             --cut;
-        if (IsContinuationByte(rest[cut]))
-            cut = MaxPart;
         // ... and not between '%' and its two digits.
         if (rest[cut - 1] == '%')
             cut -= 1;
@@ -79,7 +89,7 @@ std::string FileNamePart(std::string_view name) {
 }
 
 std::string ApplicationTitle(const fs::path& executable) {
-    std::string name = executable.filename().string();
+    std::string name = lvplatform::PathUtf8(executable.filename());
     name = name.substr(0, name.find('.'));
     for (std::size_t i = 1; i < name.size(); ++i)
         name[i] = LowerAscii(name[i]);
@@ -87,15 +97,29 @@ std::string ApplicationTitle(const fs::path& executable) {
 }
 
 fs::path PlacementFolder(const fs::path& ADataFolder, const std::string& ATitle) {
-    return ADataFolder / FileNamePart(ATitle) / "screen";
+    return ADataFolder / lvplatform::Utf8Path(FileNamePart(ATitle)) / "screen";
+}
+
+std::string ConnectionFileStem(std::string_view AConnectionName) {
+    // The empty name (no block, or a host that names no connection) has the default's
+    // file; a connection that is really called so gets its first letter escaped, a form
+    // no other name encodes to.
+    constexpr std::string_view Default = TPositionTracker::DefaultTargetName;
+    if (AConnectionName.empty())
+        return std::string(Default);
+    if (AConnectionName == Default) {
+        std::string out;
+        Encode(out, static_cast<unsigned char>(Default[0]));
+        out.append(Default.substr(1));
+        return out;
+    }
+    return FileNamePart(AConnectionName);
 }
 
 fs::path ConnectionFile(const fs::path& AFolder, const std::string& AConnectionName,
                         std::string_view ASuffix) {
-    const std::string name = AConnectionName.empty()
-                                 ? std::string(TPositionTracker::DefaultTargetName)
-                                 : AConnectionName;
-    return AFolder / (FileNamePart(name) + std::string(ASuffix));
+    return AFolder /
+           lvplatform::Utf8Path(ConnectionFileStem(AConnectionName) + std::string(ASuffix));
 }
 
 } // namespace lvpositions
@@ -104,7 +128,7 @@ using namespace lvpositions;
 
 fs::path TPositionTracker::FileName(const fs::path& ADataFolder, const std::string& ATitle,
                                     const std::string& AWindowName) const {
-    return ConnectionFile(PlacementFolder(ADataFolder, ATitle), TargetName(),
+    return ConnectionFile(PlacementFolder(ADataFolder, ATitle), FTargetName,
                           "." + FileNamePart(AWindowName) + ".json");
 }
 

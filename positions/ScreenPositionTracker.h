@@ -192,7 +192,8 @@ public:
     static std::shared_ptr<TPositionTracker> FromJSON(std::string_view text,
                                                       const std::string& ATargetName);
 
-    // <data folder>/<title>/screen/<target>.<window>.json
+    // <data folder>/<title>/screen/<target>.<window>.json, the target from the stored
+    // name (ConnectionFile).
     std::filesystem::path FileName(const std::filesystem::path& ADataFolder,
                                    const std::string& ATitle, const std::string& AWindowName) const;
     // Creates the folder and replaces the file as a whole (ReplaceFile), so a failed or
@@ -244,9 +245,11 @@ std::string FormatFloat(float value);
 std::string QuoteJSON(std::string_view text);
 
 // A name made safe as part of a file name: path separators, characters that file names
-// may not hold, '%' and the names "." and ".." are percent-encoded, so the file always
-// lands in its folder. A name whose encoded form is longer than one file name may be is
-// cut into pieces of at most 180 bytes, each but the last a folder whose name ends in
+// may not hold, '%', bytes that are no UTF-8 and the names "." and ".." are
+// percent-encoded, so the file always lands in its folder, its name is UTF-8 (which every
+// system can take) and names that differ in any byte keep apart. A name whose encoded form is
+// longer than one file name may be is cut into pieces of at most 180 bytes, each but the last a
+// folder whose name ends in
 // "%~" (which no plain name's encoding holds); so distinct names never share a file.
 std::string FileNamePart(std::string_view name);
 
@@ -255,8 +258,9 @@ std::string FileNamePart(std::string_view name);
 std::filesystem::path PlacementFolder(const std::filesystem::path& ADataFolder,
                                       const std::string& ATitle);
 
-// The file of one connection in AFolder: the connection's name made safe (an empty name
-// read as "TrackedForms", as placement records read it) followed by ASuffix.
+// The file of one connection in AFolder: the connection's name made safe, followed by
+// ASuffix. The empty name (no block) has "TrackedForms"; a connection really named
+// "TrackedForms" gets "%54rackedForms", so the two never share a file.
 std::filesystem::path ConnectionFile(const std::filesystem::path& AFolder,
                                      const std::string& AConnectionName, std::string_view ASuffix);
 

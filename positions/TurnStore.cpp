@@ -3,6 +3,8 @@
 #include "positions/FileStore.h"
 #include "positions/ScreenPositionTracker.h"
 
+#include "platform/Path.h"
+
 #include <charconv>
 #include <chrono>
 #include <string_view>
@@ -116,7 +118,7 @@ std::optional<TFileIdentity> TTurnStore::IdentityOf(const fs::path& APath) {
         return std::nullopt;
     const auto ns =
         std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch());
-    return TFileIdentity{APath.string(), size, static_cast<std::int64_t>(ns.count())};
+    return TFileIdentity{lvplatform::PathUtf8(APath), size, static_cast<std::int64_t>(ns.count())};
 }
 
 int TTurnStore::QuarterTurns(const fs::path& APath) {

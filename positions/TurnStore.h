@@ -30,8 +30,8 @@ public:
     // one is not read.
     static constexpr std::size_t MaxFileSize = std::size_t{4} * 1024 * 1024;
 
-    // AFolder is the placement folder (lvpositions::PlacementFolder); an empty connection
-    // name is read as "TrackedForms", as placement records read it.
+    // AFolder is the placement folder (lvpositions::PlacementFolder); the file is named as
+    // lvpositions::ConnectionFile names it (the empty name has "TrackedForms").
     TTurnStore(const std::filesystem::path& AFolder, const std::string& AConnectionName);
 
     // The identity of the file at APath as it is now; empty when it cannot be examined.

@@ -2,6 +2,7 @@
 
 #include "controlfile/ImageViewer.ControlFile.h"
 #include "controlfile/Trace.h"
+#include "platform/Path.h"
 
 #include <algorithm>
 #include <atomic>
@@ -58,7 +59,7 @@ std::filesystem::path TLvToolbarController::CaptureFolder(const std::string& ACa
     if (blank)
         return {};
     std::error_code error;
-    std::filesystem::path folder = std::filesystem::path(ACaptureFileName).parent_path();
+    std::filesystem::path folder = lvplatform::Utf8Path(ACaptureFileName).parent_path();
     if (folder.empty())
         return {};
     folder = std::filesystem::absolute(folder, error);

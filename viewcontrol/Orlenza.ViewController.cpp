@@ -204,7 +204,7 @@ void TOrlenzaViewController::InstallInitializer() {
 // Placement files are kept per host connection; without a block the name is empty and the
 // common file is used.
 static std::string PlacementTargetName(TMemoryMappedControlFile* AFile) {
-    return AFile ? AFile->ConnectionName() : std::string();
+    return AFile ? AFile->ConnectionNameBytes() : std::string();
 }
 
 void TOrlenzaViewController::SaveState(IPlacementForm& AForm,

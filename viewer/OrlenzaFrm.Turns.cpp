@@ -20,7 +20,7 @@ using namespace lvform;
 void TLumivaneViewerForm::OpenTurnStore() {
     TMemoryMappedControlFile* file = ViewController ? ViewController->ControlFile() : nullptr;
     FTurnStore = std::make_shared<TTurnStore>(QtPlacementFolder(),
-                                              file ? file->ConnectionName() : std::string());
+                                              file ? file->ConnectionNameBytes() : std::string());
     FStoreWorker = new QThreadPool(this);
     FStoreWorker->setMaxThreadCount(1); // in order: the last turn is the one kept
 }

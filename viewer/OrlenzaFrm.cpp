@@ -312,7 +312,7 @@ void TLumivaneViewerForm::BtnPrintClick() {
     const TMemoryMappedControlFile* block =
         ViewController ? ViewController->ControlFile() : nullptr;
     FPrinting->SetStore(std::make_shared<TPrintOptionsStore>(
-        QtPlacementFolder(), block ? block->ConnectionName() : std::string()));
+        QtPlacementFolder(), block ? block->ConnectionNameBytes() : std::string()));
     FPrinting->Print(source);
 }
 

@@ -11,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+
+#include <string>
+#include <vector>
 // windows.h maps ReplaceFile to ReplaceFileA/W; the one meant here is ours.
 #undef ReplaceFile
 
@@ -41,14 +44,13 @@ TEST(DataFolder, APlacementFileIsWrittenWholeAndReadBack) {
     ASSERT_TRUE(back);
     EXPECT_EQ(back->ToJSON(), record->ToJSON());
 
-    // Saved again over the old file: one file, no temporary left beside it.
+    // Saved again over the old file: one file, under the name given, no temporary left
+    // beside it.
     record->SaveToFile(file);
-    std::size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        (void)entry;
-        ++files;
-    }
-    EXPECT_EQ(files, 1u);
+    std::vector<std::wstring> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().wstring());
+    EXPECT_EQ(names, std::vector<std::wstring>{L"Konsole \u00C4 1.viewer.json"});
     std::error_code ec;
     fs::remove_all(lvplatform::LocalDataFolder() / lvplatform::win32::Wide(title), ec);
 }

@@ -1,34 +1,63 @@
-// The test program doubles as the second process some tests need: run as
+// The test program doubles as the second process some tests need:
 //   win32_platform_tests --hold FILE READY
-// it opens FILE with no sharing, creates READY once it holds it, and keeps it until killed.
+// opens FILE with no sharing, creates READY once it holds it, and keeps it until killed;
+//   win32_platform_tests --await-end READY
+// watches for end requests (console control events), creates READY, and leaves with 100
+// plus the request's number once one arrives (1 when none came within a minute).
+// The arguments are read from the UTF-16 command line: argv holds them in the ANSI code
+// page, where a name in another language is lost.
+#include "platform/ChildProcess.h"
+#include "platform/EndRequests.h"
 #include "platform/win32/WideText.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
-int HoldFile(const char* file, const char* ready) {
+bool CreateMarker(const std::string& path) {
+    HANDLE marker = CreateFileW(lvplatform::win32::Wide(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (marker == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(marker);
+    return true;
+}
+
+int HoldFile(const std::string& file, const std::string& ready) {
     HANDLE held = CreateFileW(lvplatform::win32::Wide(file).c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held == INVALID_HANDLE_VALUE)
         return 3;
-    HANDLE marker = CreateFileW(lvplatform::win32::Wide(ready).c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (marker == INVALID_HANDLE_VALUE)
+    if (!CreateMarker(ready))
         return 4;
-    CloseHandle(marker);
     Sleep(INFINITE);
     return 0;
+}
+
+int AwaitEnd(const std::string& ready) {
+    lvplatform::WatchEndRequests();
+    if (!CreateMarker(ready))
+        return 4;
+    for (int i = 0; i < 6000; ++i) {
+        if (const int request = lvplatform::TakeEndRequest())
+            return 100 + request;
+        Sleep(10);
+    }
+    return 1;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--hold") == 0)
-        return HoldFile(argv[2], argv[3]);
+    const std::vector<std::string> args = lvplatform::ProgramArguments(argc, argv);
+    if (args.size() == 4 && args[1] == "--hold")
+        return HoldFile(args[2], args[3]);
+    if (args.size() == 3 && args[1] == "--await-end")
+        return AwaitEnd(args[2]);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -6,6 +6,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/EndRequests.h"
+#include "platform/Path.h"
 
 #include <chrono>
 #include <cstdio>
@@ -139,7 +140,8 @@ int RunServe(const Args& args) {
     bool paused = false;
     bool pausedBySignal = false;
     for (;;) {
-        bool pause = pausedBySignal || (!pauseFile.empty() && std::filesystem::exists(pauseFile));
+        bool pause = pausedBySignal || (!pauseFile.empty() &&
+                                        std::filesystem::exists(lvplatform::Utf8Path(pauseFile)));
         if (pause != paused) {
             paused = pause;
             if (paused)

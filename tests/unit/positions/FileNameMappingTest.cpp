@@ -1,7 +1,12 @@
 // Which file a connection's placement goes to: distinct names never share a file (two
 // hosts would overwrite each other's placement), every file stays inside the placement
 // folder, and no part of a path is longer than a file name may be.
+#include "controlfile/ImageViewer.ControlFile.h"
+#include "platform/Utf8.h"
+#include "positions/PrintOptionsStore.h"
 #include "positions/ScreenPositionTracker.h"
+#include "positions/TurnStore.h"
+#include "tests/support/HostBlock.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -63,7 +68,13 @@ std::vector<std::string> GeneratedNames(std::size_t count, std::uint32_t seed) {
         "\xF0\x9F\x98\x80", // an astral character
         "\x80",
         "\xFF",
-        "\xC3" // bytes that are no UTF-8
+        "\xC3",         // bytes that are no UTF-8
+        "\xFC",         // Latin-1 ü
+        "\xF6",         // Latin-1 ö
+        "\xEF\xBF\xBD", // U+FFFD itself, what a decoder makes of the two above
+        "\xED\xA0\x80", // an encoded surrogate
+        "\xC0\xAF",     // an overlong '/'
+        "TrackedForms",
     };
     std::uniform_int_distribution<std::size_t> atom(0, atoms.size() - 1);
     // Every other name holds only characters a file name keeps as they are, as most real
@@ -97,6 +108,7 @@ std::vector<std::string> GeneratedNames(std::size_t count, std::uint32_t seed) {
 
 TEST(PlacementFileName, DistinctNamesGiveDistinctFiles) {
     std::vector<std::string> names = GeneratedNames(20000, 20261210);
+    names.insert(names.end(), {"", "TrackedForms", "%54rackedForms", "B\xFCro", "B%FCro"});
     // Each long name's file name, taken as a name of its own: a long-name form that plain
     // names can also spell gives two hosts one file.
     const std::size_t generated = names.size();
@@ -111,11 +123,9 @@ TEST(PlacementFileName, DistinctNamesGiveDistinctFiles) {
     std::set<fs::path> folders; // every folder a file lies in, below the placement folder
     for (const std::string& name : names) {
         const fs::path file = FileOf(name);
-        // Empty names read as the default name, so they share its file by design.
-        const std::string key = name.empty() ? TPositionTracker::DefaultTargetName : name;
-        const auto [it, fresh] = owner.emplace(file, key);
-        ASSERT_TRUE(fresh || it->second == key)
-            << "'" << it->second << "' and '" << key << "' share " << file;
+        const auto [it, fresh] = owner.emplace(file, name);
+        ASSERT_TRUE(fresh || it->second == name)
+            << "'" << it->second << "' and '" << name << "' share " << file;
 
         // Inside the placement folder, every component a valid file name.
         const fs::path below = file.lexically_relative(Folder);
@@ -124,6 +134,8 @@ TEST(PlacementFileName, DistinctNamesGiveDistinctFiles) {
             ASSERT_NE(part, "..") << file;
             ASSERT_NE(part, ".") << file;
             ASSERT_LE(part.string().size(), 255u) << file;
+            // Text every system takes as a file name, so none decodes two names alike.
+            ASSERT_EQ(lvutf8::Sanitize(part.string()), part.string()) << file;
         }
         for (fs::path p = file.parent_path(); p != Folder && p.has_relative_path();
              p = p.parent_path())
@@ -169,4 +181,62 @@ TEST(PlacementFileName, LongNamesAreWrittenAndReadBack) {
     for (std::size_t i = 0; i < names.size(); ++i)
         for (std::size_t j = i + 1; j < names.size(); ++j)
             EXPECT_NE(FileOf(names[i]), FileOf(names[j]));
+}
+
+// Names as hosts write them into the block, read back and turned into the three files a
+// connection has. Hosts that write Latin-1 differ only in bytes that are no UTF-8; read as
+// text those all become U+FFFD and met in one file.
+TEST(PlacementFileName, BlockNamesKeepTheirBytesInEveryFile) {
+    struct Row {
+        std::string name; // as the host writes it
+        std::string stem; // the files' name before their suffix
+    };
+    const std::vector<Row> rows = {
+        {"B\xFCro", "B%FCro"},
+        {"B\xF6ro", "B%F6ro"},
+        {"B\xEF\xBF\xBDro", "B\xEF\xBF\xBDro"}, // real U+FFFD is text and stays
+        {"B%FCro", "B%25FCro"},
+        {"Konsole \xC3\x84 1", "Konsole \xC3\x84 1"},
+        {"\xC3", "%C3"}, // a character cut short
+        {"TrackedForms", "%54rackedForms"},
+        {"", "TrackedForms"}, // no name: the default's files
+    };
+    TempFolder tmp;
+    const fs::path folder = lvpositions::PlacementFolder(tmp.Root(), "Lumivane");
+    const fs::path scan = tmp.File("scan.tif");
+    std::set<fs::path> written;
+    std::int32_t index = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(lvutf8::Sanitize(row.stem));
+        lvtest::HostBlock host("names");
+        host.PutText(lvcontrol::kConnectionName, row.name);
+        const TMemoryMappedControlFile block(host.Name());
+        const std::string name = block.ConnectionNameBytes();
+        EXPECT_EQ(name, row.name);
+
+        auto record = TPositionTracker::Create(name);
+        record->SetMonitor(++index);
+        const fs::path placement = record->FileName(tmp.Root(), "Lumivane", "LumivaneViewerForm");
+        record->SaveToFile(placement);
+        TTurnStore turns(folder, name);
+        ASSERT_TRUE(turns.SetQuarterTurns(scan, 1));
+        TPrintOptionsStore print(folder, name);
+        ASSERT_TRUE(print.Save({}));
+
+        EXPECT_EQ(placement, folder / (row.stem + ".LumivaneViewerForm.json"));
+        EXPECT_EQ(turns.FileName(), folder / (row.stem + ".turns"));
+        EXPECT_EQ(print.FileName(), folder / (row.stem + ".print"));
+        for (const fs::path& file : {placement, turns.FileName(), print.FileName()}) {
+            EXPECT_TRUE(fs::is_regular_file(file)) << file;
+            EXPECT_TRUE(written.insert(file).second) << file << " taken by an earlier name";
+        }
+        const auto back = TPositionTracker::LoadFromFile(placement, "");
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->Monitor(), index) << "overwritten by a later name";
+    }
+    // Nothing else was written: every file above is one of its own.
+    std::size_t onDisk = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        onDisk += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(onDisk, written.size());
 }

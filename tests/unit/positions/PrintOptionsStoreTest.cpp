@@ -44,9 +44,12 @@ TEST_F(PrintOptionsStoreTest, EveryChoiceComesBackForTheSameConnection) {
     EXPECT_FALSE(TPrintOptionsStore(Folder(), "conn2").Load()) << "another connection";
     ASSERT_TRUE(
         TPrintOptionsStore(Folder(), "").Save({"X", ppFilePages, psFitPage, true, poPrinter}));
-    const auto unnamed = TPrintOptionsStore(Folder(), "TrackedForms").Load();
+    const auto unnamed = TPrintOptionsStore(Folder(), "").Load();
     ASSERT_TRUE(unnamed);
     EXPECT_EQ(unnamed->PrinterName, "X");
+    EXPECT_EQ(TPrintOptionsStore(Folder(), "").FileName(), Folder() / "TrackedForms.print");
+    EXPECT_FALSE(TPrintOptionsStore(Folder(), "TrackedForms").Load())
+        << "a connection named like the default has its own file";
 }
 
 TEST_F(PrintOptionsStoreTest, WhatAFileHoldsDecidesMemberByMember) {

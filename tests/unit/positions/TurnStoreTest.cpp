@@ -66,10 +66,13 @@ TEST_F(TurnStoreTest, TurnsComeBackForTheSameConnectionOnly) {
 
     TTurnStore other(folder, "conn2");
     EXPECT_EQ(other.QuarterTurns(Scan(2)), 0);
-    // An empty connection name is the default one, as for placements.
+    // An empty connection name has the default's file, as for placements; a connection
+    // named like the default has a file of its own.
     TTurnStore unnamed(folder, "");
     EXPECT_TRUE(unnamed.SetQuarterTurns(Scan(1), 2));
-    EXPECT_EQ(TTurnStore(folder, "TrackedForms").QuarterTurns(Scan(1)), 2);
+    EXPECT_EQ(TTurnStore(folder, "").QuarterTurns(Scan(1)), 2);
+    EXPECT_EQ(unnamed.FileName(), folder / "TrackedForms.turns");
+    EXPECT_EQ(TTurnStore(folder, "TrackedForms").QuarterTurns(Scan(1)), 0);
     EXPECT_EQ(TTurnStore(folder, "conn1").QuarterTurns(Scan(1)), 0);
 
     // The image file is only looked at.
