@@ -9,6 +9,7 @@
 #include "app/Orlenza.CustomController.h"
 #include "app/Orlenza.Form.h"
 #include "app/Orlenza.FormCommon.h"
+#include "app/WindowManagerArrival.h"
 #include "controlfile/Trace.h"
 #include "platform/EndRequests.h"
 #include "program/CommandLine.h"
@@ -109,6 +110,8 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // A window manager started together with the program may lose the windows' first map.
+    TWindowManagerArrival windowManagerArrival;
 
     const TCommandLine commandLine = ParseCommandLine(arguments);
     StartupSearchText = commandLine.StartupSearchText;

@@ -5,16 +5,19 @@ import random
 import signal
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "support"))
 from lvblock import (Block, wait_for, COMMAND, HOST_BEAT, INFO, SEARCH, VIEWER_BEAT, VIEW_STATE,  # noqa: E402
                      VC)
+from xserver import XServer  # noqa: E402
 
 BIN = os.environ.get("LV_BIN_DIR", os.path.join(os.path.dirname(__file__), "../../../build/bin"))
 VIEWER = os.path.join(BIN, "lumivane-viewer")
@@ -46,10 +49,10 @@ class Viewer:
     def trace(self, prefix="lumivane: "):
         return [l[len(prefix):] for l in list(self.lines) if l.startswith(prefix)]
 
-    def wait_trace(self, text, timeout=10):
+    def wait_trace(self, text, timeout=30):
         return wait_for(lambda: any(text in l for l in self.trace()), timeout)
 
-    def wait_exit(self, timeout=15):
+    def wait_exit(self, timeout=30):
         try:
             return self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
@@ -68,6 +71,17 @@ def visible_windows(name):
     return out.split()
 
 
+def write_png(path, width, height):
+    """A small grey picture, written without any imaging library."""
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+    rows = b"".join(b"\0" + bytes([(x * 4) % 256 for x in range(width)]) for _ in range(height))
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
 def waits_in_pause(pid):
     """Whether a thread of the process sits in the pause system call (x86-64: 34)."""
     for tid in os.listdir("/proc/%d/task" % pid):
@@ -78,11 +92,6 @@ def waits_in_pause(pid):
         except (OSError, IndexError):
             pass
     return False
-
-
-def window_states(wid):
-    out = subprocess.run(["xprop", "-id", wid, "_NET_WM_STATE"], capture_output=True, text=True).stdout
-    return out
 
 
 class ProgramTest(unittest.TestCase):
@@ -113,35 +122,37 @@ class ProgramTest(unittest.TestCase):
         self.ready(v)
         states = [l for l in v.trace() if l.startswith("view state")]
         self.assertEqual(states[:2], ["view state vsOpening", "view state vsIdle"])
-        # The heartbeat starts at 1, steps by one per tick, at least 200 ms apart.
-        samples = []
-        end = time.monotonic() + 2.5
-        while time.monotonic() < end:
-            samples.append((time.monotonic(), self.block.byte(VIEWER_BEAT)))
-            time.sleep(0.01)
-        changes = [samples[0]] + [s for p, s in zip(samples, samples[1:]) if s[1] != p[1]]
-        values = [c[1] for c in changes]
-        self.assertGreaterEqual(len(values), 6, values)
-        self.assertTrue(all(b == a + 1 for a, b in zip(values, values[1:])), values)
-        gaps = [b[0] - a[0] for a, b in zip(changes[1:], changes[2:])]
-        self.assertGreater(min(gaps), 0.18, gaps)
+        # The heartbeat moves forward on its own. Its exact rule (starts at 1, one step per
+        # tick, at least 200 ms apart, wraps after 254) is checked with an injected clock in
+        # tests/unit/viewcontrol; a wall clock read here would only measure the machine's
+        # load.
+        values = [self.block.byte(VIEWER_BEAT)]
+
+        def moved():
+            beat = self.block.byte(VIEWER_BEAT)
+            if beat != values[-1]:
+                values.append(beat)
+            return len(values) >= 4
+
+        self.assertTrue(wait_for(moved, 30), values)
+        self.assertTrue(all(0 < (b - a) % 255 < 128 for a, b in zip(values, values[1:])), values)
 
     def test_every_poll_acknowledges_and_commands_act(self):
         v = self.start()
         self.ready(v)
         self.block.send(0)
-        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 2))
+        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 20))
         # vcConnected lifts only vsUnknown to vsIdle.
         self.block.set_byte(VIEW_STATE, 4)
         self.block.send("connected")
-        wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 2)
+        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 20))
         self.assertEqual(self.block.state, "vsOpen")
         self.block.set_byte(VIEW_STATE, 0)
         self.block.send("connected")
-        self.assertTrue(wait_for(lambda: self.block.state == "vsIdle", 2))
+        self.assertTrue(wait_for(lambda: self.block.state == "vsIdle", 20))
         # A byte outside the commands is taken with no effect.
         self.block.send(7)
-        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 2))
+        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 20))
         self.assertEqual(self.block.state, "vsIdle")
         self.assertIsNone(v.proc.poll())
 
@@ -150,9 +161,9 @@ class ProgramTest(unittest.TestCase):
         self.ready(v)
         self.assertEqual(visible_windows("^Lumivane Viewer$"), [])
         self.block.send("open")
-        self.assertTrue(wait_for(lambda: visible_windows("^Lumivane Viewer$"), 5))
+        self.assertTrue(wait_for(lambda: visible_windows("^Lumivane Viewer$"), 20))
         self.block.send("hide")
-        self.assertTrue(wait_for(lambda: not visible_windows("^Lumivane Viewer$"), 5))
+        self.assertTrue(wait_for(lambda: not visible_windows("^Lumivane Viewer$"), 20))
         self.assertIsNone(v.proc.poll())
 
     def test_every_end_writes_closed_and_nothing_before_it(self):
@@ -186,7 +197,7 @@ class ProgramTest(unittest.TestCase):
                 self.ready(v)
                 if shown:
                     self.block.send("open")
-                    self.assertTrue(wait_for(lambda: visible_windows("^Lumivane Viewer$"), 5), v.lines)
+                    self.assertTrue(wait_for(lambda: visible_windows("^Lumivane Viewer$"), 20), v.lines)
                     self.assertTrue(v.wait_trace("view state vsOpen"), v.lines)
                 before = len(v.trace())
                 end(v)
@@ -212,28 +223,27 @@ class ProgramTest(unittest.TestCase):
                "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"}
         v = self.start("12345678", env=env)
         self.ready(v)
-        self.assertTrue(wait_for(lambda: visible_windows("^Lumivane Viewer$"), 5), v.lines)
+        self.assertTrue(wait_for(lambda: visible_windows("^Lumivane Viewer$"), 20), v.lines)
         # A thread of the program waits in the stand-in's pause(); the window still answers.
-        self.assertTrue(wait_for(lambda: waits_in_pause(v.proc.pid), 10), v.lines)
+        self.assertTrue(wait_for(lambda: waits_in_pause(v.proc.pid), 20), v.lines)
         self.block.send(0)
-        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 5))
+        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 20))
         self.block.send("close")
         self.assertEqual(v.wait_exit(40), 0, v.lines)
         self.assertEqual(self.block.state, "vsClosed")
         v._reader.join(timeout=2)
         self.assertIn("lumivane: a worker held the end; ending without it", v.lines)
 
-    def test_stopped_host_heartbeat_ends_the_viewer_about_7_5_s_later(self):
+    def test_stopped_host_heartbeat_ends_the_viewer(self):
         v = self.start()
         self.ready(v)
-        time.sleep(1.0)
         self.block.pause_heartbeat()
-        paused = time.monotonic()
-        self.assertEqual(v.wait_exit(20), 0, v.lines)
-        elapsed = time.monotonic() - paused
-        # The check runs on every 25th heartbeat: somewhere up to one period later.
-        self.assertGreater(elapsed, 0.2)
-        self.assertLess(elapsed, 9.5)
+        beat = self.block.byte(VIEWER_BEAT)
+        # The check runs on every 25th heartbeat and compares with one beat earlier, so the
+        # viewer beats at least once more before it ends. When, on the clock, is the rule
+        # checked exactly with an injected clock in tests/unit/viewcontrol.
+        self.assertEqual(v.wait_exit(60), 0, v.lines)
+        self.assertNotEqual(self.block.byte(VIEWER_BEAT), beat)
         self.assertTrue(any("heartbeat stopped" in l for l in v.trace()), v.lines)
         self.assertEqual(self.block.state, "vsClosed")
 
@@ -267,26 +277,64 @@ class ProgramTest(unittest.TestCase):
             (("-reverse", "screen", "max"), True, True),
         ]
         for args, shown, maximised in cases:
-            with self.subTest(args=args):
-                v = self.start(*args)
-                self.ready(v)
-                if shown:
-                    wins = wait_for(lambda: visible_windows("^Lumivane Viewer$"), 5)
-                    self.assertTrue(wins, v.lines)
-                    state_ok = wait_for(lambda: ("MAXIMIZED_VERT" in window_states(wins[0])) == maximised, 3)
-                    self.assertTrue(state_ok, window_states(wins[0]))
-                else:
-                    # The start-up choice is made before the first state tick. Once a
-                    # command sent now has been taken, a window it opened has been asked
-                    # for; once a second one has, the window manager has had a whole tick
-                    # to map it.
-                    for _ in range(2):
-                        self.block.send("connected")
-                        self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 5),
-                                        v.lines)
-                    self.assertEqual(visible_windows("^Lumivane Viewer$"), [])
-                self.block.send("terminate")
-                self.assertEqual(v.wait_exit(), 0)
+            # Each row on a display of its own, its viewer ended and reaped before the
+            # display goes: a row that is slow or fails leaves nothing for the next one.
+            with self.subTest(args=args), XServer() as x:
+                v = self.start(*args, env=x.env())
+                try:
+                    self.ready(v)
+                    self.check_start_up_window(x, v, shown, maximised)
+                    self.block.send("terminate")
+                    self.assertEqual(v.wait_exit(30), 0, v.lines)
+                finally:
+                    v.kill()
+
+    def check_start_up_window(self, x, v, shown, maximised):
+        if shown:
+            wins = wait_for(lambda: x.visible_windows("^Lumivane Viewer$"), 20)
+            self.assertEqual(len(wins), 1, v.lines)
+
+            def states():
+                return x.run("xprop", "-id", wins[0], "_NET_WM_STATE")
+
+            self.assertTrue(wait_for(lambda: ("MAXIMIZED_VERT" in states()) == maximised, 20), states())
+        else:
+            # The start-up choice is made before the first state tick. Once a command sent
+            # now has been taken, a window it opened has been asked for; once a second one
+            # has, the window manager has had a whole tick to map it.
+            for _ in range(2):
+                self.block.send("connected")
+                self.assertTrue(wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 20), v.lines)
+            self.assertEqual(x.visible_windows("^Lumivane Viewer$"), [])
+
+    def test_windows_are_shown_when_the_window_manager_arrives_after_the_program(self):
+        # A desktop session may start the host (and so the viewer) together with the window
+        # manager. The program starts first here; openbox follows 0.1 to 1 s later. The
+        # viewer must still come up with the start-up identifier shown, and answer vcOpen.
+        images = tempfile.mkdtemp(prefix="lv-late-wm-")
+        self.addCleanup(shutil.rmtree, images, True)
+        os.makedirs(os.path.join(images, "1234"))
+        write_png(os.path.join(images, "1234", "12345678~1.png"), 64, 48)
+        self.block.set_string(INFO, '{"Source":"%s/","Pattern":"****...."}' % images)
+        for delay in (0.0, 0.1, 0.2, 0.3, 0.5, 0.7, 1.0):
+            with self.subTest(delay=delay), XServer(window_manager=False) as x:
+                self.block.set_byte(VIEW_STATE, 0)
+                v = self.start("12345678", env=x.env())
+                try:
+                    # The window manager's start is what is delayed; nothing is asserted on
+                    # a time.
+                    time.sleep(delay)
+                    x.start_window_manager()
+                    self.assertTrue(wait_for(lambda: x.visible_windows("^Lumivane Viewer$"), 30), v.lines)
+                    self.assertTrue(wait_for(lambda: self.block.state == "vsOpen", 30), v.lines)
+                    self.block.send("hide")
+                    self.assertTrue(wait_for(lambda: not x.visible_windows("^Lumivane Viewer$"), 30))
+                    self.block.send("open")
+                    self.assertTrue(wait_for(lambda: x.visible_windows("^Lumivane Viewer$"), 30), v.lines)
+                    self.block.send("terminate")
+                    self.assertEqual(v.wait_exit(30), 0, v.lines)
+                finally:
+                    v.kill()
 
     def test_command_storm_loses_nothing(self):
         v = self.start()
@@ -297,16 +345,18 @@ class ProgramTest(unittest.TestCase):
         while time.monotonic() < end:
             # Store a command only once the previous one was taken, at a random moment
             # relative to the viewer's 300 ms poll. Bytes 7.. have no effect.
-            if not wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 2, 0.001):
+            if not wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 20, 0.001):
                 self.fail("viewer stopped acknowledging")
             time.sleep(rng.uniform(0, 0.35))
             value = rng.randrange(7, 250)
             self.block.send(value)
             stored.append(value)
-        wait_for(lambda: self.block.byte(COMMAND) == VC["handled"], 2)
-        time.sleep(0.1)
-        taken = [int(m.group(1)) for l in v.trace() for m in [re.match(r"command taken \?(\d+)$", l)] if m]
-        self.assertEqual(taken, stored)
+        def taken():
+            return [int(m.group(1)) for l in v.trace() for m in [re.match(r"command taken \?(\d+)$", l)] if m]
+
+        # The last command's line is written when it is taken; wait for it, not for a time.
+        wait_for(lambda: len(taken()) >= len(stored), 20)
+        self.assertEqual(taken(), stored)
         self.assertGreater(len(stored), 20)
 
 
