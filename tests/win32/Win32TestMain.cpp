@@ -1,13 +1,9 @@
 // The test program doubles as the second process some tests need:
 //   win32_platform_tests --hold FILE READY
-// opens FILE with no sharing, creates READY once it holds it, and keeps it until killed;
-//   win32_platform_tests --await-end READY
-// watches for end requests (console control events), creates READY, and leaves with 100
-// plus the request's number once one arrives (1 when none came within a minute).
+// opens FILE with no sharing, creates READY once it holds it, and keeps it until killed.
 // The arguments are read from the UTF-16 command line: argv holds them in the ANSI code
 // page, where a name in another language is lost.
 #include "platform/ChildProcess.h"
-#include "platform/EndRequests.h"
 #include "platform/win32/WideText.h"
 
 #include <gtest/gtest.h>
@@ -38,26 +34,12 @@ int HoldFile(const std::string& file, const std::string& ready) {
     return 0;
 }
 
-int AwaitEnd(const std::string& ready) {
-    lvplatform::WatchEndRequests();
-    if (!CreateMarker(ready))
-        return 4;
-    for (int i = 0; i < 6000; ++i) {
-        if (const int request = lvplatform::TakeEndRequest())
-            return 100 + request;
-        Sleep(10);
-    }
-    return 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args = lvplatform::ProgramArguments(argc, argv);
     if (args.size() == 4 && args[1] == "--hold")
         return HoldFile(args[2], args[3]);
-    if (args.size() == 3 && args[1] == "--await-end")
-        return AwaitEnd(args[2]);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
