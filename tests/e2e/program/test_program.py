@@ -280,7 +280,7 @@ class ProgramTest(unittest.TestCase):
             # Each row on a display of its own, its viewer ended and reaped before the
             # display goes: a row that is slow or fails leaves nothing for the next one.
             with self.subTest(args=args), XServer() as x:
-                v = self.start(*args, env=x.env())
+                v = self.start(*args, env={"DISPLAY": x.display})
                 try:
                     self.ready(v)
                     self.check_start_up_window(x, v, shown, maximised)
@@ -319,7 +319,7 @@ class ProgramTest(unittest.TestCase):
         for delay in (0.0, 0.1, 0.2, 0.3, 0.5, 0.7, 1.0):
             with self.subTest(delay=delay), XServer(window_manager=False) as x:
                 self.block.set_byte(VIEW_STATE, 0)
-                v = self.start("12345678", env=x.env())
+                v = self.start("12345678", env={"DISPLAY": x.display})
                 try:
                     # The window manager's start is what is delayed; nothing is asserted on
                     # a time.
