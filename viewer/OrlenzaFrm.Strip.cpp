@@ -22,8 +22,8 @@ namespace {
 std::filesystem::path StripFile() {
     const TMemoryMappedControlFile* block =
         ViewController ? ViewController->ControlFile() : nullptr;
-    return lvpositions::ConnectionFile(QtPlacementFolder(),
-                                       block ? block->ConnectionName() : std::string(), ".strip");
+    return lvpositions::ConnectionFile(
+        QtPlacementFolder(), block ? block->ConnectionNameBytes() : std::string(), ".strip");
 }
 
 } // namespace
