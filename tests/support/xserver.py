@@ -9,23 +9,41 @@ import time
 
 class XServer:
     def __init__(self, window_manager=True, screen="1600x1000x24"):
+        self.screen = screen
+        self.xvfb = None
+        self.wm = None
+        # Servers started side by side by other tests can take a display number from under
+        # a new one (its socket gone before a client connects): such a server is replaced.
+        for _ in range(3):
+            if self._start_server():
+                break
+        else:
+            raise RuntimeError("Xvfb did not start")
+        if window_manager:
+            self.start_window_manager()
+
+    def _start_server(self):
         read_end, write_end = os.pipe()
-        # The server picks a free display itself and writes its number, so servers
-        # started side by side never collide.
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen,
+        # The server picks a free display itself and writes its number.
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen,
                                       "-nolisten", "tcp"], pass_fds=(write_end,),
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as f:
             number = f.readline().strip()
-        if not number:
-            self.xvfb.kill()
-            self.xvfb.wait()
-            raise RuntimeError("Xvfb did not start")
         self.display = ":" + number
-        self.wm = None
-        if window_manager:
-            self.start_window_manager()
+        deadline = time.monotonic() + 20
+        while number and self.xvfb.poll() is None and time.monotonic() < deadline:
+            if self.connectable():
+                return True
+            time.sleep(0.05)
+        self._end(self.xvfb)
+        return False
+
+    def connectable(self):
+        return subprocess.run(["xprop", "-root", "-len", "0", "_NET_SUPPORTING_WM_CHECK"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              env=self.env()).returncode == 0
 
     def env(self, base=None):
         e = dict(os.environ if base is None else base)
@@ -40,27 +58,36 @@ class XServer:
         return "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK")
 
     def start_window_manager(self, wait=True):
-        self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if wait:
+        # openbox that cannot reach the display (see above) ends at once: started again.
+        for _ in range(3):
+            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if not wait:
+                return
             deadline = time.monotonic() + 30
-            while not self.window_manager_ready():
-                if time.monotonic() > deadline or self.wm.poll() is not None:
-                    raise RuntimeError("openbox did not start on " + self.display)
+            while self.wm.poll() is None and time.monotonic() < deadline:
+                if self.window_manager_ready():
+                    return
                 time.sleep(0.02)
+            self._end(self.wm)
+        raise RuntimeError("openbox did not start on " + self.display)
 
     def visible_windows(self, name):
         return self.run("xdotool", "search", "--onlyvisible", "--name", name).split()
 
+    @staticmethod
+    def _end(p):
+        if p is not None and p.poll() is None:
+            p.terminate()
+            try:
+                p.wait(10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+
     def stop(self):
         for p in (self.wm, self.xvfb):
-            if p is not None and p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(10)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-                    p.wait()
+            self._end(p)
 
     def __enter__(self):
         return self
