@@ -74,11 +74,16 @@ TDecodePipeline::~TDecodePipeline() {
 }
 
 TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
-                                                 const std::atomic<bool>& ACancel,
-                                                 bool AThumbnail) {
+                                                 const std::atomic<bool>& ACancel, bool AThumbnail,
+                                                 const std::optional<TFrame>& AFailure) {
     TResult result;
     if (ACancel.load()) {
         result.Cancelled = true;
+        return result;
+    }
+    const TFileStamp before = StampOf(ARequest.Path);
+    if (AFailure && AFailure->Stamp.IsKnown() && AFailure->Stamp == before) {
+        result.Frame = *AFailure;
         return result;
     }
     TFrame& frame = result.Frame;
@@ -126,6 +131,9 @@ TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
             frame.PageCount = 1;
         }
     }
+    // Examined again after the decode: a file that changed meanwhile gets no stamp, so what
+    // was read of it serves nobody once the file is known again.
+    frame.Stamp = StampOf(ARequest.Path) == before ? before : TFileStamp();
     return result;
 }
 
@@ -138,13 +146,48 @@ TDecodeRequest TDecodePipeline::Resolved(TDecodeRequest ARequest) const {
     return ARequest;
 }
 
+bool TDecodePipeline::Current(const QString& APath, const TFrame& AFrame) const {
+    const TFileStamp known = FKnown.value(APath);
+    return !known.IsKnown() || AFrame.Stamp == known;
+}
+
 std::optional<TFrame> TDecodePipeline::Cached(const TDecodeRequest& ARequest) {
     if (ARequest.Page == kLastPage)
         return std::nullopt;
     std::optional<TFrame> frame = FCache.Find({ARequest.Path, ARequest.Page});
-    if (frame && FrameCovers(*frame, ARequest.Rule))
+    if (frame && Current(ARequest.Path, *frame) && FrameCovers(*frame, ARequest.Rule))
         return frame;
     return std::nullopt;
+}
+
+bool TDecodePipeline::NoteFile(const QString& APath, const TFileStamp& AStamp) {
+    if (!AStamp.IsKnown())
+        return false;
+    const TFileStamp before = FKnown.value(APath);
+    FKnown.insert(APath, AStamp);
+    bool stale = before.IsKnown() && before != AStamp;
+    const int count = FCache.PageCount(APath);
+    for (int page = 0; page < std::max(count, 1) && !stale; ++page) {
+        if (const TFrame* held = FCache.Peek({APath, page}))
+            stale = held->Stamp != AStamp;
+    }
+    if (!stale)
+        return false;
+    FCache.Remove(APath);
+    // A decode under way reads the file as it was, or half of each.
+    for (TJob& job : FJobs) {
+        if (job.Request.Path != APath)
+            continue;
+        job.Cancel->store(true);
+        if (job.Id == FShowJob)
+            FShowJob = 0;
+        if (job.Id == FDetailJob)
+            FDetailJob = 0;
+    }
+    FPrefetch.erase(std::remove_if(FPrefetch.begin(), FPrefetch.end(),
+                                   [&](const TDecodeRequest& r) { return r.Path == APath; }),
+                    FPrefetch.end());
+    return true;
 }
 
 TDecodePipeline::TJob* TDecodePipeline::FindJob(quint64 AId) {
@@ -168,12 +211,14 @@ void TDecodePipeline::Cancel(quint64 AId) {
         job->Cancel->store(true);
 }
 
-quint64 TDecodePipeline::Start(const TDecodeRequest& ARequest, TDecodeKind AKind) {
+quint64 TDecodePipeline::Start(const TDecodeRequest& ARequest, TDecodeKind AKind,
+                               std::optional<TFrame> AFailure) {
     TJob job;
     job.Id = FNextId++;
     job.Request = ARequest;
     job.Kind = AKind;
     job.Cancel = std::make_shared<std::atomic<bool>>(false);
+    job.Failure = std::move(AFailure);
     FJobs.push_back(job);
     ++FDecodesStarted;
     // The worker gets its own copies: nothing it touches is shared with the GUI thread but
@@ -181,8 +226,8 @@ quint64 TDecodePipeline::Start(const TDecodeRequest& ARequest, TDecodeKind AKind
     const int priority = AKind == TDecodeKind::Prefetch || AKind == TDecodeKind::Thumbnail ? 0 : 1;
     FPool.start(
         [this, id = job.Id, request = job.Request, cancel = job.Cancel,
-         thumbnail = AKind == TDecodeKind::Thumbnail] {
-            TResult result = Decode(request, *cancel, thumbnail);
+         thumbnail = AKind == TDecodeKind::Thumbnail, failure = job.Failure] {
+            TResult result = Decode(request, *cancel, thumbnail, failure);
             QMetaObject::invokeMethod(
                 this, [this, id, result = std::move(result)] { Finished(id, result); },
                 Qt::QueuedConnection);
@@ -198,7 +243,12 @@ std::optional<TFrame> TDecodePipeline::Show(const TDecodeRequest& ARequest) {
     // The old neighbours are no longer the next ones; the window asks for the new ones
     // once this page is shown.
     FPrefetch.clear();
-    if (std::optional<TFrame> frame = Cached(request)) {
+    std::optional<TFrame> failure;
+    if (std::optional<TFrame> frame = Cached(request); frame && frame->Failed()) {
+        // A failure holds only for the file as it failed: a worker looks whether it changed
+        // since (written to the end meanwhile) before it is shown again.
+        failure = std::move(frame);
+    } else if (frame) {
         Cancel(FShowJob);
         FShowJob = 0;
         // A prefetch under way may well be one of the new neighbours: the window's next
@@ -215,7 +265,7 @@ std::optional<TFrame> TDecodePipeline::Show(const TDecodeRequest& ARequest) {
         serving->Kind = TDecodeKind::Show;
         FShowJob = serving->Id;
     } else {
-        FShowJob = Start(request, TDecodeKind::Show);
+        FShowJob = Start(request, TDecodeKind::Show, std::move(failure));
     }
     return std::nullopt;
 }
@@ -291,6 +341,9 @@ void TDecodePipeline::Finished(quint64 AId, const TResult& AResult) {
         emit FrameReady(key, AResult.Frame, TDecodeKind::Thumbnail);
     } else if (!AResult.Cancelled) {
         const TFrameKey key{job.Request.Path, AResult.Frame.Page};
+        // The newest look at the file: frames of what it was before no longer serve.
+        if (AResult.Frame.Stamp.IsKnown())
+            FKnown.insert(job.Request.Path, AResult.Frame.Stamp);
         // Protected before it goes in, so a frame larger than the budget is not evicted on
         // its way to the screen.
         if (AId == FShowJob)
@@ -338,7 +391,9 @@ void TDecodePipeline::Pump() {
     while (!FThumbnails.empty()) {
         const TDecodeRequest request = FThumbnails.front();
         FThumbnails.erase(FThumbnails.begin());
-        if (FCache.Contains(ThumbnailKey(request.Path, request.Page, request.Rule.Box.width())))
+        const TFrame* held =
+            FCache.Peek(ThumbnailKey(request.Path, request.Page, request.Rule.Box.width()));
+        if (held && Current(request.Path, *held))
             continue;
         Start(request, TDecodeKind::Thumbnail);
         return;

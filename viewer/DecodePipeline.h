@@ -13,6 +13,10 @@
 // - Thumbnail: small pages for the page strip, lowest of all: one at a time, only while
 //   nothing else is decoding or waiting, kept under keys of their own size.
 // Frames live in a TFrameCache with a memory budget; the frame on screen stays in it.
+// A frame serves only the file as it was read: once the file is known to be another one
+// (NoteFile: a listing or the folder watcher saw it change; or a later decode read it
+// anew), its frames go. A cached failure is looked at again on a worker when it is shown:
+// the file may have been completed since.
 #pragma once
 
 #include "viewer/FrameCache.h"
@@ -60,8 +64,9 @@ enum class TDecodeKind { Show, Detail, Prefetch, Thumbnail };
 TDecodeRequest ThumbnailRequest(const QString& APath, int APage, int ASide);
 TFrameKey ThumbnailKey(const QString& APath, int APage, int ASide);
 
-// Whether AFrame serves ARequest as it is: a failure always does (decoding again fails
-// again), a picture when it holds at least the pixels the request's rule draws.
+// Whether AFrame serves ARequest as it is: a failure always does (the same file fails
+// again), a picture when it holds at least the pixels the request's rule draws. Whether it
+// is still the same file is the pipeline's question (TFrame::Stamp, NoteFile).
 bool FrameCovers(const TFrame& AFrame, const TDrawRule& ARule);
 
 class TDecodePipeline : public QObject {
@@ -88,6 +93,13 @@ public:
     // Cancels everything: nothing asked for so far reaches FrameReady (hide, close,
     // another search).
     void CancelAll();
+    // The file is known to be AStamp now (a listing or the watcher examined it). When its
+    // frames held, or the stamp known before, were of another state of the file, they go
+    // and its decodes under way are cancelled: true then, and the caller asks again for
+    // what it wants of the file.
+    bool NoteFile(const QString& APath, const TFileStamp& AStamp);
+    // What the file was last known to be; unknown when nothing examined it yet.
+    TFileStamp KnownStamp(const QString& APath) const { return FKnown.value(APath); }
 
     TFrameCache& Cache() { return FCache; }
     // Decodes started on the workers since the pipeline was made (prefetches included).
@@ -108,13 +120,16 @@ private:
         TDecodeRequest Request;
         TDecodeKind Kind = TDecodeKind::Prefetch;
         std::shared_ptr<std::atomic<bool>> Cancel;
+        std::optional<TFrame> Failure; // a cached failure, handed back if the file is unchanged
     };
     struct TResult {
         bool Cancelled = false;
         TFrame Frame;
     };
     static TResult Decode(const TDecodeRequest& ARequest, const std::atomic<bool>& ACancel,
-                          bool AThumbnail);
+                          bool AThumbnail, const std::optional<TFrame>& AFailure);
+    // The frame is of the file as it is known now.
+    bool Current(const QString& APath, const TFrame& AFrame) const;
 
     TDecodeRequest Resolved(TDecodeRequest ARequest) const;
     std::optional<TFrame> Cached(const TDecodeRequest& ARequest);
@@ -122,7 +137,8 @@ private:
     // A decode under way (not cancelled) that serves ARequest.
     TJob* JobServing(const TDecodeRequest& ARequest);
     void Cancel(quint64 AId);
-    quint64 Start(const TDecodeRequest& ARequest, TDecodeKind AKind);
+    quint64 Start(const TDecodeRequest& ARequest, TDecodeKind AKind,
+                  std::optional<TFrame> AFailure = std::nullopt);
     void Finished(quint64 AId, const TResult& AResult);
     // Starts the next prefetch when nothing else wanted is decoding.
     void Pump();
@@ -136,4 +152,5 @@ private:
     std::vector<TDecodeRequest> FPrefetch;   // waiting to start
     std::vector<TDecodeRequest> FThumbnails; // waiting to start, after the prefetches
     int FDecodesStarted = 0;
+    QHash<QString, TFileStamp> FKnown; // what each file was last seen to be
 };

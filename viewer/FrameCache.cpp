@@ -1,6 +1,34 @@
 #include "viewer/FrameCache.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
 #include <algorithm>
+
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
+
+TFileStamp StampOf(const QString& APath) {
+    TFileStamp stamp;
+#if defined(Q_OS_UNIX)
+    struct stat st {};
+    if (::stat(QFile::encodeName(APath).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return stamp;
+    stamp.Size = static_cast<qint64>(st.st_size);
+    stamp.ModifiedNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.Inode = static_cast<quint64>(st.st_ino);
+    stamp.Device = static_cast<quint64>(st.st_dev);
+#else
+    const QFileInfo info(APath);
+    if (!info.isFile())
+        return stamp;
+    stamp.Size = info.size();
+    stamp.ModifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
+#endif
+    return stamp;
+}
 
 qint64 FrameCacheBudgetFromEnvironment() {
     constexpr qint64 kMiB = qint64{1024} * 1024;
@@ -37,12 +65,22 @@ void TFrameCache::Insert(const TFrameKey& AKey, TFrame AFrame) {
     // A failed page still tells how many pages its file has (the decoder reads that apart).
     if (AFrame.PageCount > 0)
         FPageCounts.insert(AKey.Path, AFrame.PageCount);
+    // Frames of the file as it was before are of no use any more.
+    if (AFrame.Stamp.IsKnown()) {
+        const auto end = std::remove_if(FEntries.begin(), FEntries.end(), [&](const Entry& AEntry) {
+            if (AEntry.Key.Path != AKey.Path || AEntry.Frame.Stamp == AFrame.Stamp)
+                return false;
+            FUsed -= AEntry.Frame.Bytes();
+            return true;
+        });
+        FEntries.erase(end, FEntries.end());
+    }
     auto it = At(AKey);
     if (it != FEntries.end()) {
         const TFrame& held = it->Frame;
         // A prefetch at the fitted size must not throw away the detail a zoom decoded.
-        if (!AFrame.Failed() && !held.Failed() && held.FullSize == AFrame.FullSize &&
-            held.Image.width() >= AFrame.Image.width() &&
+        if (!AFrame.Failed() && !held.Failed() && held.Stamp == AFrame.Stamp &&
+            held.FullSize == AFrame.FullSize && held.Image.width() >= AFrame.Image.width() &&
             held.Image.height() >= AFrame.Image.height()) {
             it->LastUse = ++FClock;
             return;

@@ -30,6 +30,23 @@ struct TFrameKey {
     friend bool operator!=(const TFrameKey& A, const TFrameKey& B) { return !(A == B); }
 };
 
+// What a file was when it was read. A file replaced under the same name (renamed over,
+// copied over, rewritten in place, grown) differs in one of these, so a frame or a failure
+// of the file before is not taken for the file now.
+struct TFileStamp {
+    qint64 Size = -1; // -1: not known (the file could not be examined, or it changed while read)
+    qint64 ModifiedNs = 0;
+    quint64 Inode = 0;
+    quint64 Device = 0;
+
+    bool IsKnown() const { return Size >= 0; }
+    friend bool operator==(const TFileStamp&, const TFileStamp&) = default;
+};
+
+// The file's stamp now; unknown when it cannot be examined. Asks the file system, which may
+// hang on a share that does not answer: never on the GUI thread.
+TFileStamp StampOf(const QString& APath);
+
 // A decoded page, or the reason it could not be decoded.
 struct TFrame {
     QImage Image;   // reduced to the size it is drawn at (or more); empty when Failed()
@@ -38,6 +55,7 @@ struct TFrame {
     int PageCount = 1;
     QSizeF DotsPerInch; // empty when the file states none
     QString Error;      // why the decode failed; empty on success
+    TFileStamp Stamp;   // the file as it was read; unknown when it changed during the read
 
     bool Failed() const { return !Error.isEmpty(); }
     qint64 Bytes() const { return Image.sizeInBytes(); }

@@ -106,6 +106,7 @@ void TLumivaneViewerForm::StartListing(const std::string& ASearchText, bool ARef
         for (const std::string& folder : folders)
             if (QFileInfo(Q(folder)).isDir())
                 listing.Folders << Q(folder);
+        listing.Stamps = StampsOf(listing.Images);
         QMetaObject::invokeMethod(
             qApp,
             [self, generation, listing = std::move(listing)]() mutable {
@@ -162,9 +163,11 @@ void TLumivaneViewerForm::TakeListing(TListing AListing) {
             } else if (FViewState != vsOpen) {
                 ChangeViewState(vsOpen);
             }
+            // Searched again: a file replaced since is decoded again.
+            NoteFileStamps(AListing.Stamps);
             if (FWatchedSearch != AListing.SearchText)
-                WatchSearchedFolders(AListing.SearchText, std::move(AListing.Run),
-                                     AListing.Folders);
+                WatchSearchedFolders(AListing.SearchText, std::move(AListing.Run), AListing.Folders,
+                                     AListing.Stamps);
             emit ImagesListed();
             return;
         }
@@ -177,7 +180,11 @@ void TLumivaneViewerForm::TakeListing(TListing AListing) {
     FBrowse->SetImages(std::move(AListing.Images));
     // Only a search that went through: a refused one is not searched again on a return.
     FLastSearchText = AListing.SearchText;
-    WatchSearchedFolders(AListing.SearchText, std::move(AListing.Run), AListing.Folders);
+    // Frames of files replaced since the identifier was last shown serve no more.
+    for (auto it = AListing.Stamps.cbegin(); it != AListing.Stamps.cend(); ++it)
+        FPipeline->NoteFile(it.key(), it.value());
+    WatchSearchedFolders(AListing.SearchText, std::move(AListing.Run), AListing.Folders,
+                         AListing.Stamps);
     SelectImage(1);
     emit ImagesListed();
 }

@@ -1,18 +1,17 @@
-// Fresh scans: while an identifier is shown, the folders its search lists are watched
-// (inotify through QFileSystemWatcher, so an idle window costs nothing). A change runs the
-// same folder search again off the GUI thread; a new file joins the list once its size has
-// stopped changing, a removed one leaves it, and the picture shown stays.
+// Fresh scans: while an identifier is shown, the folders its search lists are watched by a
+// TFolderWatcher, which says when a file is complete, changed or gone. New and removed files
+// run the same folder search again off the GUI thread; a new file joins the list only once
+// the watcher counts it complete; a changed file on screen is decoded again; the picture
+// shown otherwise stays. A hidden or closed window watches nothing.
 #include "viewer/OrlenzaFrm.h"
 
+#include "viewer/FolderWatcher.h"
 #include "viewer/OrlenzaFrm.Shared.h"
 #include "viewer/ViewerWidgets.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
+#include <QDir>
 #include <QSet>
 #include <QThreadPool>
 #include <QTimer>
@@ -23,45 +22,45 @@ using namespace lvform;
 
 namespace {
 
-// Changes come in bursts (a copy is a create and many writes): one search after a pause.
+// Removals and folder changes come in bursts: one search after a pause.
 constexpr int kRescanDelayMs = 100;
-// While a new file is being written it is looked at this often...
-constexpr int kPendingCheckMs = 200;
-// ...and joins once its size has stayed the same this long.
-constexpr qint64 kSettledMs = 500;
-
-qint64 NowMs() {
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.elapsed();
-}
 
 } // namespace
 
+QHash<QString, TFileStamp>
+TLumivaneViewerForm::StampsOf(const std::vector<TLumivaneImage>& AImages) {
+    QHash<QString, TFileStamp> stamps;
+    stamps.reserve(static_cast<qsizetype>(AImages.size()));
+    for (const TLumivaneImage& image : AImages) {
+        const QString path = Q(image.FullFileName());
+        stamps.insert(path, StampOf(path));
+    }
+    return stamps;
+}
+
 void TLumivaneViewerForm::InstallWatching() {
-    FWatcher = new QFileSystemWatcher(this);
+    FWatcher = new TFolderWatcher(this);
     FRescanTimer = new QTimer(this);
     FRescanTimer->setSingleShot(true);
-    connect(FWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { ScheduleRescan(); });
-    // A file still being written is watched itself: every write restarts its wait.
-    connect(FWatcher, &QFileSystemWatcher::fileChanged, this, [this] { ScheduleRescan(); });
+    connect(FWatcher, &TFolderWatcher::Changed, this, [this](const TFolderChanges& AChanges) {
+        Guarded(this, [&] { WatchedFilesChanged(AChanges); });
+    });
     connect(FRescanTimer, &QTimer::timeout, this,
             [this] { Guarded(this, [this] { StartRescan(); }); });
 }
 
 void TLumivaneViewerForm::WatchSearchedFolders(const std::string& ASearchText,
                                                std::function<std::vector<TLumivaneImage>()> ARescan,
-                                               const QStringList& AFolders) {
+                                               const QStringList& AFolders,
+                                               const QHash<QString, TFileStamp>& AStamps) {
     StopWatching();
-    if (!ARescan)
+    // A window the user closed, or the host hid, writes nothing for fresh scans.
+    if (!ARescan || !isVisible())
         return;
     FWatchedSearch = ASearchText;
     FRescan = std::move(ARescan);
     if (!AFolders.isEmpty())
-        FWatcher->addPaths(AFolders);
+        FWatcher->Watch(AFolders, AStamps);
 }
 
 void TLumivaneViewerForm::StopWatching() {
@@ -69,10 +68,7 @@ void TLumivaneViewerForm::StopWatching() {
     ++FRescanGeneration;
     FRescanAgain = false;
     FRescanTimer->stop();
-    const QStringList watched = FWatcher->directories() + FWatcher->files();
-    if (!watched.isEmpty())
-        FWatcher->removePaths(watched);
-    FPending.clear();
+    FWatcher->Stop();
     FWatchedSearch.clear();
     FRescan = nullptr;
 }
@@ -83,10 +79,47 @@ void TLumivaneViewerForm::ScheduleRescan() {
 }
 
 QList<QPair<QString, qint64>> TLumivaneViewerForm::PendingScans() const {
-    QList<QPair<QString, qint64>> pending;
-    for (auto it = FPending.cbegin(); it != FPending.cend(); ++it)
-        pending.append({it.key(), it->Size});
-    return pending;
+    return FWatcher->Pending();
+}
+
+void TLumivaneViewerForm::NoteFileStamps(const QHash<QString, TFileStamp>& AStamps) {
+    const int file = FBrowse->Selected();
+    const QString selected = FBrowse->FilePath(file);
+    bool again = false;
+    for (auto it = AStamps.cbegin(); it != AStamps.cend(); ++it) {
+        if (FPipeline->NoteFile(it.key(), it.value()) && it.key() == selected)
+            again = true;
+    }
+    // The selected file is another one now (replaced, rewritten, completed after a
+    // failure): its new content, on the page shown.
+    if (again && isVisible()) {
+        const TBrowsePosition shown = FBrowse->Shown();
+        FBrowse->Select(file, shown.File == file ? shown.Page : FBrowse->Wanted().Page);
+    }
+}
+
+void TLumivaneViewerForm::WatchedFilesChanged(const TFolderChanges& AChanges) {
+    if (!isVisible() || !FRescan)
+        return;
+    QHash<QString, QString> listed; // watcher's path -> the list's
+    for (const TLumivaneImage& image : FBrowse->Images()) {
+        const QString path = Q(image.FullFileName());
+        listed.insert(QDir::cleanPath(path), path);
+    }
+    bool again = AChanges.ListAgain;
+    QHash<QString, TFileStamp> changed;
+    for (auto it = AChanges.Complete.cbegin(); it != AChanges.Complete.cend(); ++it) {
+        const auto found = listed.constFind(it.key());
+        if (found == listed.cend())
+            again = true; // a new file, complete now
+        else
+            changed.insert(*found, it.value());
+    }
+    for (const QString& path : AChanges.Removed)
+        again = again || listed.contains(path);
+    NoteFileStamps(changed);
+    if (again)
+        ScheduleRescan();
 }
 
 void TLumivaneViewerForm::StartRescan() {
@@ -101,26 +134,25 @@ void TLumivaneViewerForm::StartRescan() {
     QPointer<TLumivaneViewerForm> self(this);
     QThreadPool::globalInstance()->start([self, generation, run = FRescan] {
         std::vector<TLumivaneImage> images;
-        std::vector<qint64> sizes;
+        QHash<QString, TFileStamp> stamps;
         bool ok = true;
         try {
             images = run();
-            sizes.reserve(images.size());
-            for (const TLumivaneImage& image : images)
-                sizes.push_back(QFileInfo(QString::fromStdString(image.Path)).size());
+            stamps = StampsOf(images);
         } catch (...) {
             // The folder search refused or failed: the list stays as it is.
             ok = false;
         }
         QMetaObject::invokeMethod(
             qApp,
-            [self, generation, ok, images = std::move(images), sizes = std::move(sizes)]() mutable {
+            [self, generation, ok, images = std::move(images),
+             stamps = std::move(stamps)]() mutable {
                 if (!self)
                     return;
                 self->FRescanRunning = false;
                 if (ok)
                     Guarded(self.data(), [&] {
-                        self->RescanFinished(generation, std::move(images), std::move(sizes));
+                        self->RescanFinished(generation, std::move(images), std::move(stamps));
                     });
                 if (self->FRescanAgain) {
                     self->FRescanAgain = false;
@@ -132,46 +164,28 @@ void TLumivaneViewerForm::StartRescan() {
 }
 
 void TLumivaneViewerForm::RescanFinished(int AGeneration, std::vector<TLumivaneImage> AImages,
-                                         std::vector<qint64> ASizes) {
-    if (AGeneration != FRescanGeneration)
+                                         QHash<QString, TFileStamp> AStamps) {
+    // Watching stopped since (hidden, closed, another search): nothing of this is shown.
+    if (AGeneration != FRescanGeneration || !isVisible())
         return;
     QSet<QString> listed;
     for (const TLumivaneImage& image : FBrowse->Images())
         listed.insert(Q(image.Path));
-    const qint64 now = NowMs();
     std::vector<TLumivaneImage> accepted;
-    QSet<QString> seen;
-    for (std::size_t i = 0; i < AImages.size(); ++i) {
-        const QString path = Q(AImages[i].Path);
-        seen.insert(path);
-        if (listed.contains(path)) {
-            accepted.push_back(std::move(AImages[i]));
-            continue;
-        }
-        // A new file: it joins once its size has stayed the same for a while.
-        const qint64 size = i < ASizes.size() ? ASizes[i] : -1;
-        auto pending = FPending.find(path);
-        if (pending == FPending.end()) {
-            FPending.insert(path, {size, now});
-            FWatcher->addPath(path);
-        } else if (pending->Size != size) {
-            *pending = {size, now};
-        } else if (size > 0 && now - pending->SinceMs >= kSettledMs) {
-            FPending.erase(pending);
-            FWatcher->removePath(path);
-            accepted.push_back(std::move(AImages[i]));
-        }
-    }
-    // Files that went away before they were complete.
-    for (auto it = FPending.begin(); it != FPending.end();) {
-        if (seen.contains(it.key())) {
-            ++it;
+    QHash<QString, TFileStamp> stamps;
+    for (TLumivaneImage& image : AImages) {
+        const QString file = Q(image.FullFileName());
+        if (listed.contains(Q(image.Path))) {
+            stamps.insert(file, AStamps.value(file));
+            accepted.push_back(std::move(image));
+        } else if (FWatcher->IsComplete(file)) {
+            // A new file joins once the watcher has seen it complete.
+            accepted.push_back(std::move(image));
         } else {
-            FWatcher->removePath(it.key());
-            it = FPending.erase(it);
+            // Found, but the watcher has no word on it yet (it came before the watch began).
+            FWatcher->Consider(file);
         }
     }
     MergeImageList(std::move(accepted));
-    if (!FPending.isEmpty())
-        FRescanTimer->start(kPendingCheckMs);
+    NoteFileStamps(stamps);
 }

@@ -205,9 +205,10 @@ void TLumivaneViewerForm::closeEvent(QCloseEvent* event) {
             SavePlacement();
     });
     // FormClose: the window only hides; the program goes on. A page still decoding is not
-    // shown after the close.
+    // shown after the close, and fresh scans are no longer watched for.
     CancelDecodes();
     CancelListing();
+    StopWatching();
     Guarded(this, [this] { ChangeViewState(vsUnknown); });
     event->accept();
 }

@@ -33,7 +33,8 @@ class QThreadPool;
 class TTurnStore;
 class TPageCounter;
 class TPageStrip;
-class QFileSystemWatcher;
+class TFolderWatcher;
+struct TFolderChanges;
 class QKeyEvent;
 class QMenu;
 class QMimeData;
@@ -251,8 +252,9 @@ private:
         bool Refresh = false;
         bool FocusIfNew = false; // asked through NewImage: a new search takes the focus
         std::vector<TLumivaneImage> Images;
-        std::exception_ptr Error; // the folder search refused or failed
-        QStringList Folders;      // the searched folders that exist, to be watched
+        std::exception_ptr Error;          // the folder search refused or failed
+        QStringList Folders;               // the searched folders that exist, to be watched
+        QHash<QString, TFileStamp> Stamps; // the listed files as found (by FullFileName)
         std::function<std::vector<TLumivaneImage>()> Run; // the same search, for fresh scans
     };
     void StartListing(const std::string& ASearchText, bool ARefresh, bool AFocusIfNew);
@@ -261,17 +263,25 @@ private:
     // Whatever listing runs is no longer wanted.
     void CancelListing();
 
-    // Fresh scans (OrlenzaFrm.Watch.cpp): the searched folders are watched while an
-    // identifier is shown; a change searches again off the GUI thread and merges.
+    // Fresh scans (OrlenzaFrm.Watch.cpp): while an identifier is shown, a TFolderWatcher
+    // says when files in its folders are complete, changed or gone; new and removed files
+    // search again off the GUI thread and merge, a changed file shown is decoded again.
     void InstallWatching();
     void WatchSearchedFolders(const std::string& ASearchText,
                               std::function<std::vector<TLumivaneImage>()> ARescan,
-                              const QStringList& AFolders);
+                              const QStringList& AFolders,
+                              const QHash<QString, TFileStamp>& AStamps);
     void StopWatching();
     void ScheduleRescan();
     void StartRescan();
     void RescanFinished(int AGeneration, std::vector<TLumivaneImage> AImages,
-                        std::vector<qint64> ASizes);
+                        QHash<QString, TFileStamp> AStamps);
+    void WatchedFilesChanged(const TFolderChanges& AChanges);
+    // The files a search found as they are now. Reads the file system: on a worker only.
+    static QHash<QString, TFileStamp> StampsOf(const std::vector<TLumivaneImage>& AImages);
+    // The files are known to be as stamped now; a changed file on screen (or on its way
+    // there) is decoded again.
+    void NoteFileStamps(const QHash<QString, TFileStamp>& AStamps);
     // Puts AImages in the list keeping the selected file; when it is gone, the one now in
     // its place is shown.
     void MergeImageList(std::vector<TLumivaneImage> AImages);
@@ -392,18 +402,13 @@ private:
     QThreadPool* FCopyWorker = nullptr;
     bool FCommandLineStateApplied = false;
     TImageViewerState FViewState = vsUnknown; // last state this window wrote
-    QFileSystemWatcher* FWatcher = nullptr;
+    TFolderWatcher* FWatcher = nullptr;
     QTimer* FRescanTimer = nullptr;
     std::string FWatchedSearch;
     std::function<std::vector<TLumivaneImage>()> FRescan;
     int FRescanGeneration = 0;
     bool FRescanRunning = false;
     bool FRescanAgain = false;
-    struct TPending {
-        qint64 Size = -1;
-        qint64 SinceMs = 0; // when this size was first seen
-    };
-    QHash<QString, TPending> FPending;
     std::shared_ptr<TTurnStore> FTurnStore;
     QThreadPool* FStoreWorker = nullptr;
     QHash<QString, int> FTurns; // quarter turns of the listed files, as far as looked up

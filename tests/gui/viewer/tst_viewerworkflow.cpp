@@ -37,6 +37,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -564,6 +565,148 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(List()->count(), 0, 3000);
         QCOMPARE(Page()->NoticeText(), QStringLiteral("No images for 80000001"));
         QCOMPARE(Title(), QString());
+    }
+
+    // ---- files that change on disk ---------------------------------------------------------
+
+    // The colour in the middle of the picture on screen.
+    QColor ShownColour() {
+        const QImage& bitmap = Image()->Bitmap();
+        if (bitmap.isNull())
+            return {};
+        return bitmap.pixelColor(bitmap.width() / 2, bitmap.height() / 2);
+    }
+    static bool Near(QColor A, QColor B) {
+        return A.isValid() && std::abs(A.red() - B.red()) < 24 &&
+               std::abs(A.green() - B.green()) < 24 && std::abs(A.blue() - B.blue()) < 24;
+    }
+    static QByteArray SolidPng(QColor AColour, QSize ASize = {400, 566}) {
+        QImage image(ASize, QImage::Format_RGB32);
+        image.fill(AColour);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+    static bool Overwrite(const QString& APath, const QByteArray& ABytes) {
+        QFile f(APath); // truncated and written in place: same file, new content
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               f.write(ABytes) == ABytes.size();
+    }
+    static bool RenameOver(const QString& APath, const QByteArray& ABytes) {
+        const QString temp = QFileInfo(APath).path() + "/.incoming";
+        return Overwrite(temp, ABytes) && std::rename(QFile::encodeName(temp).constData(),
+                                                      QFile::encodeName(APath).constData()) == 0;
+    }
+
+    // The shown file replaced under its name shows its new content, never the frame held
+    // for the old one: seen by the folder watcher, or when the identifier is searched again.
+    void replacedFileShowsItsNewContent_data() {
+        QTest::addColumn<bool>("renamed");
+        QTest::addColumn<bool>("searchAgain");
+        QTest::newRow("renamed over, watched") << true << false;
+        QTest::newRow("copied over, watched") << false << false;
+        QTest::newRow("renamed over, searched again") << true << true;
+        QTest::newRow("copied over, searched again") << false << true;
+    }
+    void replacedFileShowsItsNewContent() {
+        QFETCH(bool, renamed);
+        QFETCH(bool, searchAgain);
+        const QString dir = Folder(QStringLiteral("81%1%2").arg(renamed ? 1 : 2).arg(searchAgain));
+        const QString id = QFileInfo(dir.chopped(1)).fileName() + "0001";
+        QVERIFY(Overwrite(dir + id + "~1.png", SolidPng(QColor(220, 30, 30))));
+        QVERIFY(Overwrite(dir + id + "~2.png", SolidPng(QColor(30, 160, 30))));
+        ShowFromToolbar(qPrintable(id));
+        QVERIFY(Near(ShownColour(), QColor(220, 30, 30)));
+        // Both held by the cache: the neighbour was pre-read.
+        QTRY_VERIFY(FForm->Pipeline().Cache().Contains({dir + id + "~2.png", 0}));
+        const QByteArray blue = SolidPng(QColor(30, 30, 220));
+        QVERIFY(renamed ? RenameOver(dir + id + "~1.png", blue)
+                        : Overwrite(dir + id + "~1.png", blue));
+        if (searchAgain)
+            FForm->NewImage(qPrintable(id));
+        QTRY_VERIFY_WITH_TIMEOUT(Near(ShownColour(), QColor(30, 30, 220)), 10000);
+        QCOMPARE(FForm->ImageId(), 1);
+        QCOMPARE(FBlock->ViewState(), vsOpen);
+        // The neighbour replaced too, while not shown: stepping there shows the new one.
+        const QByteArray yellow = SolidPng(QColor(220, 220, 30));
+        QVERIFY(renamed ? RenameOver(dir + id + "~2.png", yellow)
+                        : Overwrite(dir + id + "~2.png", yellow));
+        if (searchAgain)
+            FForm->NewImage(qPrintable(id));
+        else // the watcher's word drops the frame held for the old file
+            QTRY_VERIFY_WITH_TIMEOUT(!FForm->Pipeline().Cache().Contains({dir + id + "~2.png", 0}),
+                                     10000);
+        QTRY_COMPARE(List()->count(), 2);
+        Key(Qt::Key_Right);
+        QVERIFY(Settled());
+        QCOMPARE(FForm->ImageId(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(Near(ShownColour(), QColor(220, 220, 30)), 10000);
+    }
+
+    // A file that failed while it was being written is decoded again once it is whole:
+    // when the watcher sees it change, when it is shown again, or searched again.
+    void failedFileIsDecodedAgainOnceWhole_data() {
+        QTest::addColumn<int>("how");
+        QTest::newRow("the watcher sees it completed") << 0;
+        QTest::newRow("shown again after the next file") << 1;
+        QTest::newRow("searched again") << 2;
+    }
+    void failedFileIsDecodedAgainOnceWhole() {
+        QFETCH(int, how);
+        const QString dir = Folder(QStringLiteral("83%1").arg(how, 2, 10, QLatin1Char('0')));
+        const QString id = QFileInfo(dir.chopped(1)).fileName() + "0001";
+        const QByteArray whole = SolidPng(QColor(30, 160, 160), {1200, 1600});
+        QVERIFY(Overwrite(dir + id + "~1.png", whole.left(whole.size() / 2)));
+        QVERIFY(Overwrite(dir + id + "~2.png", SolidPng(QColor(30, 160, 30))));
+        ShowFromToolbar(qPrintable(id));
+        QVERIFY2(!Page()->NoticeText().isEmpty(), "the cut file shows its load error");
+        QVERIFY(Overwrite(dir + id + "~1.png", whole));
+        if (how == 1) {
+            Key(Qt::Key_Right);
+            QVERIFY(Settled());
+            QVERIFY(Near(ShownColour(), QColor(30, 160, 30)));
+            Key(Qt::Key_Left);
+            QVERIFY(Settled());
+        } else if (how == 2) {
+            FForm->NewImage(qPrintable(id));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(Near(ShownColour(), QColor(30, 160, 160)), 10000);
+        QCOMPARE(FForm->ImageId(), 1);
+        QVERIFY(Page()->NoticeText().isEmpty());
+    }
+
+    // A window the user closed, or the host hid, watches nothing: a scan dropped into the
+    // folder afterwards writes no state into the block (read back from the block itself).
+    void closedOrHiddenWindowWritesNothingForFreshScans_data() {
+        QTest::addColumn<bool>("byHost");
+        QTest::newRow("closed by the user") << false;
+        QTest::newRow("hidden by the host") << true;
+    }
+    void closedOrHiddenWindowWritesNothingForFreshScans() {
+        QFETCH(bool, byHost);
+        const QString dir = Folder(byHost ? "8501" : "8500");
+        const QString id = QFileInfo(dir.chopped(1)).fileName() + "0001";
+        QVERIFY(Overwrite(dir + id + "~1.png", SolidPng(Qt::darkRed)));
+        ShowFromToolbar(qPrintable(id));
+        QCOMPARE(FBlock->ViewState(), vsOpen);
+        if (byHost)
+            FForm->CloseImageAndHide(nullptr);
+        else
+            FForm->close();
+        QTRY_VERIFY(!FForm->isVisible());
+        // The host's hide leaves its state as it was; a close writes vsUnknown.
+        const TImageViewerState after = FBlock->ViewState();
+        QCOMPARE(after, byHost ? vsOpen : vsUnknown);
+        TakeStates();
+        QVERIFY(Overwrite(dir + id + "~2.png", SolidPng(Qt::darkGreen)));
+        // A watching window would have taken the file within twice its settle time; nothing
+        // can be waited for when nothing is to happen.
+        QTest::qWait(2500);
+        QCOMPARE(FBlock->ViewState(), after);
+        QVERIFY(TakeStates().empty());
+        QCOMPARE(List()->count(), 1);
     }
 
     // ---- turns remembered per file ----------------------------------------------------------
