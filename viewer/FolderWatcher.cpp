@@ -37,6 +37,10 @@ qint64 NowMs() {
     return clock.elapsed();
 }
 
+// A file modified through a descriptor and never closed counts as still being written for
+// this many settle times after its last change.
+constexpr int kWriterQuietSettles = 10;
+
 QString Joined(const QString& AFolder, const QString& AName) {
     return QDir::cleanPath(AFolder + QLatin1Char('/') + AName);
 }
@@ -64,7 +68,18 @@ TFileStamp FolderStamp(const QString& APath) {
 
 } // namespace
 
-TFolderWatcher::TFolderWatcher(QObject* parent) : TFolderWatcher(TTiming(), parent) {}
+// LUMIVANE_SETTLE_MS (10 to 60000) shortens or lengthens the settle time: tests that race
+// the watcher many times, and folders on shares whose times move in coarse steps.
+static TFolderWatcher::TTiming TimingFromEnvironment() {
+    TFolderWatcher::TTiming timing;
+    bool ok = false;
+    const int settle = qEnvironmentVariableIntValue("LUMIVANE_SETTLE_MS", &ok);
+    if (ok && settle >= 10 && settle <= 60000)
+        timing.SettleMs = settle;
+    return timing;
+}
+
+TFolderWatcher::TFolderWatcher(QObject* parent) : TFolderWatcher(TimingFromEnvironment(), parent) {}
 
 TFolderWatcher::TFolderWatcher(const TTiming& ATiming, QObject* parent)
     : QObject(parent), FTiming(ATiming) {
@@ -318,7 +333,12 @@ void TFolderWatcher::Checked(int AGeneration, const QHash<QString, TFileStamp>& 
             pending->SeenSinceMs = now;
             pending->Examined = true;
         }
-        if (pending->Writing || stamp.Size == 0 || !(steady || old))
+        // Modified and not closed since: a writer still has it open, unless nothing has
+        // happened to it for many settle times (changed by path, as truncate(1) does, which
+        // no close follows).
+        const bool writing =
+            pending->Writing && now - pending->LastEventMs < kWriterQuietSettles * FTiming.SettleMs;
+        if (writing || stamp.Size == 0 || !(steady || old))
             continue;
         FPending.erase(pending);
         if (!FComplete.contains(path) || FComplete.value(path) != stamp) {

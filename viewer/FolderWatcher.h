@@ -3,7 +3,8 @@
 //
 // - A file is complete once its size and modification time have stayed the same for the
 //   settle time and, on Linux, no writer that inotify saw writing still has it open
-//   (IN_CLOSE_WRITE). An empty file is never complete.
+//   (IN_CLOSE_WRITE; a file changed by path, which no close follows, after ten settle times
+//   without a change). An empty file is never complete.
 // - Changes are coalesced: every event only marks its name; a name is examined (stat, on a
 //   worker) once its events have been quiet for the settle time. A file growing for minutes
 //   in a folder of ten thousand costs a stat per settle time, never a listing of the folder.
@@ -51,6 +52,7 @@ public:
         int PollMs = 3000;   // the folders' times are compared this often without inotify
         int ReportMs = 100;  // removals and folder changes are gathered this long
     };
+    // The settle time from LUMIVANE_SETTLE_MS when set (10 to 60000), else 1 s.
     explicit TFolderWatcher(QObject* parent = nullptr);
     TFolderWatcher(const TTiming& ATiming, QObject* parent);
     ~TFolderWatcher() override;

@@ -1,0 +1,277 @@
+// Races of the asynchronous viewer on the real window, against a real block and real
+// files: while a large LZW page decodes, another identifier is searched, the window is
+// hidden, closed or torn down, or the shown file is deleted, replaced, cut short, or its
+// folder renamed. Each case runs 20 times (the moments differ run to run). In every run:
+// no crash, no picture of a file that is no longer the selection, no vsOpen from a hidden
+// or closed window, and a replaced file shows its new content.
+#include "app/Orlenza.CustomController.h"
+#include "tests/gui/imaging/ImagingFixtures.h"
+#include "tests/gui/viewer/ViewerTestSupport.h"
+#include "viewcontrol/Orlenza.ViewController.h"
+#include "viewer/OrlenzaFrm.h"
+#include "viewer/ViewerWidgets.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+using lvtest::HostBlock;
+
+namespace {
+
+// Notes, for every vsOpen, whether the window was visible when it was written.
+class VisibleAtOpen : public lvtest::StateRecorder {
+public:
+    using StateRecorder::StateRecorder;
+    void ChangeViewState(TImageViewerState AState) override {
+        if (AState == vsOpen && Visible)
+            HiddenOpens += Visible() ? 0 : 1;
+        StateRecorder::ChangeViewState(AState);
+    }
+    std::function<bool()> Visible;
+    int HiddenOpens = 0;
+};
+
+bool Near(QColor A, QColor B) {
+    return A.isValid() && std::abs(A.red() - B.red()) < 24 &&
+           std::abs(A.green() - B.green()) < 24 && std::abs(A.blue() - B.blue()) < 24;
+}
+
+QByteArray SolidJpeg(const QString& APath, QSize ASize, QColor AColour) {
+    WriteJpegOf(APath, ASize.width(), ASize.height(), false, 85, {}, [&](int, int, uint8_t* px) {
+        px[0] = static_cast<uint8_t>(AColour.red());
+        px[1] = static_cast<uint8_t>(AColour.green());
+        px[2] = static_cast<uint8_t>(AColour.blue());
+    });
+    return ReadAll(APath);
+}
+
+bool Overwrite(const QString& APath, const QByteArray& ABytes) {
+    QFile f(APath);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(ABytes) == ABytes.size();
+}
+
+enum class TRace {
+    NewIdentifier,
+    HostHide,
+    Close,
+    TornDown,
+    Deleted,
+    Replaced,
+    Truncated,
+    FolderRenamed,
+};
+
+const QColor kBig(200, 120, 40), kNext(30, 180, 30), kOther(220, 220, 30), kNew(30, 30, 210);
+constexpr int kRuns = 20;
+
+} // namespace
+
+class TestViewerRaces : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir FRoot{QDir::tempPath() + "/lv-races-XXXXXX"};
+    QString FScans;
+    QByteArray FBigBytes, FNextBytes, FNewBytes;
+    std::unique_ptr<HostBlock> FBlock;
+    std::shared_ptr<VisibleAtOpen> FRecorder;
+    std::unique_ptr<TLumivaneViewerForm> FForm;
+
+    QString Dir() const { return FScans + "3100/"; }
+    QString BigFile() const { return Dir() + "31000001~1.tif"; }
+    TImageControl* Image() { return FForm->findChild<TImageControl*>("Image"); }
+    TImagePage* Page() { return FForm->findChild<TImagePage*>("tabForImage"); }
+    QComboBox* List() { return FForm->findChild<QComboBox*>("cbxImageList"); }
+    QColor Shown() { return lvtest::CentreColour(Image()->Bitmap()); }
+
+    void CreateForm() {
+        lvtest::InstallRecordingController(FBlock->Name, FRecorder);
+        FForm = std::make_unique<TLumivaneViewerForm>();
+        FForm->resize(600, 568);
+        FRecorder->Visible = [this] { return FForm && FForm->isVisible(); };
+    }
+    void DestroyForm() {
+        FForm.reset();
+        TOrlenzaCustomerController::ReleaseSharedControlFile();
+        ViewController.reset();
+    }
+    // The folder as each run starts: the large page first, a small one after it.
+    void ResetFolder() {
+        QDir().rename(FScans + "3100-moved", FScans + "3100");
+        QDir().mkpath(Dir());
+        QVERIFY(Overwrite(BigFile(), FBigBytes));
+        QVERIFY(Overwrite(Dir() + "31000001~2.jpg", FNextBytes));
+    }
+    bool Quiet() {
+        QCoreApplication::processEvents();
+        return QTest::qWaitFor(
+            [this] { return !FForm->IsLoading() && FForm->Pipeline().Pending() == 0; }, 20000);
+    }
+    // Acts the moment the search's list is in: its first page is being decoded.
+    bool WhenListed(const std::function<void()>& AAct) {
+        QObject context;
+        bool done = false;
+        connect(FForm.get(), &TLumivaneViewerForm::ImagesListed, &context, [&] {
+            if (!std::exchange(done, true))
+                AAct();
+        });
+        return QTest::qWaitFor([&] { return done; }, 20000);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(FRoot.isValid());
+        qputenv("LUMIVANE_SETTLE_MS", "150");
+        FScans = FRoot.path() + "/scans/";
+        QDir().mkpath(FScans + "3200");
+        // 9 megapixels of LZW in strips: decoded on the workers for a good while.
+        WriteRgbTiffOf(FRoot.filePath("big.tif"), 3000, 3000, COMPRESSION_LZW, 0,
+                       ORIENTATION_TOPLEFT, [](int x, int y, uint8_t* px) {
+                           const bool fleck = ((x * 7 + y * 13) % 97) == 0;
+                           px[0] = fleck ? 0 : 200;
+                           px[1] = fleck ? 0 : 120;
+                           px[2] = fleck ? 0 : 40;
+                       });
+        FBigBytes = ReadAll(FRoot.filePath("big.tif"));
+        FNextBytes = SolidJpeg(FRoot.filePath("next.jpg"), {600, 800}, kNext);
+        FNewBytes = SolidJpeg(FRoot.filePath("new.jpg"), {600, 800}, kNew);
+        SolidJpeg(FScans + "3200/32000001~1.jpg", {600, 800}, kOther);
+    }
+    void cleanupTestCase() { qunsetenv("LUMIVANE_SETTLE_MS"); }
+
+    void init() {
+        static int run = 0;
+        const QString data = FRoot.path() + "/data-" + QString::number(run++);
+        QDir().mkpath(data);
+        qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+        FBlock = std::make_unique<HostBlock>(FScans, "****....");
+        StartupSearchText.clear();
+        StartMaximized = false;
+        FRecorder.reset();
+        CreateForm();
+    }
+    void cleanup() {
+        DestroyForm();
+        FRecorder.reset();
+        FBlock.reset();
+        ResetFolder();
+    }
+
+    void raceWhileTheLargePageDecodes_data() {
+        QTest::addColumn<int>("race");
+        QTest::newRow("another identifier") << int(TRace::NewIdentifier);
+        QTest::newRow("the host's hide") << int(TRace::HostHide);
+        QTest::newRow("the window closed") << int(TRace::Close);
+        QTest::newRow("the window torn down (the program's end)") << int(TRace::TornDown);
+        QTest::newRow("the shown file deleted") << int(TRace::Deleted);
+        QTest::newRow("the shown file replaced") << int(TRace::Replaced);
+        QTest::newRow("the shown file cut short") << int(TRace::Truncated);
+        QTest::newRow("the folder renamed") << int(TRace::FolderRenamed);
+    }
+    void raceWhileTheLargePageDecodes() {
+        QFETCH(int, race);
+        for (int run = 0; run < kRuns; ++run) {
+            ResetFolder();
+            if (!FForm)
+                CreateForm();
+            // Another identifier first: the large page is not held by the cache.
+            FForm->NewImage("32000001");
+            QVERIFY(Quiet());
+            FForm->NewImage("31000001");
+            FRecorder->States.clear();
+            FRecorder->HiddenOpens = 0;
+            QVERIFY(WhenListed([&] {
+                switch (TRace(race)) {
+                case TRace::NewIdentifier:
+                    FForm->NewImage("32000001");
+                    break;
+                case TRace::HostHide:
+                    FBlock->At(lvcontrol::kCommandState) = vcHide;
+                    FRecorder->StateEvent()(FForm.get());
+                    break;
+                case TRace::Close:
+                    FForm->close();
+                    break;
+                case TRace::TornDown:
+                    break; // below, outside the window's own signal
+                case TRace::Deleted:
+                    QVERIFY(QFile::remove(BigFile()));
+                    break;
+                case TRace::Replaced: {
+                    const QString temp = Dir() + ".incoming";
+                    QVERIFY(Overwrite(temp, FNewBytes));
+                    QCOMPARE(std::rename(QFile::encodeName(temp).constData(),
+                                         QFile::encodeName(BigFile()).constData()),
+                             0);
+                    break;
+                }
+                case TRace::Truncated:
+                    QVERIFY(QFile::resize(BigFile(), FBigBytes.size() / 3));
+                    break;
+                case TRace::FolderRenamed:
+                    QVERIFY(QDir().rename(FScans + "3100", FScans + "3100-moved"));
+                    break;
+                }
+            }));
+            if (TRace(race) == TRace::TornDown) {
+                QVERIFY(FForm->IsLoading());
+                DestroyForm(); // waits for its workers; nothing may reach a dead window
+                QVERIFY(FRecorder->States.empty());
+                continue;
+            }
+            const auto why = [&] {
+                return QStringLiteral("run %1: shown %2, notice \"%3\", %4 listed")
+                    .arg(run)
+                    .arg(Shown().name(), Page()->NoticeText())
+                    .arg(List()->count());
+            };
+            switch (TRace(race)) {
+            case TRace::NewIdentifier:
+                QVERIFY(Quiet());
+                QVERIFY2(Near(Shown(), kOther), qPrintable(why()));
+                break;
+            case TRace::HostHide:
+            case TRace::Close:
+                QVERIFY(Quiet());
+                QVERIFY(!FForm->isVisible());
+                QVERIFY(Image()->IsBitmapEmpty());
+                for (TImageViewerState state : FRecorder->States)
+                    QVERIFY(state != vsOpen);
+                break;
+            case TRace::Deleted:
+                // The next file takes the place of the one that went.
+                QTRY_VERIFY2_WITH_TIMEOUT(List()->count() == 1 && Near(Shown(), kNext),
+                                          qPrintable(why()), 20000);
+                break;
+            case TRace::Replaced:
+                QTRY_VERIFY2_WITH_TIMEOUT(Near(Shown(), kNew), qPrintable(why()), 20000);
+                QCOMPARE(FForm->ImageId(), 1);
+                break;
+            case TRace::Truncated:
+                // Whatever was decoded before the cut, the file as it is now fails.
+                QTRY_VERIFY2_WITH_TIMEOUT(!Page()->NoticeText().isEmpty() && !Near(Shown(), kBig),
+                                          qPrintable(why()), 20000);
+                break;
+            case TRace::FolderRenamed:
+                QTRY_VERIFY2_WITH_TIMEOUT(List()->count() == 0 && !Near(Shown(), kBig),
+                                          qPrintable(why()), 20000);
+                break;
+            case TRace::TornDown:
+                break;
+            }
+            QVERIFY(Quiet());
+            QCOMPARE(FRecorder->HiddenOpens, 0);
+        }
+    }
+};
+
+QTEST_MAIN(TestViewerRaces)
+#include "tst_viewerraces.moc"
