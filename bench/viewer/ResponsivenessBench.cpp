@@ -382,6 +382,10 @@ double ZoomStallMs(TBench& ABench, const char* AId) {
                                                        ABench.Form->Pipeline().Pending() > 0 ||
                                                        image->IsReducing();
                                             }));
+            // The notches must have zoomed: in to the widest, out to the fit.
+            const double zoom = ABench.Form->findChild<TTrackBar*>("tbZoom")->Value();
+            if (direction > 0 ? zoom <= 0 : zoom > 0)
+                qFatal("the wheel left the zoom at %.3f", zoom);
         }
     }
     return longest;
