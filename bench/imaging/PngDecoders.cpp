@@ -90,8 +90,15 @@ uint32_t Be32(const uint8_t* p) {
 
 // 8-bit RGB, not interlaced (the sample), as any whole-buffer PNG reader must do it.
 uint64_t Libdeflate(const char* APath) {
-    std::ifstream in(APath, std::ios::binary);
-    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+    std::vector<uint8_t> file;
+    if (FILE* f = std::fopen(APath, "rb")) {
+        std::fseek(f, 0, SEEK_END);
+        file.resize(static_cast<size_t>(std::ftell(f)));
+        std::fseek(f, 0, SEEK_SET);
+        if (std::fread(file.data(), 1, file.size(), f) != file.size())
+            file.clear();
+        std::fclose(f);
+    }
     uint32_t w = 0, h = 0;
     std::vector<uint8_t> idat;
     for (size_t at = 8; at + 12 <= file.size();) {
@@ -118,32 +125,38 @@ uint64_t Libdeflate(const char* APath) {
     const uint8_t* prior = nullptr;
     for (uint32_t y = 0; y < h; ++y) {
         uint8_t* row = &data[y * (stride + 1) + 1];
-        const uint8_t filter = row[-1];
-        for (size_t i = 0; i < stride; ++i) {
-            const int a = i >= 3 ? row[i - 3] : 0;
-            const int b = prior ? prior[i] : 0;
-            const int c = prior && i >= 3 ? prior[i - 3] : 0;
-            int add = 0;
-            switch (filter) {
-            case 1:
-                add = a;
-                break;
-            case 2:
-                add = b;
-                break;
-            case 3:
-                add = (a + b) / 2;
-                break;
-            case 4: {
+        // One loop per filter type, as a decoder's unfilter is written.
+        static const std::vector<uint8_t> zeros(stride, 0);
+        const uint8_t* up = prior ? prior : zeros.data();
+        switch (row[-1]) {
+        case 1:
+            for (size_t i = 3; i < stride; ++i)
+                row[i] = static_cast<uint8_t>(row[i] + row[i - 3]);
+            break;
+        case 2:
+            for (size_t i = 0; i < stride; ++i)
+                row[i] = static_cast<uint8_t>(row[i] + up[i]);
+            break;
+        case 3:
+            for (size_t i = 0; i < 3; ++i)
+                row[i] = static_cast<uint8_t>(row[i] + up[i] / 2);
+            for (size_t i = 3; i < stride; ++i)
+                row[i] = static_cast<uint8_t>(row[i] + (row[i - 3] + up[i]) / 2);
+            break;
+        case 4:
+            for (size_t i = 0; i < 3; ++i)
+                row[i] = static_cast<uint8_t>(row[i] + up[i]);
+            for (size_t i = 3; i < stride; ++i) {
+                const int a = row[i - 3], b = up[i], c = up[i - 3];
                 const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b),
                           pc = std::abs(p - c);
-                add = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-                break;
+                row[i] = static_cast<uint8_t>(row[i] + (pa <= pb && pa <= pc ? a
+                                                        : pb <= pc           ? b
+                                                                             : c));
             }
-            default:
-                break;
-            }
-            row[i] = static_cast<uint8_t>(row[i] + add);
+            break;
+        default:
+            break;
         }
         sum += Touch(row, stride);
         prior = row;
