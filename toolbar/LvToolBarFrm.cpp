@@ -350,21 +350,25 @@ int TLvTerminalToolBarForm::MinimumStripWidth() const {
     return kFixedWidth + need.edit + need.button + need.keys;
 }
 
-QString TLvTerminalToolBarForm::MeasuredKey() const {
-    QString key = style()->name() + '|' + QString::number(logicalDpiX()) + '|' +
-                  edImageId->font().key() + '|' + BtnForm->font().key() + '|' + BtnForm->text() +
-                  '|' + cbKeySet->font().key();
+TLvTerminalToolBarForm::TMeasured TLvTerminalToolBarForm::Measured() const {
+    TMeasured measured{style(),
+                       logicalDpiX(),
+                       edImageId->font(),
+                       BtnForm->font(),
+                       cbKeySet->font(),
+                       BtnForm->text(),
+                       {}};
     for (int i = 0; i < cbKeySet->count(); ++i)
-        key += '|' + cbKeySet->itemText(i);
-    return key;
+        measured.KeySets << cbKeySet->itemText(i);
+    return measured;
 }
 
 void TLvTerminalToolBarForm::FitToWidth(int AAvailable) {
-    QString key = MeasuredKey();
-    if (AAvailable == FFittedFor && key == FFittedKey)
+    TMeasured measured = Measured();
+    if (AAvailable == FFittedFor && measured == FFitted)
         return;
     FFittedFor = AAvailable;
-    FFittedKey = std::move(key);
+    FFitted = std::move(measured);
     const TWidths designed = DesignedWidths();
     const TWidths need = NeededWidths();
     const int natural = kFixedWidth + designed.edit + designed.button + designed.keys;

@@ -12,8 +12,10 @@
 #include "platform/WindowSystem.h"
 
 #include <QColor>
+#include <QFont>
 #include <QPoint>
 #include <QPointer>
+#include <QStringList>
 #include <QToolButton>
 #include <QWidget>
 
@@ -131,9 +133,17 @@ private:
     // What the widths depend on besides the width offered: fonts, style, captions, key
     // sets. The docking tick fits the strip ten times a second; it measures text only when
     // this or the width changed.
-    QString MeasuredKey() const;
+    struct TMeasured {
+        const QStyle* Style = nullptr;
+        int Dpi = 0;
+        QFont Edit, Button, Keys;
+        QString Caption;
+        QStringList KeySets;
+        bool operator==(const TMeasured&) const = default;
+    };
+    TMeasured Measured() const;
     int FFittedFor = -1;
-    QString FFittedKey;
+    TMeasured FFitted;
     void InstallControllerCallbacks();
     bool ControllersAssigned() const;
     void ResetTracking();
