@@ -37,6 +37,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -675,6 +676,39 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Near(ShownColour(), QColor(30, 160, 160)), 10000);
         QCOMPARE(FForm->ImageId(), 1);
         QVERIFY(Page()->NoticeText().isEmpty());
+    }
+
+    // A scan growing for a while among 10,000 files of its identifier: the folder is listed
+    // once for the search and once when the scan is complete, never on its writes.
+    void growingFileInALargeFolderIsListedOnceComplete() {
+        const QString dir = Folder("8600");
+        QVERIFY(Overwrite(dir + "86000001~00001.png", SolidPng(QColor(220, 30, 30))));
+        for (int i = 2; i <= 10000; ++i)
+            QVERIFY(Overwrite(
+                dir + QStringLiteral("86000001~%1.png").arg(i, 5, 10, QLatin1Char('0')), "x"));
+        auto listings = std::make_shared<std::atomic<int>>(0);
+        FRecorder->BeforeListing = [listings] { ++*listings; };
+        ShowFromToolbar("86000001");
+        QCOMPARE(List()->count(), 10000);
+        QCOMPARE(listings->load(), 1);
+        const QString growing = dir + "86000001~10001.png";
+        QFile writer(growing);
+        QVERIFY(writer.open(QIODevice::WriteOnly));
+        qint64 written = 0;
+        for (int i = 0; i < 40; ++i) {
+            written += writer.write(QByteArray(4096, char('a' + i % 26)));
+            writer.flush();
+            QTest::qWait(25); // a scanner's pace, roughly
+        }
+        // Examined with its last size, not complete while the writer has it open.
+        QTRY_VERIFY_WITH_TIMEOUT(FForm->PendingScans().contains(qMakePair(growing, written)),
+                                 10000);
+        QCOMPARE(listings->load(), 1);
+        QCOMPARE(List()->count(), 10000);
+        writer.close();
+        QTRY_COMPARE_WITH_TIMEOUT(List()->count(), 10001, 10000);
+        QCOMPARE(listings->load(), 2);
+        QCOMPARE(FForm->ImageId(), 1);
     }
 
     // A window the user closed, or the host hid, watches nothing: a scan dropped into the
