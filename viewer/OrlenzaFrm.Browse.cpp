@@ -172,6 +172,10 @@ void TLumivaneViewerForm::ShowNoImage() {
     UpdatePrintEnabled();
 }
 
+void TLumivaneViewerForm::ShowSearchHint() {
+    tabForImage->SetNotice(kHintColor, QStringLiteral("Type an identifier and press Enter"));
+}
+
 void TLumivaneViewerForm::ShowLoadError(const QString& AReason) {
     if (Image->IsBitmapEmpty()) {
         // Nothing was shown before (the first image of a search): fill the image area, so

@@ -160,7 +160,8 @@ void TLumivaneViewerForm::CreateComponents() {
     AniIndicator1 = new TActivityIndicator(Circle1);
     AniIndicator1->setObjectName(QStringLiteral("AniIndicator1"));
     (new TAlignLayout(Circle1))->Add(AniIndicator1, TAlign::Client, {24, 9}, {0, 4, 0, 4});
-    AniIndicator1->SetRunning(true);
+    // Still until there is something to wait for.
+    AniIndicator1->SetRunning(false);
     {
         // White to sky blue and back, looping, after a short delay.
         auto* forward = new QPropertyAnimation(Circle1, "fillColor");

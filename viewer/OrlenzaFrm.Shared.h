@@ -13,6 +13,7 @@
 namespace lvform {
 
 inline const QColor kNoImageColor(0xFA, 0xEB, 0xD7);   // antique white
+inline const QColor kHintColor(0xE8, 0xEA, 0xED);      // light grey
 inline const QColor kLoadErrorColor(0xBC, 0x8F, 0x8F); // rosy brown
 inline const QColor kControllerFill(0xA9, 0xA9, 0xA9); // dark gray
 inline const QColor kBusyFrom(Qt::white);

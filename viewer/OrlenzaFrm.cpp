@@ -110,6 +110,7 @@ void TLumivaneViewerForm::FormCreate() {
     FStateEvent = ViewController->StateEvent();
     OpenTurnStore();
     RestoreStrip();
+    ShowSearchHint();
     LumivaneViewerForm = this;
     RestorePlacement();
     UpdatePrintEnabled();
@@ -283,6 +284,7 @@ void TLumivaneViewerForm::UpdatePrintEnabled() {
 void TLumivaneViewerForm::CloseImageAndHide(void*) {
     StopWatching();
     ClearImage();
+    ShowSearchHint(); // for whenever the window is shown again with nothing searched
     hide();
 }
 

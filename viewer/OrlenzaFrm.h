@@ -168,6 +168,8 @@ private:
     // Steps from the keys and buttons, refused while another identifier is being listed.
     bool MayStep() const;
     void ShowNoImage();
+    // Nothing searched yet (or the host hid the window): how to search, on the page.
+    void ShowSearchHint();
     void ShowLoadError(const QString& AReason);
     void SetBusy(bool ABusy);
     void UpdateTitle();

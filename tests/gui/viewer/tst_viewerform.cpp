@@ -209,9 +209,12 @@ private slots:
         QCOMPARE(FBlock->ViewState(), vsIdle);
         QVERIFY(!FForm->isVisible());
         QCOMPARE(Title(), QStringLiteral("..."));
-        QVERIFY(Child<TActivityIndicator>("AniIndicator1")->IsRunning());
+        // Nothing to wait for: no busy indicator, and the page says how to search.
+        QVERIFY(!Child<TActivityIndicator>("AniIndicator1")->IsRunning());
         QCOMPARE(Child<QAbstractAnimation>("BusyIndicatorColorAnimation")->state(),
                  QAbstractAnimation::Stopped);
+        QCOMPARE(Child<TImagePage>("tabForImage")->NoticeText(),
+                 QStringLiteral("Type an identifier and press Enter"));
         QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
         QCOMPARE(LumivaneViewerForm, static_cast<IOrlenzaForm*>(FForm.get()));
         // With nothing saved: the default placement, half the desktop at its corner (no
@@ -409,11 +412,15 @@ private slots:
         QCOMPARE(List()->count(), 3);
         QCOMPARE(FForm->ImageId(), 1);
         QVERIFY(!Child<QPushButton>("BtnPrint")->isEnabled());
-        // Without a start-up search text the window comes back with an empty image.
+        // Without a start-up search text the window comes back with an empty image, saying
+        // how to search, and nothing spinning.
         FBlock->At(lvcontrol::kCommandState) = vcOpen;
         QTRY_VERIFY_WITH_TIMEOUT(FForm->isVisible(), 3000);
         QVERIFY(Image()->IsBitmapEmpty());
         QCOMPARE(List()->count(), 3);
+        QCOMPARE(Child<TImagePage>("tabForImage")->NoticeText(),
+                 QStringLiteral("Type an identifier and press Enter"));
+        QVERIFY(!Child<TActivityIndicator>("AniIndicator1")->IsRunning());
     }
 
     // A minimised window is visible to the toolkit but not to the user: a search and the
