@@ -12,6 +12,8 @@
 //                                   TIFF), the tenth page to paint
 //   bench_viewer_live zoom DIR      longest GUI stall while wheel-zooming a 48 MP JPEG and
 //                                   a 600 dpi A3 TIFF (files of bench_imaging --make-zoom)
+//   bench_viewer_live stripcold DIR the page strip of 50 pages (G4 pages and 24 MP JPEGs)
+//                                   opened cold, every tile in view painted
 //
 // bench/viewer/responsiveness.sh runs one of them with the files made.
 #include "app/Orlenza.CustomController.h"
@@ -23,6 +25,8 @@
 #include "viewer/ImageDecoding.h"
 #include "viewer/OrlenzaFrm.h"
 #include "viewer/ViewerWidgets.h"
+#include "viewer/strip/PageStrip.h"
+#include "viewer/strip/PageStripModel.h"
 
 #include "BenchSupport.h"
 
@@ -118,7 +122,7 @@ class TBench {
 public:
     explicit TBench(const QString& ADir) : FDir(ADir) {
         const QString scans = FDir + "/scans/";
-        for (const char* sub : {"9000", "9100", "9200", "9300"})
+        for (const char* sub : {"9000", "9100", "9200", "9300", "9600"})
             QDir().mkpath(scans + sub);
         for (int i = 1; i <= 21; ++i)
             Place(FDir + "/photo-24mp.jpg",
@@ -137,6 +141,12 @@ public:
             QDir().mkpath(scans + "9500");
             Place(FDir + "/a3-600dpi-lzw.tif", scans + "9500/95000001~1.tif");
         }
+        // Fifty files, G4 pages and photos taking turns.
+        for (int i = 1; i <= 50; ++i)
+            Place(FDir + (i % 2 ? "/a4-300dpi-g4.tif" : "/photo-24mp.jpg"),
+                  scans + QStringLiteral("9600/96000001~%1.%2")
+                              .arg(i, 2, 10, QLatin1Char('0'))
+                              .arg(i % 2 ? "tif" : "jpg"));
         FName = "lvbench-live-" + std::to_string(getpid());
         FView = lvplatform::CreateSharedMemory(FName, lvcontrol::kBlockSize);
         const std::string json =
@@ -506,6 +516,79 @@ int RunPageBurst(TBench& ABench) {
     return 0;
 }
 
+// The strip opened on a search whose pages were never decoded as tiles: from the key to
+// every tile in view painted, against the sum of those tiles' decodes on this thread (one
+// tile decodes at a time, so a worker stays free for the page the user asks for).
+int RunStripCold(TBench& ABench) {
+    std::printf("page strip of 50 pages opened cold, key to every tile in view painted:\n");
+    std::vector<double> opens, stalls;
+    int inView = 0;
+    double floor = 0;
+    for (int run = 0; run < 5; ++run) {
+        ABench.Form->NewImage("99999999");
+        ABench.Settle();
+        ABench.Form->Pipeline().Cache().Clear();
+        ABench.Search("96000001");
+        TPageStrip& strip = ABench.Form->Strip();
+        TPageStripModel& tiles = strip.StripModel();
+        const TBrowseModel& browse = ABench.Form->Browse();
+        WaitUntil([&] { return tiles.rowCount() == 50 && browse.PageCount(49) >= 0; });
+        const auto painted = [&] {
+            for (int row = 0; row < tiles.rowCount(); ++row) {
+                const QModelIndex index = tiles.index(row);
+                if (!strip.viewport()->rect().intersects(strip.visualRect(index)))
+                    continue;
+                if (index.data(TPageStripModel::ThumbnailRole).value<QImage>().isNull() &&
+                    index.data(TPageStripModel::ErrorRole).toString().isEmpty())
+                    return false;
+            }
+            return true;
+        };
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        tick.setInterval(1);
+        auto last = Clock::now();
+        double longest = 0;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            const auto now = Clock::now();
+            longest = std::max(longest, Ms(now - last));
+            last = now;
+        });
+        const auto t0 = Clock::now();
+        tick.start();
+        last = Clock::now();
+        QTest::keyClick(ABench.Form.get(), Qt::Key_F9);
+        WaitUntil([&] { return strip.isVisible() && painted(); });
+        strip.repaint();
+        opens.push_back(Ms(Clock::now() - t0));
+        tick.stop();
+        stalls.push_back(longest);
+        if (run == 0) {
+            const int side = tiles.ThumbnailSide();
+            for (int row = 0; row < tiles.rowCount(); ++row) {
+                if (!strip.viewport()->rect().intersects(strip.visualRect(tiles.index(row))))
+                    continue;
+                ++inView;
+                const QString path = browse.FilePath(tiles.PositionAt(row).File);
+                const auto d0 = Clock::now();
+                DecodeForDisplay(path, QSize(side, side));
+                floor += Ms(Clock::now() - d0);
+            }
+        }
+        QTest::keyClick(ABench.Form.get(), Qt::Key_F9); // hidden again for the next run
+        ABench.Settle();
+    }
+    std::printf("  (%d tiles in view)\n", inView);
+    Report("open to every tile painted: median of 5", Median(opens), "ms", "");
+    Report("sum of those tiles' decodes on one thread (floor)", floor, "ms", "");
+    Report("median / floor", Median(opens) / floor, "x", "(goal <= 1.5x)");
+    Report("longest GUI-thread gap meanwhile: median of 5", Median(stalls), "ms",
+           "(goal <= 16 ms)");
+    Report("longest GUI-thread gap meanwhile: worst run",
+           *std::max_element(stalls.begin(), stalls.end()), "ms", "");
+    return 0;
+}
+
 int RunMemory(TBench& ABench) {
     const qint64 budget = ABench.Form->Pipeline().Cache().Budget();
     std::printf("peak memory stepping through twenty 24 MP JPEGs (cache budget %.0f MiB):\n",
@@ -539,8 +622,8 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc != 3) {
-        std::fprintf(
-            stderr, "usage: bench_viewer_live next|pagedown|gap|burst|memory|pageburst|zoom DIR\n");
+        std::fprintf(stderr, "usage: bench_viewer_live "
+                             "next|pagedown|gap|burst|memory|pageburst|zoom|stripcold DIR\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -560,6 +643,8 @@ int main(int argc, char** argv) {
         return RunPageBurst(bench);
     if (what == "zoom")
         return RunZoom(bench);
+    if (what == "stripcold")
+        return RunStripCold(bench);
     std::fprintf(stderr, "unknown benchmark %s\n", argv[1]);
     return 2;
 }

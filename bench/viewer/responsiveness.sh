@@ -9,10 +9,12 @@
 #   pageburst ten Page Downs 30 ms apart over 24 MP JPEGs and a 20-page G4 TIFF, the tenth
 #             page painted
 #   zoom      longest GUI stall wheel-zooming a 48 MP JPEG and a 600 dpi A3 TIFF
-# Usage: bench/viewer/responsiveness.sh next|pagedown|gap|burst|memory|pageburst|zoom [BUILD_DIR]
+#   stripcold the page strip of a 50-page identifier opened cold, every tile in view painted
+# Usage: bench/viewer/responsiveness.sh
+#          next|pagedown|gap|burst|memory|pageburst|zoom|stripcold [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-which=${1:?usage: responsiveness.sh next|pagedown|gap|burst|memory|pageburst|zoom [BUILD_DIR]}
+which=${1:?usage: responsiveness.sh next|pagedown|gap|burst|memory|pageburst|zoom|stripcold [BUILD_DIR]}
 build=${2:-build}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 dir=$(mktemp -d)
