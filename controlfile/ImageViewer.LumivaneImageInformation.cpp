@@ -111,26 +111,39 @@ std::shared_ptr<TLumivaneInformation> TLumivaneInformation::FromJSON(std::string
     throw EConvertError(kNotAnObject);
 }
 
+namespace {
+// The name of an enumeration value, "?N" for a value without one. The number is appended
+// to "?", not "?" prepended to it: GCC 12 at -O3 reports the insert a prepend makes as a
+// possible overlapping copy (-Wrestrict), which the warnings-as-errors Release build stops on.
+template <std::size_t N> std::string NameOf(const char* const (&ANames)[N], unsigned AValue) {
+    if (AValue < N)
+        return ANames[AValue];
+    std::string unknown = "?";
+    unknown += std::to_string(AValue);
+    return unknown;
+}
+} // namespace
+
 std::string ToString(TImageViewerCommand value) {
     static const char* names[] = {"vcUnknown", "vcOpen",      "vcClose",    "vcHide",
                                   "vcHandled", "vcTerminate", "vcConnected"};
-    return value < std::size(names) ? names[value] : "?" + std::to_string(+value);
+    return NameOf(names, value);
 }
 
 std::string ToString(TImageViewerState value) {
     static const char* names[] = {"vsUnknown", "vsClosed", "vsOpening", "vsSearching",
                                   "vsOpen",    "vsIdle",   "vsClosing"};
-    return value < std::size(names) ? names[value] : "?" + std::to_string(+value);
+    return NameOf(names, value);
 }
 
 std::string ToString(TTerminalCommand value) {
     static const char* names[] = {"tcUnknown",           "tcCapture",      "tcStopCapture",
                                   "tcChangePrinterName", "tcChangeKeySet", "tcIdle"};
-    return value < std::size(names) ? names[value] : "?" + std::to_string(+value);
+    return NameOf(names, value);
 }
 
 std::string ToString(TCaptureFileState value) {
     static const char* names[] = {"cfsUnknown", "cfsNotCapturing", "cfsStartingCapture",
                                   "cfsCapturing"};
-    return value < std::size(names) ? names[value] : "?" + std::to_string(+value);
+    return NameOf(names, value);
 }

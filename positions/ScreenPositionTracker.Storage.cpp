@@ -128,8 +128,12 @@ using namespace lvpositions;
 
 fs::path TPositionTracker::FileName(const fs::path& ADataFolder, const std::string& ATitle,
                                     const std::string& AWindowName) const {
-    return ConnectionFile(PlacementFolder(ADataFolder, ATitle), FTargetName,
-                          "." + FileNamePart(AWindowName) + ".json");
+    // Appended piece by piece: GCC 12 at -O3 takes the insert of "." + name for a possible
+    // overlapping copy (-Wrestrict).
+    std::string suffix = ".";
+    suffix += FileNamePart(AWindowName);
+    suffix += ".json";
+    return ConnectionFile(PlacementFolder(ADataFolder, ATitle), FTargetName, suffix);
 }
 
 void TPositionTracker::SaveToFile(const fs::path& AFileName) const {
