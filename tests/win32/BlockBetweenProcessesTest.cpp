@@ -135,4 +135,15 @@ TEST_F(BlockBetweenProcesses, ABlockOfAnotherSizeOrNameIsInert) {
     EXPECT_FALSE(view->Exchange(4096, 0).has_value());
 }
 
+// The host's help on Windows speaks of Windows: a named file mapping, console events and
+// the pause file, none of POSIX's /dev/shm or signals; --version answers as on Linux.
+TEST(HostHelp, ServeDescribesWindowsAndVersionAnswers) {
+    const std::string help = RunHost({"serve", "--help"});
+    for (const char* word : {"file mapping", "Ctrl+C", "--pause-file", "no pause signals"})
+        EXPECT_NE(help.find(word), std::string::npos) << word << " missing from:\n" << help;
+    for (const char* word : {"/dev/shm", "SIGUSR", "SIGTERM", "SIGINT"})
+        EXPECT_EQ(help.find(word), std::string::npos) << word << " in:\n" << help;
+    EXPECT_EQ(RunHost({"--version"}).rfind("lumivane-host " LV_VERSION, 0), 0u);
+}
+
 } // namespace

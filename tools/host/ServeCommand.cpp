@@ -18,23 +18,46 @@
 namespace lvhost {
 namespace {
 
-const char* kUsage =
-    "usage: lumivane-host serve NAME [options] [--viewer PATH [ARGS...]]\n"
-    "\n"
-    "Creates the control block NAME (4096 bytes, /dev/shm/NAME), writes the given fields,\n"
-    "then advances the host heartbeat (offset 4) every 100 ms until SIGINT or SIGTERM, and\n"
-    "removes the block on exit. Prints 'ready NAME' once the block is written.\n"
-    "\n"
-    "options:\n"
-    "%s"
-    "  --interval MS          heartbeat period (default 100)\n"
-    "  --pause-file PATH      the heartbeat stands still while PATH exists\n"
-    "  --keep                 leave the block in place on exit\n"
-    "  --exit-with-viewer     stop serving when the started viewer ends\n"
-    "  --viewer PATH [ARGS]   start PATH NAME [ARGS...] (the rest of the line); on exit an\n"
-    "                         still running viewer gets vcTerminate, then SIGTERM\n"
-    "\n"
-    "signals: SIGUSR1 pauses the heartbeat, SIGUSR2 resumes it.\n";
+// What stands for the block, ends the host and pauses its heartbeat differs by system.
+#ifdef _WIN32
+const char* kBlockText = "the named file mapping NAME on the paging file";
+const char* kEndText = "Ctrl+C, Ctrl+Break or the console's closing";
+const char* kRemoveText = "drops its handle on exit (Windows removes the mapping with the\n"
+                          "last handle)";
+const char* kStopText = "then ends the process";
+const char* kKeepText = "no effect: the mapping goes with its last handle";
+const char* kPauseText = "Windows has no pause signals: use --pause-file.\n";
+#else
+const char* kBlockText = "/dev/shm/NAME";
+const char* kEndText = "SIGINT or SIGTERM";
+const char* kRemoveText = "removes the block on exit";
+const char* kStopText = "then SIGTERM";
+const char* kKeepText = "leave the block in place on exit";
+const char* kPauseText = "signals: SIGUSR1 pauses the heartbeat, SIGUSR2 resumes it.\n";
+#endif
+
+void PrintUsage(FILE* AOut) {
+    std::fprintf(
+        AOut,
+        "usage: lumivane-host serve NAME [options] [--viewer PATH [ARGS...]]\n"
+        "\n"
+        "Creates the control block NAME (4096 bytes, %s),\n"
+        "writes the given fields, then advances the host heartbeat (offset 4) every 100 ms\n"
+        "until %s, and %s.\n"
+        "Prints 'ready NAME' once the block is written.\n"
+        "\n"
+        "options:\n"
+        "%s"
+        "  --interval MS          heartbeat period (default 100)\n"
+        "  --pause-file PATH      the heartbeat stands still while PATH exists\n"
+        "  --keep                 %s\n"
+        "  --exit-with-viewer     stop serving when the started viewer ends\n"
+        "  --viewer PATH [ARGS]   start PATH NAME [ARGS...] (the rest of the line); on exit an\n"
+        "                         still running viewer gets vcTerminate, %s\n"
+        "\n"
+        "%s",
+        kBlockText, kEndText, kRemoveText, kHostFieldHelp, kKeepText, kStopText, kPauseText);
+}
 
 std::unique_ptr<lvplatform::IChildProcess> StartViewer(const std::vector<std::string>& command,
                                                        const std::string& name) {
@@ -77,7 +100,7 @@ bool SleepUnlessEnded(long AMs, bool& APaused) {
 
 int RunServe(const Args& args) {
     if (WantsHelp(args)) {
-        std::printf(kUsage, kHostFieldHelp);
+        PrintUsage(stdout);
         return 0;
     }
     std::string name;
@@ -111,7 +134,7 @@ int RunServe(const Args& args) {
             throw std::runtime_error("unexpected argument '" + args[i] + "'");
     }
     if (name.empty()) {
-        std::fprintf(stderr, kUsage, kHostFieldHelp);
+        PrintUsage(stderr);
         return 2;
     }
 

@@ -5,4 +5,5 @@ add_executable(lumivane-host
 lv_warnings(lumivane-host)
 set_target_properties(lumivane-host PROPERTIES AUTOMOC OFF)
 target_link_libraries(lumivane-host PRIVATE lv_controlfile)
+target_compile_definitions(lumivane-host PRIVATE LV_VERSION="${PROJECT_VERSION}")
 set_property(GLOBAL APPEND PROPERTY LV_CORE_TARGETS lumivane-host)

@@ -12,8 +12,8 @@ int main(int argc, char** argv) {
     using namespace lvhost;
     const auto& commands = AllHostCommands();
     auto usage = [&](FILE* out) {
-        std::fprintf(out,
-                     "usage: lumivane-host COMMAND [ARGS...]   (COMMAND --help for details)\n\n");
+        std::fprintf(out, "usage: lumivane-host COMMAND [ARGS...]   (COMMAND --help for details)\n"
+                          "       lumivane-host --help | --version\n\n");
         for (const auto& c : commands)
             std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
     };
@@ -26,6 +26,10 @@ int main(int argc, char** argv) {
     const std::string& name = argList[1];
     if (name == "-h" || name == "--help" || name == "help") {
         usage(stdout);
+        return 0;
+    }
+    if (name == "--version") {
+        std::printf("lumivane-host %s\n", LV_VERSION);
         return 0;
     }
     for (const auto& c : commands) {

@@ -313,6 +313,15 @@ class HostTest(unittest.TestCase):
             with self.subTest(command=command):
                 r = run(command, "--help")
                 self.assertTrue(r.stdout.startswith("usage: lumivane-host " + command), r.stdout)
+        # On Linux the serve help names the block's file and the pause signals (the
+        # Windows build says what stands for them there: tests/win32).
+        serve_help = run("serve", "--help").stdout
+        for word in ["/dev/shm/NAME", "SIGUSR1", "SIGUSR2", "SIGTERM"]:
+            with self.subTest(serve_help=word):
+                self.assertIn(word, serve_help)
+        with self.subTest("--version"):
+            self.assertRegex(run("--version").stdout, r"^lumivane-host \d+(\.\d+)+\n$")
+            self.assertIn("--version", run("--help").stdout)
         missing = f"lvtest-host-missing-{os.getpid()}"
         for args in [("send", missing, "open"), ("set", missing, "--search", "1"), ("dump", missing)]:
             with self.subTest(args=args):
