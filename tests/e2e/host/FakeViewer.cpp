@@ -3,16 +3,21 @@
 // object) and writes what the viewer writes, step by step.
 //
 //   lvtest-fake-viewer NAME [STEP...]      steps from the command line, or one per stdin line
+//   LVTEST_FAKE_VIEWER_STEPS="STEP ..." lvtest-fake-viewer NAME [SEARCH ...]
+//                                          the viewer's own command line, steps from the
+//                                          environment (for a host that starts it)
 //
 // Steps: state=N|NAME  heartbeat=N  capture=FILE  stop-capture  printer=NAME  key=N
-//        take  wait-command=MS  sleep=MS  print  exit
+//        take  wait-command=MS  sleep=MS  host-beats=MS  print  exit
 // After each stdin step it prints "done STEP", so a test knows the writes are in the block.
 #include "controlfile/ImageViewer.ControlFile.h"
 #include "controlfile/ImageViewer.LumivaneImageInformation.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -67,6 +72,20 @@ bool Step(TMemoryMappedControlFile& cf, const std::string& step) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         Take(cf);
+    } else if (verb == "host-beats") {
+        // Two changes of the host's byte within the time: one stray write is not a beat.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(std::stoi(arg));
+        std::uint8_t last = cf.CommandHeartBeat();
+        int changes = 0;
+        while (changes < 2 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (const std::uint8_t beat = cf.CommandHeartBeat(); beat != last) {
+                ++changes;
+                last = beat;
+            }
+        }
+        std::printf(changes >= 2 ? "host heartbeat moves\n" : "host heartbeat still\n");
     } else if (verb == "sleep")
         std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(arg)));
     else if (verb == "print") {
@@ -100,6 +119,16 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("opened %s\n", argv[1]);
+        if (const char* steps = std::getenv("LVTEST_FAKE_VIEWER_STEPS")) {
+            if (argc > 2)
+                std::printf("startup search %s\n", argv[2]);
+            std::istringstream words(steps);
+            std::string step;
+            while (words >> step)
+                if (!Step(cf, step))
+                    break;
+            return 0;
+        }
         if (argc > 2) {
             for (int i = 2; i < argc; ++i)
                 if (!Step(cf, argv[i]))
