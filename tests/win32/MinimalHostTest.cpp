@@ -18,11 +18,29 @@ std::string BesideUs(const std::string& exe) {
     return own.substr(0, own.find_last_of("\\/") + 1) + exe;
 }
 
+// One argument quoted for the command line: backslashes before a quote, or before the
+// closing quote, are doubled (a source such as C:\scans\ ends in one).
+std::wstring Quoted(const std::string& AArgument) {
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : lvplatform::win32::Wide(AArgument)) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    return quoted + L"\"";
+}
+
 // Runs ARGS through the command processor; what they printed, and the exit status.
 std::string RunCommand(const std::vector<std::string>& args, int& status) {
     std::wstring line;
     for (const std::string& a : args)
-        line += L"\"" + lvplatform::win32::Wide(a) + L"\" ";
+        line += Quoted(a) + L" ";
     FILE* out = _wpopen((L"\"" + line + L"\"").c_str(), L"rb");
     if (!out)
         return {};
