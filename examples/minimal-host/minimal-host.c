@@ -70,7 +70,7 @@ static int start_viewer(char** argv) {
         strncat(line, argv[i], sizeof line - strlen(line) - 1);
         strncat(line, "\" ", sizeof line - strlen(line) - 1);
     }
-    return CreateProcessA(NULL, line, NULL, NULL, TRUE, 0, NULL, NULL, &si, &viewer) ? 0 : -1;
+    return CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &viewer) ? 0 : -1;
 }
 static int viewer_running(void) { return WaitForSingleObject(viewer.hProcess, 0) == WAIT_TIMEOUT; }
 static void sleep_ms(int ms) { Sleep((DWORD)ms); }

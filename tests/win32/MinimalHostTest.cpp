@@ -1,13 +1,17 @@
 // The example host of docs/protocol.md, cross-built for Windows: it creates the named
 // mapping and drives a stand-in viewer made of the core (there is no Qt for Windows here).
 // The stand-in reads the host's fields through TMemoryMappedControlFile, watches the host
-// heartbeat, plays the viewer's states and takes each command the host sends.
+// heartbeat, plays the viewer's states and takes each command the host sends; what it saw
+// goes to a file the test reads.
+#include "platform/ChildProcess.h"
+
 #include "Win32TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,53 +22,27 @@ std::string BesideUs(const std::string& exe) {
     return own.substr(0, own.find_last_of("\\/") + 1) + exe;
 }
 
-// One argument quoted for the command line: backslashes before a quote, or before the
-// closing quote, are doubled (a source such as C:\scans\ ends in one).
-std::wstring Quoted(const std::string& AArgument) {
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : lvplatform::win32::Wide(AArgument)) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(2 * backslashes, L'\\');
-    return quoted + L"\"";
-}
-
-// Runs ARGS through the command processor; what they printed, and the exit status.
-std::string RunCommand(const std::vector<std::string>& args, int& status) {
-    std::wstring line;
-    for (const std::string& a : args)
-        line += Quoted(a) + L" ";
-    FILE* out = _wpopen((L"\"" + line + L"\"").c_str(), L"rb");
-    if (!out)
-        return {};
-    std::string text;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, out))
-        text.append(buffer, n);
-    status = _pclose(out);
-    return text;
-}
-
 TEST(MinimalHost, DrivesAViewerThroughTheNamedMapping) {
+    win32test::TTempFolder folder;
+    const std::filesystem::path log = folder.Root() / "viewer.log";
     const std::string name = "LumivaneMinimalHost" + std::to_string(GetCurrentProcessId());
     // The stand-in's part: read the fields, see the host beat, come up showing the
     // identifier, then take hide, open and close; leaving writes vsClosed.
     _putenv_s("LVTEST_FAKE_VIEWER_STEPS", "print host-beats=5000 state=vsIdle state=vsOpen "
                                           "wait-command=10000 wait-command=10000 "
                                           "wait-command=20000 exit");
-    int status = -1;
-    const std::string out = RunCommand({BesideUs(LV_MINIMAL_HOST_EXE), name, "C:\\scans\\",
-                                        "ABCD1234", BesideUs(LV_FAKE_VIEWER_EXE)},
-                                       status);
+    _putenv_s("LVTEST_FAKE_VIEWER_LOG", log.string().c_str());
+    auto host = lvplatform::StartChildProcess({BesideUs(LV_MINIMAL_HOST_EXE), name, "C:\\scans\\",
+                                               "ABCD1234", BesideUs(LV_FAKE_VIEWER_EXE)});
+    // The host gives up by itself when the viewer does not answer (30 s per step).
+    const std::string ended = host->Wait();
     _putenv_s("LVTEST_FAKE_VIEWER_STEPS", "");
-    EXPECT_EQ(status, 0) << out;
+    _putenv_s("LVTEST_FAKE_VIEWER_LOG", "");
+    std::stringstream seen;
+    seen << std::ifstream(log).rdbuf();
+    const std::string out = seen.str();
+    // Status 0: the host saw vsOpen, its hide and open taken, and vsClosed at the end.
+    EXPECT_EQ(ended, "status 0") << out;
     const std::vector<std::string> lines = {
         "startup search ABCD1234",
         "search=ABCD1234 console=7 format=Minimal Host Console %d connection=" + name,
@@ -72,10 +50,7 @@ TEST(MinimalHost, DrivesAViewerThroughTheNamedMapping) {
         "host heartbeat moves",
         "took vcHide (3)",
         "took vcOpen (1)",
-        "took vcClose (2)",
-        "view state 4",
-        "view state 1",
-        "viewer ended"};
+        "took vcClose (2)"};
     for (const std::string& expected : lines)
         EXPECT_NE(out.find(expected), std::string::npos) << expected << " missing from:\n" << out;
     // Windows removes the mapping with its last handle: nothing is left under the name.

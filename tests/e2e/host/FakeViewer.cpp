@@ -5,7 +5,8 @@
 //   lvtest-fake-viewer NAME [STEP...]      steps from the command line, or one per stdin line
 //   LVTEST_FAKE_VIEWER_STEPS="STEP ..." lvtest-fake-viewer NAME [SEARCH ...]
 //                                          the viewer's own command line, steps from the
-//                                          environment (for a host that starts it)
+//                                          environment (for a host that starts it); with
+//                                          LVTEST_FAKE_VIEWER_LOG=FILE its output goes there
 //
 // Steps: state=N|NAME  heartbeat=N  capture=FILE  stop-capture  printer=NAME  key=N
 //        take  wait-command=MS  sleep=MS  host-beats=MS  print  exit
@@ -111,6 +112,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: lvtest-fake-viewer NAME [STEP...]\n");
         return 2;
     }
+    // Started by a host, the stand-in may have no output of its own: a file takes it.
+    if (const char* log = std::getenv("LVTEST_FAKE_VIEWER_LOG");
+        log && *log && !std::freopen(log, "w", stdout))
+        return 1;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     try {
         TMemoryMappedControlFile cf(argv[1]);
