@@ -9,6 +9,8 @@
 #include "viewer/Orlenza.DocumentPrinting.h"
 #include "viewer/OrlenzaFrm.Shared.h"
 #include "viewer/ViewerWidgets.h"
+#include "viewer/strip/PageStrip.h"
+#include "viewer/strip/PageStripModel.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -42,6 +44,7 @@
 #include <cstdlib>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -83,6 +86,13 @@ TLumivaneViewerForm::~TLumivaneViewerForm() {
     // The window handle goes away after this part of the object: a focus change then must
     // not reach it.
     disconnect(FFocusWatch);
+    // The strip asks the pipeline for tiles until it is hidden, which the window's teardown
+    // does after this: it goes first.
+    if (FStrip) {
+        TPageStripModel* tiles = &FStrip->StripModel();
+        delete std::exchange(FStrip, nullptr);
+        delete tiles;
+    }
     // Workers stop and nothing they finish reaches a window being taken apart.
     FPipeline.reset();
     if (LumivaneViewerForm == this)
