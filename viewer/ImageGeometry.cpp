@@ -5,21 +5,42 @@
 
 namespace lvgeometry {
 
+namespace {
+
+// |cos| and |sin| of a turn in degrees, exact for quarter turns (cos 90 is not 0 in
+// floating point, and a turned page must fit to the pixel).
+void TurnExtent(double ADegrees, double& ACos, double& ASin) {
+    const double a = NormalizeDialAngle(ADegrees);
+    if (std::fmod(a, 90.0) == 0.0) {
+        const bool quarter = std::fabs(a) == 90.0;
+        ACos = quarter ? 0.0 : 1.0;
+        ASin = quarter ? 1.0 : 0.0;
+        return;
+    }
+    const double r = a * 3.14159265358979323846 / 180.0;
+    ACos = std::fabs(std::cos(r));
+    ASin = std::fabs(std::sin(r));
+}
+
+} // namespace
+
 bool FitImage(int ABitmapWidth, int ABitmapHeight, float AAreaHeight, int AClientWidth,
-              bool AFitToWidth, TFitResult& AResult) {
+              bool AFitToWidth, TFitResult& AResult, double ARotation) {
     if (ABitmapWidth <= 0 || ABitmapHeight <= 0)
         return false;
-    const double r = static_cast<double>(ABitmapWidth) / ABitmapHeight;
+    double c = 1, s = 0;
+    TurnExtent(ARotation, c, s);
+    // The turned picture's extent on screen at its own size.
+    const double spanW = ABitmapWidth * c + ABitmapHeight * s;
+    const double spanH = ABitmapWidth * s + ABitmapHeight * c;
+    // Never larger than its pixels; within the width always, within the height unless
+    // the user asked for the width alone.
+    double scale = std::min(1.0, std::max(0.0, static_cast<double>(AClientWidth)) / spanW);
+    if (!AFitToWidth)
+        scale = std::min(scale, std::max(0.0, static_cast<double>(AAreaHeight)) / spanH);
     TFitResult result;
-    if (r < 1 && !AFitToWidth) {
-        // Upright picture: as tall as the area; the bitmap's own width keeps it from
-        // being drawn wider than its pixels.
-        result.BaseWidth = static_cast<float>(r * ABitmapHeight);
-        result.BaseHeight = AAreaHeight;
-    } else {
-        result.BaseWidth = static_cast<float>(AClientWidth);
-        result.BaseHeight = static_cast<float>(ABitmapWidth / r);
-    }
+    result.BaseWidth = static_cast<float>(ABitmapWidth * scale);
+    result.BaseHeight = static_cast<float>(ABitmapHeight * scale);
     result.Left = static_cast<float>(AClientWidth - AClientWidth / 2.0);
     result.Top = static_cast<float>(AAreaHeight - AAreaHeight / 2.0);
     AResult = result;

@@ -19,11 +19,13 @@ struct TFitResult {
 };
 
 // Sizes the image control for a bitmap shown in an image area `AAreaHeight` high inside a
-// window `AClientWidth` wide. Returns false (and leaves AResult alone) for an empty bitmap.
-// One side of the result is the bitmap's own size, so at zoom 0 the picture is never
-// drawn larger than its pixels.
+// window `AClientWidth` wide, turned by `ARotation` degrees clockwise about its centre.
+// Returns false (and leaves AResult alone) for an empty bitmap. The base size is the
+// picture as drawn at zoom 0, in its own (unturned) orientation: scaled so the turned
+// picture lies wholly inside the area (with fit-to-width, inside the window's width),
+// and never larger than the bitmap's own pixels.
 bool FitImage(int ABitmapWidth, int ABitmapHeight, float AAreaHeight, int AClientWidth,
-              bool AFitToWidth, TFitResult& AResult);
+              bool AFitToWidth, TFitResult& AResult, double ARotation = 0);
 
 // Zoom factor of the track bar's value: 1 at 0, 4 at 1.
 float ZoomFactor(float AZoom);

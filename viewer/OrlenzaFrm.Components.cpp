@@ -236,7 +236,7 @@ void TLumivaneViewerForm::CreateComponents() {
             [this] { Guarded(this, [this] { tbZoomChange(); }); });
     // The one binding: turning the dial turns the image.
     connect(arcdImageRotation, &QAbstractSlider::valueChanged, this,
-            [this](int AValue) { Image->SetRotationAngle(AValue); });
+            [this](int AValue) { Guarded(this, [this, AValue] { TurnImage(AValue); }); });
     connect(fanmPageTurnerHider, &QVariantAnimation::valueChanged, this,
             [this](const QVariant& AValue) {
                 FPageTurnerButtonsLayout->SetItemSize(

@@ -340,21 +340,34 @@ void TLumivaneViewerForm::CenterImage(QSizeF ASize) {
                             (page.height() - ASize.height()) / 2, ASize.width(), ASize.height()));
 }
 
-void TLumivaneViewerForm::FitImage(bool AFitToWidth) {
+bool TLumivaneViewerForm::UpdateZoomBase(bool AFitToWidth) {
     const QSize full = Image->FullSize();
     lvgeometry::TFitResult fit;
+    // Fitted as it is turned, so a quarter-turned page fills the area it is drawn in.
     if (Image->IsBitmapEmpty() ||
         !lvgeometry::FitImage(full.width(), full.height(), static_cast<float>(tabImage->height()),
-                              width(), AFitToWidth, fit))
-        return;
+                              width(), AFitToWidth, fit, Image->RotationAngle()))
+        return false;
     FZoomBaseWidth = fit.BaseWidth;
     FZoomBaseHeight = fit.BaseHeight;
     FPanAnchorX = 0;
     FPanAnchorY = 0;
-    CenterImage(QSizeF(fit.BaseWidth, fit.BaseHeight));
+    return true;
+}
+
+void TLumivaneViewerForm::FitImage(bool AFitToWidth) {
+    if (!UpdateZoomBase(AFitToWidth))
+        return;
+    CenterImage(QSizeF(FZoomBaseWidth, FZoomBaseHeight));
     if (tbZoom->value() != 0)
         tbZoom->SetValue(0); // its change handler sizes the image the same way
     FDetailTimer->start();
+}
+
+void TLumivaneViewerForm::RefitTurned() {
+    // The turn changes what fits; the zoom step stays.
+    if (UpdateZoomBase(swFitToWidth->isChecked()))
+        ApplyZoom();
 }
 
 void TLumivaneViewerForm::ApplyZoom() {
@@ -370,12 +383,19 @@ void TLumivaneViewerForm::tbZoomChange() {
 
 void TLumivaneViewerForm::RotateQuarterTurn() {
     arcdImageRotation->SetAngle(lvgeometry::NextQuarterTurn(arcdImageRotation->Angle()));
-    Image->SetRotationAngle(arcdImageRotation->Angle());
+    TurnImage(arcdImageRotation->Angle());
 }
 
 void TLumivaneViewerForm::SetRotation(int AAngle) {
     arcdImageRotation->SetAngle(AAngle);
+    TurnImage(AAngle);
+}
+
+void TLumivaneViewerForm::TurnImage(double AAngle) {
+    if (Image->RotationAngle() == AAngle)
+        return;
     Image->SetRotationAngle(AAngle);
+    RefitTurned();
 }
 
 void TLumivaneViewerForm::tabImageResize() {

@@ -180,6 +180,12 @@ private:
     void ApplyZoom();
     void RotateQuarterTurn();
     void SetRotation(int AAngle);
+    // Turns the picture and fits it again as turned, keeping the zoom step.
+    void TurnImage(double AAngle);
+    // The zoom base for the shown bitmap as the fit rules and the turn give it; false
+    // for an empty bitmap.
+    bool UpdateZoomBase(bool AFitToWidth);
+    void RefitTurned();
     // Puts the image control's bounds, of the given size, in the centre of its page.
     void CenterImage(QSizeF ASize);
     // Decodes more detail once the zoom shows the picture larger than the pixels held.

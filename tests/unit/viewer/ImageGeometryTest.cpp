@@ -15,20 +15,34 @@ struct FitCase {
     const char* name;
     int bitmapW, bitmapH;
     bool fitToWidth;
-    float baseW, baseH;   // bounds of the image control at zoom 0
-    float drawnW, drawnH; // what the control draws inside those bounds
+    double rotation;
+    float drawnW, drawnH; // the picture at zoom 0, in its own (unturned) orientation
 };
 
 // A 600-wide window whose image area is 496 high, as designed.
 const FitCase kFitCases[] = {
-    {"UprightShrinksToAreaHeight", 1000, 2000, false, 1000, 496, 248, 496},
-    {"UprightFitToWidthSpansWindow", 1000, 2000, true, 600, 2000, 600, 1200},
-    {"WideIgnoresSwitchOff", 2000, 1000, false, 600, 1000, 600, 300},
-    {"WideIgnoresSwitchOn", 2000, 1000, true, 600, 1000, 600, 300},
-    {"SmallIsNeverEnlarged", 300, 200, false, 600, 200, 300, 200},
-    {"SquareCountsAsWide", 800, 800, false, 600, 800, 600, 600},
-    {"SmallUprightKeepsItsPixels", 200, 300, false, 200, 496, 200, 300},
-    {"A4At300DpiUpright", 2480, 3508, false, 2480, 496, 350.6499f, 496},
+    {"UprightShrinksToAreaHeight", 1000, 2000, false, 0, 248, 496},
+    {"UprightFitToWidthSpansWindow", 1000, 2000, true, 0, 600, 1200},
+    {"WideShrinksToWidth", 2000, 1000, false, 0, 600, 300},
+    {"WideFitToWidth", 2000, 1000, true, 0, 600, 300},
+    {"SmallIsNeverEnlarged", 300, 200, false, 0, 300, 200},
+    {"SmallIsNeverEnlargedByTheSwitch", 300, 200, true, 0, 300, 200},
+    {"SquareShrinksToTheShorterSide", 800, 800, false, 0, 496, 496},
+    {"SmallUprightKeepsItsPixels", 200, 300, false, 0, 200, 300},
+    {"A4At300DpiUpright", 2480, 3508, false, 0, 350.6499f, 496},
+    // A landscape page wider than the area's shape: cut at top and bottom when fitted to
+    // the width alone, so it is fitted to the height.
+    {"LandscapeTallerThanAreaAtWidth", 1200, 1100, false, 0, 541.0909f, 496},
+    {"LandscapeFitToWidthMayOverflow", 1200, 1100, true, 0, 600, 550},
+    // Turned pages fit as turned: the turned extent lies inside the area.
+    {"UprightQuarterTurnedFitsTheWidth", 1000, 2000, false, 90, 300, 600},
+    {"UprightTurnedBackFitsTheWidth", 1000, 2000, false, -90, 300, 600},
+    {"UprightHalfTurnedAsUpright", 1000, 2000, false, 180, 248, 496},
+    {"WideQuarterTurnedFitsTheHeight", 2000, 1000, false, 90, 496, 248},
+    {"TurnedFitToWidthUsesTurnedWidth", 2000, 1000, true, 90, 1200, 600},
+    {"TurnedSmallKeepsItsPixels", 200, 300, false, 90, 200, 300},
+    // 45 degrees: the corners of the turned square stay inside (496 / sqrt 2).
+    {"SquareAtAnAngleKeepsCornersInside", 800, 800, false, 45, 350.7250f, 350.7250f},
 };
 
 void PrintTo(const FitCase& c, std::ostream* os) {
@@ -40,12 +54,26 @@ class FitImageTest : public ::testing::TestWithParam<FitCase> {};
 TEST_P(FitImageTest, BoundsAndDrawnSize) {
     const FitCase& c = GetParam();
     TFitResult fit;
-    ASSERT_TRUE(FitImage(c.bitmapW, c.bitmapH, 496, 600, c.fitToWidth, fit));
-    EXPECT_FLOAT_EQ(fit.BaseWidth, c.baseW);
-    EXPECT_FLOAT_EQ(fit.BaseHeight, c.baseH);
+    ASSERT_TRUE(FitImage(c.bitmapW, c.bitmapH, 496, 600, c.fitToWidth, fit, c.rotation));
+    // The bounds are the picture: the control draws it filling them.
+    EXPECT_NEAR(fit.BaseWidth, c.drawnW, 0.01);
+    EXPECT_NEAR(fit.BaseHeight, c.drawnH, 0.01);
     const TSizeF drawn = AspectFit(fit.BaseWidth, fit.BaseHeight, c.bitmapW, c.bitmapH);
     EXPECT_NEAR(drawn.Width, c.drawnW, 0.01);
     EXPECT_NEAR(drawn.Height, c.drawnH, 0.01);
+    // Never larger than the bitmap's own pixels.
+    EXPECT_LE(drawn.Width, c.bitmapW + 0.01);
+    // The turned picture lies inside the window's width, and inside the area's height
+    // unless only the width was asked for.
+    const double a = c.rotation * 3.14159265358979323846 / 180;
+    const double spanW =
+        drawn.Width * std::fabs(std::cos(a)) + drawn.Height * std::fabs(std::sin(a));
+    const double spanH =
+        drawn.Width * std::fabs(std::sin(a)) + drawn.Height * std::fabs(std::cos(a));
+    EXPECT_LE(spanW, 600.01);
+    if (!c.fitToWidth) {
+        EXPECT_LE(spanH, 496.01);
+    }
     // Position before the layout centres it: half the window and half the area.
     EXPECT_FLOAT_EQ(fit.Left, 300);
     EXPECT_FLOAT_EQ(fit.Top, 248);
