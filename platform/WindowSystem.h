@@ -62,10 +62,20 @@ public:
     // positions that are not known read -1.
     virtual bool GetWindowPlacement(TWindowHandle window, WINDOWPLACEMENT& placement) = 0;
 
+    // Makes `window` belong to `owner`, so the window manager keeps it above the owner and
+    // raises it whenever the owner is raised or activated (X11: WM_TRANSIENT_FOR; Win32:
+    // the owner window). Writes only when the window belongs elsewhere, so it may be called
+    // on every tick. False when either window is 0 or gone.
+    virtual bool SetTransientFor(TWindowHandle window, TWindowHandle owner) = 0;
+
     // Width of a sizable window's frame in screen units (SM_CXFRAME); the X11 backend
     // reports exact frame rectangles and so returns 0.
     virtual std::int32_t FrameWidth() = 0;
 };
+
+// Whether the session's window system answers: on X11 a connection to `displayName`
+// ($DISPLAY when empty) can be opened; always true on Windows.
+bool DisplayReachable(const std::string& displayName = std::string());
 
 // SM_CXFRAME of the session without a connection: what FrameWidth() gives.
 std::int32_t SystemFrameWidth();

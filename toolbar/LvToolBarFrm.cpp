@@ -207,6 +207,8 @@ TLvTerminalToolBarForm::TLvTerminalToolBarForm(QWidget* parent)
     // The strip reappears whenever its console is restored; the keyboard must stay with
     // the console the user just brought back. A click still activates the strip.
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // The console usually has the keyboard; the buttons' tooltips show all the same.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     FSaveDialog = &RunSaveDialog;
     FPrinterDialog = &RunPrinterDialog;
     FCursorPosition = [] { return QCursor::pos(); };
@@ -225,11 +227,14 @@ TLvTerminalToolBarForm::TLvTerminalToolBarForm(QWidget* parent)
     ttToolbarPosition->setInterval(100);
     connect(ttToolbarPosition, &QTimer::timeout, this, [this] { ttToolbarPositionTimer(); });
     ttToolbarPosition->start();
+    Guarded(this, [this] { UpdateToolTips(); });
 }
 
 TLvTerminalToolBarForm::~TLvTerminalToolBarForm() {
     if (LvTerminalToolBarForm == this)
         LvTerminalToolBarForm = nullptr;
+    if (auto* controller = dynamic_cast<TLvToolbarController*>(ToolbarController.get()))
+        controller->SetToolbarWindow(0);
 }
 
 void TLvTerminalToolBarForm::BuildLayout() {
@@ -454,7 +459,53 @@ void TLvTerminalToolBarForm::ttToolbarPositionTimer() {
         ToolbarController->CheckState(this);
         Circle1->SetFillColor(QColor::fromRgba(
             ToolbarController->Connected() ? kConnectedColor : kNotConnectedColor));
+        UpdateToolTips();
     });
+}
+
+void TLvTerminalToolBarForm::UpdateToolTips() {
+    const TMemoryMappedControlFile* block =
+        ToolbarController ? ToolbarController->ControlFile() : nullptr;
+    auto set = [](QWidget* AWidget, const QString& AText) {
+        if (AWidget->toolTip() != AText)
+            AWidget->setToolTip(AText);
+    };
+    const QString captureFile = block ? Q(block->CaptureFileName()) : QString();
+    const TCaptureFileState capture = block ? block->CaptureFileState() : cfsUnknown;
+    if (capture == cfsCapturing)
+        set(sbtnSave, QStringLiteral("Capturing the terminal to %1.\nClick to stop and open "
+                                     "its folder.")
+                          .arg(captureFile));
+    else if (capture == cfsStartingCapture)
+        set(sbtnSave, QStringLiteral("Starting to capture the terminal to %1; waiting for the "
+                                     "host.")
+                          .arg(captureFile));
+    else
+        set(sbtnSave, QStringLiteral("Capture the terminal to a file: not capturing now.\n"
+                                     "Click to choose the file."));
+
+    const QString printer = block ? Q(block->PassThroughPrinterName()) : QString();
+    const QString printerNow =
+        printer.isEmpty() ? QStringLiteral("none chosen") : QStringLiteral("now %1").arg(printer);
+    set(sbtnPrinter,
+        sbtnPrinter->isEnabled()
+            ? QStringLiteral("Pass-through printer (%1).\nClick to choose the printer the "
+                             "host prints to.")
+                  .arg(printerNow)
+            : QStringLiteral("Pass-through printer %1 sent to the host.").arg(printer));
+
+    set(Circle1, ToolbarController && ToolbarController->Connected()
+                     ? QStringLiteral("Connected: the host has given the image folders and "
+                                      "pattern, so identifiers can be looked up.")
+                     : QStringLiteral("Not connected: the host has not given the image "
+                                      "folders and pattern yet."));
+
+    set(BtnForm, BtnForm->isEnabled()
+                     ? QStringLiteral("Show the images for the identifier in the viewer "
+                                      "(Enter).")
+                     : QStringLiteral("Show the images for the identifier in the viewer "
+                                      "(Enter): type an identifier as long as the host's "
+                                      "pattern first."));
 }
 
 void TLvTerminalToolBarForm::closeEvent(QCloseEvent* event) {
@@ -544,6 +595,7 @@ void TLvTerminalToolBarForm::StartCapture(const std::string& AFileName) {
     fanSaveButton->start();
     ToolbarController->StartCapturing(AFileName);
     sbtnSave->setEnabled(false);
+    UpdateToolTips();
 }
 
 void TLvTerminalToolBarForm::StopCapture() {
@@ -567,6 +619,7 @@ void TLvTerminalToolBarForm::ChangePrinter(const std::string& APrinterName) {
         return;
     ToolbarController->ChangePassThroughPrinter(APrinterName);
     sbtnPrinter->setEnabled(false);
+    UpdateToolTips();
 }
 
 void TLvTerminalToolBarForm::cbKeySetChange() {
@@ -586,6 +639,7 @@ void TLvTerminalToolBarForm::edImageIdKeyUp(int AKey) {
         return;
     const std::string text = S(edImageId->text());
     BtnForm->setEnabled(ViewController->SearchTextIsValidForSearch(text));
+    UpdateToolTips();
     if (BtnForm->isEnabled() && (AKey == Qt::Key_Return || AKey == Qt::Key_Enter))
         NewImage(text);
 }
@@ -617,6 +671,9 @@ void TLvTerminalToolBarForm::showEvent(QShowEvent* event) {
 
 void TLvTerminalToolBarForm::FormShow() {
     ttToolbarPosition->start();
+    // The strip belongs to the console: raised whenever the console is raised or activated.
+    if (auto* controller = dynamic_cast<TLvToolbarController*>(ToolbarController.get()))
+        controller->SetToolbarWindow(static_cast<lvplatform::TWindowHandle>(winId()));
     // Only the first showing opens the viewer for the start-up search text; later ones
     // come from the console being restored and must not bring a closed viewer back.
     if (FShownBefore)

@@ -145,6 +145,8 @@ private:
     int FFittedFor = -1;
     TMeasured FFitted;
     void InstallControllerCallbacks();
+    // The disk, printer, circle and Form buttons say what they do and how they stand.
+    void UpdateToolTips();
     bool ControllersAssigned() const;
     void ResetTracking();
     void StartCapture(const std::string& AFileName);

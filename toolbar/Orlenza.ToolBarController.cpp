@@ -112,6 +112,13 @@ void TLvToolbarController::EnsureWindowMonitor() {
     const std::uint16_t id = file->ConsoleInstanceId();
     FWindowMonitor =
         std::make_unique<TConsoleMonitor>(FOnTerminalWindowInfoReceived, id, id, FWindows);
+    FWindowMonitor->SetOwnedWindow(FToolbarWindow);
+}
+
+void TLvToolbarController::SetToolbarWindow(lvplatform::TWindowHandle AWindow) {
+    FToolbarWindow = AWindow;
+    if (FWindowMonitor)
+        FWindowMonitor->SetOwnedWindow(AWindow);
 }
 
 void TLvToolbarController::CheckTerminalWindow() {

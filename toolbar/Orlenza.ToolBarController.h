@@ -78,7 +78,13 @@ public:
     TConsoleMonitor* WindowMonitor() const { return FWindowMonitor.get(); }
     void SetWindowMonitor(std::unique_ptr<TConsoleMonitor> AMonitor) {
         FWindowMonitor = std::move(AMonitor);
+        if (FWindowMonitor)
+            FWindowMonitor->SetOwnedWindow(FToolbarWindow);
     }
+
+    // The toolbar's own window, which the console monitor keeps owned by the console so
+    // it rises with it; 0 for none.
+    void SetToolbarWindow(lvplatform::TWindowHandle AWindow);
 
     // How StopCapturing opens the capture folder; the toolbar window installs the
     // desktop's file manager. Empty: nothing is opened.
@@ -105,6 +111,7 @@ private:
     TIntegerEvent FOnCheckKeyStateIndex;
     TExploreFolderEvent FOnExploreFolder;
     std::shared_ptr<lvplatform::IWindowSystem> FWindows;
+    lvplatform::TWindowHandle FToolbarWindow = 0;
 };
 
 // The unit's start-up step: creates the toolbar controller and publishes it as

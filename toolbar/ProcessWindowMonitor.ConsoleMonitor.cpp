@@ -36,6 +36,8 @@ void TConsoleMonitor::GetConsoleInfo(std::uint16_t AInstanceID) {
     placement.length = sizeof(WINDOWPLACEMENT);
     if (window == 0 || !FWindows->GetWindowPlacement(window, placement))
         return;
+    if (FOwnedWindow != 0)
+        FWindows->SetTransientFor(FOwnedWindow, window);
     if (FCallback)
         FCallback(placement);
 }

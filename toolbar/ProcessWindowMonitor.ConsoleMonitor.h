@@ -28,6 +28,12 @@ public:
     // Whether the last scan found the id; looks at no window.
     bool ConsoleRunning(std::uint16_t AInstanceID) const;
 
+    // A window (the toolbar) that belongs to the console: each GetConsoleInfo that finds
+    // the console makes it the window's owner, so the window manager raises the window
+    // with its console. 0: none.
+    void SetOwnedWindow(lvplatform::TWindowHandle AWindow) { FOwnedWindow = AWindow; }
+    lvplatform::TWindowHandle OwnedWindow() const { return FOwnedWindow; }
+
     TConsoleInfoCallback OnInstanceFound() const { return FCallback; }
     void SetOnInstanceFound(TConsoleInfoCallback ACallback) { FCallback = std::move(ACallback); }
     // Scans again, then returns the ids found, ascending.
@@ -49,4 +55,5 @@ private:
     TConsoleInfoCallback FCallback;
     std::vector<std::uint16_t> FConsoleInstances;
     std::shared_ptr<lvplatform::IWindowSystem> FWindows;
+    lvplatform::TWindowHandle FOwnedWindow = 0;
 };

@@ -44,6 +44,17 @@ public:
         return true;
     }
 
+    bool SetTransientFor(TWindowHandle window, TWindowHandle owner) override {
+        HWND handle = reinterpret_cast<HWND>(window);
+        HWND ownerHandle = reinterpret_cast<HWND>(owner);
+        if (!handle || !ownerHandle || !IsWindow(handle) || !IsWindow(ownerHandle))
+            return false;
+        // An owned window stays above its owner and comes to the front with it.
+        if (reinterpret_cast<HWND>(GetWindowLongPtrW(handle, GWLP_HWNDPARENT)) != ownerHandle)
+            SetWindowLongPtrW(handle, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(ownerHandle));
+        return true;
+    }
+
     std::int32_t FrameWidth() override { return SystemFrameWidth(); }
 };
 
@@ -51,6 +62,10 @@ public:
 
 std::int32_t SystemFrameWidth() {
     return GetSystemMetrics(SM_CXFRAME);
+}
+
+bool DisplayReachable(const std::string&) {
+    return true;
 }
 
 std::shared_ptr<IWindowSystem> CreateWindowSystem(const std::string&) {

@@ -99,6 +99,30 @@ public:
         return true;
     }
 
+    bool SetTransientFor(TWindowHandle window, TWindowHandle owner) override {
+        if (!Usable() || window == 0 || owner == 0 || window > 0xFFFFFFFFu || owner > 0xFFFFFFFFu)
+            return false;
+        const auto w = static_cast<xcb_window_t>(window);
+        const auto o = static_cast<xcb_window_t>(owner);
+        // Toolkits delete the property when they show a window again, so it is read back
+        // each time and written only when it is not ours.
+        XcbPtr<xcb_get_property_reply_t> current(xcb_get_property_reply(
+            FConnection,
+            xcb_get_property(FConnection, 0, w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 0, 1),
+            nullptr));
+        if (!current)
+            return false; // the window is gone
+        if (current->type == XCB_ATOM_WINDOW && current->format == 32 &&
+            xcb_get_property_value_length(current.get()) == 4 &&
+            *static_cast<const xcb_window_t*>(xcb_get_property_value(current.get())) == o)
+            return true;
+        // An owner gone meanwhile only earns an error event, which ProcessEvents drops.
+        xcb_change_property(FConnection, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_TRANSIENT_FOR,
+                            XCB_ATOM_WINDOW, 32, 1, &o);
+        xcb_flush(FConnection);
+        return true;
+    }
+
     std::int32_t FrameWidth() override { return SystemFrameWidth(); }
 
 private:
@@ -469,6 +493,14 @@ private:
 // so nothing needs to be added for the frame.
 std::int32_t SystemFrameWidth() {
     return 0;
+}
+
+bool DisplayReachable(const std::string& displayName) {
+    xcb_connection_t* connection =
+        xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), nullptr);
+    const bool reachable = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return reachable;
 }
 
 std::shared_ptr<IWindowSystem> CreateWindowSystem(const std::string& displayName) {

@@ -167,6 +167,48 @@ public:
         SendToRoot(w, Atom("_NET_ACTIVE_WINDOW"), {2, XCB_CURRENT_TIME, 0, 0, 0});
     }
 
+    // Asks the window manager to raise w without activating it, as a client's raise does.
+    void Raise(xcb_window_t w) {
+        const std::uint32_t values[] = {XCB_STACK_MODE_ABOVE};
+        xcb_configure_window(FConnection, w, XCB_CONFIG_WINDOW_STACK_MODE, values);
+        Sync();
+    }
+
+    // The window w is transient for (WM_TRANSIENT_FOR), or 0.
+    xcb_window_t TransientFor(xcb_window_t w) {
+        auto cookie =
+            xcb_get_property(FConnection, 0, w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 0, 1);
+        xcb_get_property_reply_t* r = xcb_get_property_reply(FConnection, cookie, nullptr);
+        xcb_window_t owner = 0;
+        if (r && xcb_get_property_value_length(r) == 4)
+            owner = *static_cast<xcb_window_t*>(xcb_get_property_value(r));
+        std::free(r);
+        return owner;
+    }
+
+    // The share of the pixels on screen in the rectangle (root coordinates) that are not
+    // black, 0 to 1: what the user sees there, whichever window it belongs to.
+    double NonBlackShare(int x, int y, int width, int height) {
+        xcb_get_image_reply_t* image = xcb_get_image_reply(
+            FConnection,
+            xcb_get_image(FConnection, XCB_IMAGE_FORMAT_Z_PIXMAP, Root(),
+                          static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                          static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height),
+                          ~0u),
+            nullptr);
+        if (!image)
+            return 0;
+        // 24-bit screens store a pixel in 4 bytes.
+        const auto* data = xcb_get_image_data(image);
+        const int bytes = xcb_get_image_data_length(image);
+        int pixels = 0, lit = 0;
+        for (int i = 0; i + 3 < bytes; i += 4, ++pixels)
+            if ((data[i] | data[i + 1] | data[i + 2]) != 0)
+                ++lit;
+        std::free(image);
+        return pixels ? static_cast<double>(lit) / pixels : 0;
+    }
+
     // The window the window manager reports as active, or 0.
     xcb_window_t ActiveWindow() {
         auto cookie = xcb_get_property(FConnection, 0, Root(), Atom("_NET_ACTIVE_WINDOW"),

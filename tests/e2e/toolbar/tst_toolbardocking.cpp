@@ -18,9 +18,11 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionComboBox>
+#include <QToolTip>
 #include <QtTest>
 
 #include <cstring>
+#include <functional>
 #include <unistd.h>
 
 class TestToolbarDocking : public QObject {
@@ -200,6 +202,117 @@ private slots:
         QCOMPARE(circle->FillColor().rgba(), kNotConnectedColor);
         HostString(lvcontrol::kImageInformation, R"({"Source":"/scans/","Pattern":"****...."})");
         QTRY_COMPARE(circle->FillColor().rgba(), kConnectedColor);
+    }
+
+    // The strip belongs to its console: when the user brings the console in front of a
+    // maximised window, activated from the task bar or only raised, the strip comes too.
+    void risesWithItsConsoleAboveAMaximisedWindow_data() {
+        QTest::addColumn<bool>("activate");
+        QTest::newRow("console activated") << true;
+        QTest::newRow("console raised") << false;
+    }
+    void risesWithItsConsoleAboveAMaximisedWindow() {
+        QFETCH(bool, activate);
+        QVERIFY(OpenConsole());
+        CreateForm();
+        QTRY_VERIFY_WITH_TIMEOUT(Docked(), 10000);
+        const auto strip = static_cast<xcb_window_t>(form->winId());
+        QTRY_COMPARE_WITH_TIMEOUT(desktop->TransientFor(strip), consoleWindow, 5000);
+        auto stripSeen = [&] {
+            const QRect bar = form->frameGeometry();
+            return desktop->NonBlackShare(bar.x(), bar.y(), bar.width(), bar.height()) > 0.5;
+        };
+        QVERIFY(stripSeen());
+        // A black window over the whole screen, as a maximised viewer, in front.
+        const xcb_window_t cover = desktop->Open("Lumivane E2E cover " + name, 0, 0, 900, 700);
+        QVERIFY(desktop->WaitManaged(cover));
+        desktop->Maximise(cover, true);
+        desktop->Activate(cover);
+        QTRY_VERIFY_WITH_TIMEOUT(!stripSeen(), 10000);
+        if (activate)
+            desktop->Activate(consoleWindow);
+        else
+            desktop->Raise(consoleWindow);
+        QTRY_VERIFY_WITH_TIMEOUT(stripSeen(), 10000);
+        QVERIFY(Docked());
+        // Raised with it, the strip did not take the keyboard.
+        if (activate)
+            QTRY_COMPARE_WITH_TIMEOUT(desktop->ActiveWindow(), consoleWindow, 5000);
+        desktop->Close(cover);
+    }
+
+    // The disk, printer, circle and Form buttons say what they do and how they stand, and
+    // the tooltips show over the strip while the console has the keyboard.
+    void buttonsSayWhatTheyDoAndHowTheyStand() {
+        QVERIFY(OpenConsole());
+        CreateForm();
+        QTRY_VERIFY_WITH_TIMEOUT(Docked(), 10000);
+        auto* save = form->findChild<QWidget*>(QStringLiteral("sbtnSave"));
+        auto* printer = form->findChild<QWidget*>(QStringLiteral("sbtnPrinter"));
+        auto* circle = form->findChild<QWidget*>(QStringLiteral("Circle1"));
+        auto* button = form->findChild<QPushButton*>(QStringLiteral("BtnForm"));
+        auto* edit = form->findChild<QLineEdit*>(QStringLiteral("edImageId"));
+        QVERIFY(save && printer && circle && button && edit);
+        const struct {
+            const char* name;
+            std::function<void()> host; // what the host writes
+            QWidget* widget;
+            QStringList says;
+        } rows[] = {
+            {"idle", [] {}, save, {"Capture the terminal to a file", "not capturing"}},
+            {"starting",
+             [&] {
+                 HostString(lvcontrol::kCaptureFileName, "/tmp/session.cap");
+                 block[lvcontrol::kCaptureFileState] = cfsStartingCapture;
+             },
+             save,
+             {"Starting", "/tmp/session.cap"}},
+            {"capturing",
+             [&] { block[lvcontrol::kCaptureFileState] = cfsCapturing; },
+             save,
+             {"Capturing the terminal to /tmp/session.cap", "stop"}},
+            {"no printer", [] {}, printer, {"Pass-through printer", "none chosen", "choose"}},
+            {"a printer",
+             [&] { HostString(lvcontrol::kPassThroughPrinterName, "Laser 5"); },
+             printer,
+             {"Pass-through printer", "now Laser 5"}},
+            {"not connected", [] {}, circle, {"Not connected", "folders and pattern"}},
+            {"connected",
+             [&] {
+                 HostString(lvcontrol::kImageInformation,
+                            R"({"Source":"/scans/","Pattern":"****...."})");
+             },
+             circle,
+             {"Connected", "identifiers can be looked up"}},
+        };
+        for (const auto& row : rows) {
+            row.host();
+            const int seen = ticks;
+            QTRY_VERIFY(ticks > seen + 1);
+            for (const QString& part : row.says)
+                QVERIFY2(row.widget->toolTip().contains(part),
+                         qPrintable(QStringLiteral("%1: \"%2\" lacks \"%3\"")
+                                        .arg(row.name, row.widget->toolTip(), part)));
+        }
+        // Too short for the pattern: the button is off and says what it needs.
+        edit->setFocus();
+        QTest::keyClicks(edit, QStringLiteral("12"));
+        QTRY_VERIFY(!button->isEnabled());
+        QVERIFY2(button->toolTip().contains(QStringLiteral("type an identifier")),
+                 qPrintable(button->toolTip()));
+        // Long enough: usable, and it says so.
+        QTest::keyClicks(edit, QStringLiteral("345678"));
+        QTRY_VERIFY(button->isEnabled());
+        QVERIFY(button->toolTip().contains(QStringLiteral("(Enter)")));
+        QVERIFY(!button->toolTip().contains(QStringLiteral("type an identifier")));
+
+        // The console has the keyboard; the pointer rests on the disk button.
+        desktop->Activate(consoleWindow);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop->ActiveWindow(), consoleWindow, 5000);
+        QTRY_VERIFY(!form->isActiveWindow());
+        QTest::mouseMove(save, save->rect().center());
+        QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
+        QCOMPARE(QToolTip::text(), save->toolTip());
     }
 
     // At 100 %, 150 % and 200 % (QT_SCALE_FACTOR, one run each), docked on a 700-pixel

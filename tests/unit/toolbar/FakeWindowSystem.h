@@ -58,7 +58,20 @@ public:
         return true;
     }
 
+    bool SetTransientFor(TWindowHandle window, TWindowHandle owner) override {
+        if (window == 0 || !FWindows.count(owner))
+            return false;
+        if (Owners[window] != owner)
+            ++OwnerWrites;
+        Owners[window] = owner;
+        return true;
+    }
+
     std::int32_t FrameWidth() override { return FrameWidthValue; }
+
+    // The owner each window was last given, and how often one changed.
+    std::map<TWindowHandle, TWindowHandle> Owners;
+    int OwnerWrites = 0;
 
     int Lookups = 0;
     int PlacementReads = 0;

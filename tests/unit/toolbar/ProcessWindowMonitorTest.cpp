@@ -347,6 +347,30 @@ TEST_F(ConsoleMonitorTest, PlacementIsTheOuterFrameAndFollowsMovesMinimiseAndMax
     EXPECT_EQ(last.ptMaxPosition.y, last.rcNormalPosition.top);
 }
 
+TEST_F(ConsoleMonitorTest, OwnedWindowBelongsToTheConsoleFoundEvenAfterTheToolkitDropsIt) {
+    const xcb_window_t console = OpenConsole(prefix + "1");
+    const xcb_window_t strip = desktop.Open(prefix + "strip", 100, 170, 400, 28);
+    ASSERT_TRUE(desktop.WaitManaged(strip));
+    auto monitor = Monitor();
+    monitor->GetConsoleInfo(1);
+    EXPECT_EQ(desktop.TransientFor(strip), 0u) << "no window was given to the monitor";
+    monitor->SetOwnedWindow(strip);
+    monitor->GetConsoleInfo(1);
+    // Written on the backend's own connection: seen on ours a moment later.
+    EXPECT_TRUE(WaitFor([&] { return desktop.TransientFor(strip) == console; }));
+    // A toolkit showing the window again deletes the property; the next tick restores it.
+    xcb_delete_property(desktop.Connection(), strip, XCB_ATOM_WM_TRANSIENT_FOR);
+    desktop.Sync();
+    ASSERT_EQ(desktop.TransientFor(strip), 0u);
+    monitor->GetConsoleInfo(1);
+    EXPECT_TRUE(WaitFor([&] { return desktop.TransientFor(strip) == console; }));
+    // Gone windows are refused.
+    EXPECT_FALSE(windows->SetTransientFor(strip, 0));
+    EXPECT_FALSE(windows->SetTransientFor(0, console));
+    desktop.Close(strip);
+    EXPECT_FALSE(windows->SetTransientFor(strip, console));
+}
+
 TEST_F(ConsoleMonitorTest, BadFormatRaisesOutOfConstruction) {
     SetProcessWindowTextFormat(prefix + "%s");
     EXPECT_THROW(Monitor(), EFormatError);
@@ -360,4 +384,5 @@ TEST(WindowSystem, UnreachableDisplayFindsNothing) {
     WINDOWPLACEMENT p{};
     EXPECT_FALSE(windows->GetWindowPlacement(1, p));
     EXPECT_EQ(windows->FrameWidth(), 0);
+    EXPECT_FALSE(windows->SetTransientFor(1, 2));
 }
