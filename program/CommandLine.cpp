@@ -41,3 +41,35 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         result.StartMaximized = arg(4) == "max";
     return result;
 }
+
+namespace {
+// A name from the command line on one line of its own: control characters shown as '?'.
+std::string OneLine(std::string s) {
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return s;
+}
+} // namespace
+
+std::optional<std::string> MissingBlockNotice(const std::vector<std::string>& args,
+                                              bool ABlockExists) {
+    const std::string name = OneLine(args.size() > 1 ? args[1] : std::string());
+    if (name.empty())
+        return std::string("lumivane-viewer: no control block name given; a host creates the "
+                           "block and starts the viewer with its name, as in "
+                           "'lumivane-host serve NAME --info JSON --viewer lumivane-viewer'; "
+                           "going on without a block\n");
+    if (ABlockExists)
+        return std::nullopt;
+    return "lumivane-viewer: no control block '" + name +
+           "': no host has created it; a host creates it with 'lumivane-host serve " + name +
+           " --info JSON' before starting the viewer; going on without it\n";
+}
+
+std::string NoDisplayNotice(const std::string& ADisplay) {
+    return "lumivane-viewer: cannot open display" +
+           (ADisplay.empty() ? std::string(" (DISPLAY is not set)")
+                             : " '" + OneLine(ADisplay) + "'") +
+           "\n";
+}

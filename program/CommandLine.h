@@ -17,3 +17,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 // 0. Any other first word is a block name, and later words keep their meaning whatever
 // they look like.
 std::optional<std::string> InformationRequest(const std::vector<std::string>& args);
+
+// The one line said on stderr at start when the viewer has no control block to work with:
+// no block name given, or a name no host has created (ABlockExists false). It names the
+// block and the host's command that creates it. Nothing for a block that exists.
+std::optional<std::string> MissingBlockNotice(const std::vector<std::string>& args,
+                                              bool ABlockExists);
+
+// The line said when the window system cannot be reached (ADisplay: $DISPLAY).
+std::string NoDisplayNotice(const std::string& ADisplay);

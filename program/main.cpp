@@ -12,6 +12,8 @@
 #include "app/WindowManagerArrival.h"
 #include "controlfile/Trace.h"
 #include "platform/EndRequests.h"
+#include "platform/SharedMemory.h"
+#include "platform/WindowSystem.h"
 #include "program/CommandLine.h"
 #include "toolbar/LvToolBarFrm.h"
 #include "toolbar/Orlenza.ToolBarController.h"
@@ -105,6 +107,20 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    // Qt aborts when it finds no display; a program that cannot start says why and fails.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if ((platform.isEmpty() || platform.startsWith("xcb")) && !lvplatform::DisplayReachable()) {
+        std::fputs(NoDisplayNotice(qEnvironmentVariable("DISPLAY").toStdString()).c_str(), stderr);
+        return 1;
+    }
+    // Without a block the program still runs (a loose toolbar, or a viewer that ends when
+    // no host beats), so tell whoever started it what was missing.
+    {
+        const std::string name = arguments.size() > 1 ? arguments[1] : std::string();
+        if (const auto notice = MissingBlockNotice(
+                arguments, !name.empty() && lvplatform::SharedMemoryExists(name)))
+            std::fputs(notice->c_str(), stderr);
+    }
     // Only the program's name goes to Qt: every word of the command line belongs to the
     // host, and a search text such as "-reverse" must neither be taken away nor change Qt.
     int qtArgc = 1;

@@ -68,4 +68,38 @@ TEST(CommandLine, InformationRequests) {
     EXPECT_EQ(ParseCommandLine({"lumivane-viewer", "block", "--help"}).StartupSearchText, "--help");
 }
 
+TEST(StartNotices, OneLineNamingTheBlockAndTheHostCommand) {
+    struct Case {
+        std::vector<std::string> args;
+        bool exists;
+        std::vector<std::string> says; // empty: no notice
+    };
+    const Case cases[] = {
+        {{}, false, {"no control block name given", "lumivane-host serve NAME"}},
+        {{""}, false, {"no control block name given"}},
+        {{"demo"}, false, {"no control block 'demo'", "lumivane-host serve demo --info"}},
+        {{"demo", "12345678"}, false, {"no control block 'demo'"}},
+        {{"demo"}, true, {}},
+        // A hostile name stays on its one line.
+        {{"bad\nname\x1b[2J"}, false, {"no control block 'bad?name?[2J'"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{"lumivane-viewer"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const std::optional<std::string> notice = MissingBlockNotice(argv, c.exists);
+        if (c.says.empty()) {
+            EXPECT_FALSE(notice.has_value());
+            continue;
+        }
+        ASSERT_TRUE(notice.has_value());
+        EXPECT_EQ(notice->rfind("lumivane-viewer: ", 0), 0u) << *notice;
+        EXPECT_EQ(notice->find('\n'), notice->size() - 1) << *notice;
+        for (const std::string& part : c.says)
+            EXPECT_NE(notice->find(part), std::string::npos) << *notice;
+    }
+    EXPECT_EQ(NoDisplayNotice(""), "lumivane-viewer: cannot open display (DISPLAY is not set)\n");
+    EXPECT_EQ(NoDisplayNotice(":9"), "lumivane-viewer: cannot open display ':9'\n");
+}
+
 } // namespace
