@@ -53,6 +53,8 @@ std::optional<TPrintOptions> TPrintOptionsStore::Load() const {
     if (const auto asShown = doc.find("asShown"); asShown != doc.end() && asShown->is_boolean())
         options.AsShown = asShown->get<bool>();
     ReadChoice(doc, "orientation", OrientationNames, options.Orientation);
+    if (const auto folder = doc.find("pdfFolder"); folder != doc.end() && folder->is_string())
+        options.PdfFolder = folder->get<std::string>();
     return options;
 }
 
@@ -63,6 +65,8 @@ bool TPrintOptionsStore::Save(const TPrintOptions& AOptions) const {
     doc["size"] = ChoiceName(SizeNames, AOptions.Size);
     doc["asShown"] = AOptions.AsShown;
     doc["orientation"] = ChoiceName(OrientationNames, AOptions.Orientation);
+    if (!AOptions.PdfFolder.empty())
+        doc["pdfFolder"] = AOptions.PdfFolder;
     try {
         // Printer names come from the system; bytes that are no UTF-8 are replaced rather
         // than failing the save.

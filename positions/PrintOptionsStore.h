@@ -34,6 +34,7 @@ struct TPrintOptions {
     TPrintSize Size = psFitWidth;
     bool AsShown = true; // turned as on screen, else as stored
     TPrintOrientation Orientation = poAutomatic;
+    std::string PdfFolder; // where the last PDF was saved; empty: none yet
     friend bool operator==(const TPrintOptions&, const TPrintOptions&) = default;
 };
 

@@ -3,6 +3,7 @@
 #include "positions/PrintOptionsStore.h"
 #include "viewer/PrintDialog.h"
 
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -44,6 +45,8 @@ bool TDocumentPrinting::Print(const TPrintSource& ASource) {
     TPrintRequest request;
     {
         TPrintDialog dialog(*FPrinter, ASource, FOptions, FWindow);
+        if (!FPdfFolder.isEmpty())
+            dialog.SetPdfFolder(FPdfFolder);
         confirmed = FRunDialog ? FRunDialog(dialog) : dialog.exec() == QDialog::Accepted;
         if (confirmed) {
             FOptions = dialog.Options();
@@ -55,6 +58,8 @@ bool TDocumentPrinting::Print(const TPrintSource& ASource) {
     }
     FPrinterName =
         FPrinter->outputFormat() == QPrinter::NativeFormat ? FPrinter->printerName() : FPrinterName;
+    if (FPrinter->outputFormat() == QPrinter::PdfFormat && !FPrinter->outputFileName().isEmpty())
+        FPdfFolder = QFileInfo(FPrinter->outputFileName()).absolutePath();
     SaveRemembered();
     FJob = std::make_unique<TPrintJobRunner>(std::move(FPrinter), std::move(request), FWindow);
     connect(FJob.get(), &TPrintJobRunner::Finished, this, &TDocumentPrinting::OnJobFinished);
@@ -80,7 +85,11 @@ void TDocumentPrinting::OnJobFinished() {
                                     QMessageBox::Ok, FWindow);
         box->setObjectName(QStringLiteral("PrintReport"));
         box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setDefaultButton(QMessageBox::Ok);
         box->open();
+        // The report takes the keyboard, so Enter closes it where the user is.
+        box->raise();
+        box->activateWindow();
     }
     emit JobFinished(outcome);
 }
@@ -96,6 +105,7 @@ void TDocumentPrinting::LoadRemembered() {
     // Another connection's choices are not this one's.
     FOptions = {};
     FPrinterName.clear();
+    FPdfFolder.clear();
     const std::optional<::TPrintOptions> stored = FStore->Load();
     if (!stored) {
         return;
@@ -105,6 +115,7 @@ void TDocumentPrinting::LoadRemembered() {
     FOptions.Size = static_cast<lvprint::TPrintSize>(stored->Size);
     FOptions.AsShown = stored->AsShown;
     FOptions.Orientation = static_cast<lvprint::TPrintOrientation>(stored->Orientation);
+    FPdfFolder = QString::fromStdString(stored->PdfFolder);
     if (FPrinter && !FPrinterName.isEmpty() &&
         QPrinterInfo::availablePrinterNames().contains(FPrinterName)) {
         FPrinter->setOutputFormat(QPrinter::NativeFormat);
@@ -122,6 +133,7 @@ void TDocumentPrinting::SaveRemembered() {
     stored.Size = static_cast<::TPrintSize>(FOptions.Size);
     stored.AsShown = FOptions.AsShown;
     stored.Orientation = static_cast<::TPrintOrientation>(FOptions.Orientation);
+    stored.PdfFolder = FPdfFolder.toStdString();
     // A store that cannot be written only forgets: the job goes out all the same.
     FStore->Save(stored);
 }

@@ -59,5 +59,6 @@ private:
     TDialogRunner FRunDialog;
     lvprint::TPrintOptions FOptions;
     QString FPrinterName; // remembered; empty for the system's default
+    QString FPdfFolder;   // where the last PDF went; empty: none yet
     bool FLoaded = false;
 };

@@ -2,29 +2,33 @@
 
 #include "viewer/ImageDecoding.h"
 
+#include <QAbstractScrollArea>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPageSetupDialog>
 #include <QPainter>
-#include <QPrintDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <exception>
@@ -71,7 +75,9 @@ TPrintDialog::TPrintDialog(QPrinter& APrinter, TPrintSource ASource, const TPrin
         // Opens on the printer as it was left: a PDF file or a named printer.
         const QSignalBlocker b1(cbxPrinter), b2(edPdfFile);
         if (FPrinter.outputFormat() == QPrinter::PdfFormat || PrinterNames().isEmpty()) {
-            edPdfFile->setText(FPrinter.outputFileName());
+            // A new job is named after what it prints, beside the last PDF.
+            if (!FPrinter.outputFileName().isEmpty())
+                FPdfFolder = QFileInfo(FPrinter.outputFileName()).absolutePath();
             cbxPrinter->setCurrentIndex(cbxPrinter->findData(PdfEntry));
         } else {
             SelectPrinter(FPrinter.printerName());
@@ -98,7 +104,22 @@ void TPrintDialog::CreateComponents() {
     FPreview->setZoomMode(QPrintPreviewWidget::FitInView);
     connect(FPreview, &QPrintPreviewWidget::paintRequested, this,
             [this](QPrinter* APrinter) { PaintPreview(APrinter); });
-    layout->addWidget(FPreview, 1);
+    // The sheet shown is named under the preview; the wheel moves a sheet per notch.
+    auto* previewColumn = new QVBoxLayout;
+    previewColumn->addWidget(FPreview, 1);
+    lblSheet = new QLabel(this);
+    lblSheet->setObjectName(QStringLiteral("lblSheet"));
+    lblSheet->setAlignment(Qt::AlignCenter);
+    previewColumn->addWidget(lblSheet);
+    layout->addLayout(previewColumn, 1);
+    if (auto* view = FPreview->findChild<QAbstractScrollArea*>()) {
+        view->viewport()->installEventFilter(this);
+        connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this,
+                [this] { UpdateSheetLabel(); });
+        connect(view->horizontalScrollBar(), &QScrollBar::valueChanged, this,
+                [this] { UpdateSheetLabel(); });
+    }
+    connect(FPreview, &QPrintPreviewWidget::previewChanged, this, [this] { UpdateSheetLabel(); });
 
     // The options scroll when the screen is short; Print and Cancel always stay in view.
     auto* column = new QVBoxLayout;
@@ -204,6 +225,7 @@ void TPrintDialog::CreateComponents() {
     connect(chkAsShown, &QCheckBox::toggled, this, [this] { OnOptionsChanged(); });
     connect(cbxPrinter, &QComboBox::currentIndexChanged, this, [this] { OnPrinterChosen(); });
     connect(edPdfFile, &QLineEdit::textChanged, this, [this] { OnPrinterChosen(); });
+    connect(edPdfFile, &QLineEdit::textEdited, this, [this] { FPdfNamedByUser = true; });
     connect(btnBrowsePdf, &QPushButton::clicked, this, [this] { BrowsePdfFile(); });
     connect(btnPrinterSettings, &QPushButton::clicked, this, [this] { ShowPrinterSettings(); });
 
@@ -265,8 +287,41 @@ void TPrintDialog::SelectPrinter(const QString& AName) {
 void TPrintDialog::SelectPdfFile(const QString& AFile) {
     const QSignalBlocker blocker(edPdfFile);
     edPdfFile->setText(AFile);
+    FPdfNamedByUser = true;
     cbxPrinter->setCurrentIndex(cbxPrinter->findData(PdfEntry));
     OnPrinterChosen();
+}
+
+void TPrintDialog::SetPdfFolder(const QString& AFolder) {
+    FPdfFolder = AFolder;
+    if (!FPdfNamedByUser) {
+        const QSignalBlocker blocker(edPdfFile);
+        edPdfFile->clear();
+        OnPrinterChosen();
+    }
+}
+
+QString TPrintDialog::DefaultPdfName() const {
+    const TPrintRequest request = Request();
+    // The file printed, without its extension (its name starts with the identifier), or
+    // the identifier for a job over the whole list.
+    QString name = Options().Pages == TPrintPages::List || request.Documents.empty()
+                       ? FSource.Identifier
+                       : QFileInfo(request.Documents.front().Name).completeBaseName();
+    name.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|\\x00-\\x1f]")),
+                 QStringLiteral("_"));
+    if (name.isEmpty())
+        name = QStringLiteral("print");
+    const QString folder =
+        FPdfFolder.isEmpty() || !QDir(FPdfFolder).exists() ? QDir::homePath() : FPdfFolder;
+    return QDir(folder).filePath(name + QStringLiteral(".pdf"));
+}
+
+void TPrintDialog::NamePdfFile() {
+    if (FPdfNamedByUser && !edPdfFile->text().isEmpty())
+        return;
+    const QSignalBlocker blocker(edPdfFile);
+    edPdfFile->setText(DefaultPdfName());
 }
 
 void TPrintDialog::OnPrinterChosen() {
@@ -274,14 +329,7 @@ void TPrintDialog::OnPrinterChosen() {
     edPdfFile->setVisible(pdf);
     btnBrowsePdf->setVisible(pdf);
     if (pdf) {
-        if (edPdfFile->text().isEmpty()) {
-            QString name = Request().Title;
-            name.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|]")),
-                         QStringLiteral("_"));
-            const QSignalBlocker blocker(edPdfFile);
-            edPdfFile->setText(
-                QDir::home().filePath((name.isEmpty() ? QStringLiteral("print") : name) + ".pdf"));
-        }
+        NamePdfFile();
         FPrinter.setOutputFormat(QPrinter::PdfFormat);
         FPrinter.setOutputFileName(edPdfFile->text());
     } else {
@@ -295,22 +343,13 @@ void TPrintDialog::OnPrinterChosen() {
 }
 
 void TPrintDialog::ShowPrinterSettings() {
-    QPrintDialog dialog(&FPrinter, this);
+    // Paper, margins and the sheet's way: which pages go out and the Print button are this
+    // dialog's own, so the settings offer neither a second page range nor a second Print.
+    QPageSetupDialog dialog(&FPrinter, this);
     dialog.setObjectName(QStringLiteral("PrinterSettings"));
     dialog.setWindowTitle(QStringLiteral("Printer settings"));
-    // Which pages go out is this dialog's choice.
-    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
-    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
-    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
     if (dialog.exec() != QDialog::Accepted) {
         return;
-    }
-    const QSignalBlocker b1(cbxPrinter), b2(edPdfFile);
-    if (FPrinter.outputFormat() == QPrinter::PdfFormat) {
-        edPdfFile->setText(FPrinter.outputFileName());
-        cbxPrinter->setCurrentIndex(cbxPrinter->findData(PdfEntry));
-    } else {
-        SelectPrinter(FPrinter.printerName());
     }
     OnPrinterChosen();
 }
@@ -320,6 +359,7 @@ void TPrintDialog::BrowsePdfFile() {
         QFileDialog::getSaveFileName(this, QStringLiteral("Save as PDF"), edPdfFile->text(),
                                      QStringLiteral("PDF files (*.pdf)"));
     if (!file.isEmpty()) {
+        FPdfNamedByUser = true;
         edPdfFile->setText(file);
     }
 }
@@ -330,7 +370,46 @@ void TPrintDialog::SyncPreviewPrinter() {
 }
 
 void TPrintDialog::OnOptionsChanged() {
+    // A PDF named after the file shown is named after the list once the list is printed.
+    if (cbxPrinter->currentData().toString() == PdfEntry)
+        NamePdfFile();
     SchedulePreview();
+}
+
+int TPrintDialog::PreviewSheet() const {
+    return std::max(0, FPreview->currentPage() - 1);
+}
+
+void TPrintDialog::ShowSheet(int ASheet) {
+    const int count = FPreview->pageCount();
+    if (count <= 0)
+        return;
+    FPreview->setCurrentPage(std::clamp(ASheet, 0, count - 1) + 1);
+    UpdateSheetLabel();
+}
+
+void TPrintDialog::UpdateSheetLabel() {
+    const int count = FPreview->pageCount();
+    lblSheet->setText(count <= 0 ? QString()
+                                 : QStringLiteral("Sheet %1 of %2")
+                                       .arg(std::clamp(FPreview->currentPage(), 1, count))
+                                       .arg(count));
+}
+
+bool TPrintDialog::eventFilter(QObject* AWatched, QEvent* AEvent) {
+    if (AEvent->type() == QEvent::Wheel) {
+        const auto* wheel = static_cast<QWheelEvent*>(AEvent);
+        if (wheel->modifiers() == Qt::NoModifier) {
+            // One sheet per notch of 120; a touchpad's small steps add up to one.
+            FWheelRemainder += wheel->angleDelta().y();
+            const int notches = FWheelRemainder / 120;
+            FWheelRemainder -= notches * 120;
+            if (notches != 0)
+                ShowSheet(PreviewSheet() - notches);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(AWatched, AEvent);
 }
 
 void TPrintDialog::SchedulePreview() {
@@ -346,6 +425,7 @@ void TPrintDialog::RefreshPreview() {
     FRefreshPending = false;
     UpdateNotes();
     FPreview->updatePreview();
+    UpdateSheetLabel();
     emit PreviewUpdated();
 }
 

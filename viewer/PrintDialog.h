@@ -44,6 +44,14 @@ public:
     QStringList PrinterNames() const;
     void SelectPrinter(const QString& AName);
     void SelectPdfFile(const QString& AFile);
+    // The folder a PDF goes to unless the user picks another (the last one used); the
+    // file is named after what is printed: the file shown ("12345678~4.pdf") or the
+    // identifier for the whole list.
+    void SetPdfFolder(const QString& AFolder);
+    QString DefaultPdfName() const;
+
+    // The sheet the preview shows, 0-based, and how many there are.
+    int PreviewSheet() const;
 
     QPrintPreviewWidget* Preview() const { return FPreview; }
     // The preview shows the current options with every picture decoded.
@@ -81,6 +89,10 @@ private:
     static QString Key(const QString& APath, int APage);
     void UpdateNotes();
     void SyncPreviewPrinter();
+    void NamePdfFile();
+    void ShowSheet(int ASheet);
+    void UpdateSheetLabel();
+    bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
     QPrinter& FPrinter;
     TPrintSource FSource;
@@ -97,6 +109,11 @@ private:
     QLabel* lblNoResolution = nullptr;
     QLabel* lblPageCount = nullptr;
     QPushButton* btnPrint = nullptr;
+    QLabel* lblSheet = nullptr;
+    QString FPdfFolder;
+    // The user typed or picked the PDF's name: it no longer follows the options.
+    bool FPdfNamedByUser = false;
+    int FWheelRemainder = 0;
 
     QHash<QString, int> FPageCounts;
     QHash<QString, TPreviewPage> FPages;

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QPainter>
+#include <QPen>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QThread>
@@ -139,6 +140,32 @@ void DrawPicture(QPainter& APainter, const TPagePlacement& APlacement, QPointF A
 
 namespace {
 
+// A band of a bilevel page decoded at its own size holds only black and white: as a 1-bit
+// image it goes to the printer (and into a PDF) as the bits it is, where a grey band
+// would be sent as a colour picture many times its size. Null for any other band.
+QImage BilevelBand(const QImage& ABand) {
+    if (ABand.format() != QImage::Format_Grayscale8)
+        return {};
+    const int w = ABand.width();
+    const int h = ABand.height();
+    QImage bits(w, h, QImage::Format_Mono);
+    if (bits.isNull())
+        return {};
+    bits.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    for (int y = 0; y < h; ++y) {
+        const uchar* in = ABand.constScanLine(y);
+        uchar* out = bits.scanLine(y);
+        std::fill(out, out + (w + 7) / 8, uchar(0));
+        for (int x = 0; x < w; ++x) {
+            if (in[x] == 255)
+                out[x >> 3] = static_cast<uchar>(out[x >> 3] | (0x80u >> (x & 7)));
+            else if (in[x] != 0)
+                return {}; // grey: a reduced or grey page
+        }
+    }
+    return bits;
+}
+
 // Prints one page's picture band by band, so a large page never needs its whole frame in
 // memory; throws what the decoder throws.
 void PrintPicture(QPainter& APainter, const TPagePlacement& APlacement, QPointF AOrigin,
@@ -148,8 +175,17 @@ void PrintPicture(QPainter& APainter, const TPagePlacement& APlacement, QPointF 
     const QSize decoded = DecodeSizeWithin(AFacts.PixelSize, target);
     TDecodeOptions options;
     options.Page = APage.Page;
+    // A 1-bit picture is laid down in the pen's colour; the pen is put back also when the
+    // decode throws.
+    struct TPenKept {
+        QPainter& Painter;
+        QPen Pen;
+        ~TPenKept() { Painter.setPen(Pen); }
+    } kept{APainter, APainter.pen()};
+    APainter.setPen(Qt::black);
     DecodeInBands(APage.Path, options, target, BandRows, [&](const QImage& ABand, int ATop) {
-        DrawPicture(APainter, APlacement, AOrigin, ABand, ATop, decoded);
+        const QImage bits = BilevelBand(ABand);
+        DrawPicture(APainter, APlacement, AOrigin, bits.isNull() ? ABand : bits, ATop, decoded);
     });
 }
 
@@ -308,8 +344,10 @@ void TPrintJobRunner::OnProgress(int ADone, int ATotal) {
         FProgress->setMinimumDuration(0);
         FProgress->setAutoClose(false);
         FProgress->setAutoReset(false);
-        // The window stays usable while a long job prints.
+        // The window stays usable while a long job prints, and keeps the keyboard: the
+        // progress shows beside it without being activated.
         FProgress->setWindowModality(Qt::NonModal);
+        FProgress->setAttribute(Qt::WA_ShowWithoutActivating);
         connect(FProgress, &QProgressDialog::canceled, this, &TPrintJobRunner::Cancel);
         FProgress->show();
     }

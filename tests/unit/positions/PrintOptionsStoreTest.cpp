@@ -29,9 +29,10 @@ protected:
 TEST_F(PrintOptionsStoreTest, EveryChoiceComesBackForTheSameConnection) {
     const TPrintOptions rows[] = {
         {},
-        {"Office Laser", ppFilePages, psFitPage, false, poPrinter},
-        {"PDF", ppListFiles, psActualSize, true, poAutomatic},
-        {"Drucker \xC3\xBC \"2\" \\ /", ppShownPage, psFitWidth, false, poAutomatic},
+        {"Office Laser", ppFilePages, psFitPage, false, poPrinter, {}},
+        {"PDF", ppListFiles, psActualSize, true, poAutomatic, {}},
+        {"", ppShownPage, psFitWidth, true, poAutomatic, "/home/u/Gescannt \xC3\xBC"},
+        {"Drucker \xC3\xBC \"2\" \\ /", ppShownPage, psFitWidth, false, poAutomatic, {}},
     };
     for (const TPrintOptions& options : rows) {
         SCOPED_TRACE(options.PrinterName);
@@ -43,7 +44,7 @@ TEST_F(PrintOptionsStoreTest, EveryChoiceComesBackForTheSameConnection) {
     EXPECT_EQ(TPrintOptionsStore(Folder(), "conn1").FileName(), Folder() / "conn1.print");
     EXPECT_FALSE(TPrintOptionsStore(Folder(), "conn2").Load()) << "another connection";
     ASSERT_TRUE(
-        TPrintOptionsStore(Folder(), "").Save({"X", ppFilePages, psFitPage, true, poPrinter}));
+        TPrintOptionsStore(Folder(), "").Save({"X", ppFilePages, psFitPage, true, poPrinter, {}}));
     const auto unnamed = TPrintOptionsStore(Folder(), "").Load();
     ASSERT_TRUE(unnamed);
     EXPECT_EQ(unnamed->PrinterName, "X");
@@ -61,12 +62,16 @@ TEST_F(PrintOptionsStoreTest, WhatAFileHoldsDecidesMemberByMember) {
     const TPrintOptions defaults;
     const std::vector<Row> rows = {
         {"missing_members_keep_defaults", R"({"printer":"P"})",
-         TPrintOptions{"P", ppShownPage, psFitWidth, true, poAutomatic}},
+         TPrintOptions{"P", ppShownPage, psFitWidth, true, poAutomatic, {}}},
         {"unknown_values_keep_defaults",
          R"({"printer":"P","pages":"everything","size":3,"asShown":"no","orientation":"up"})",
-         TPrintOptions{"P", ppShownPage, psFitWidth, true, poAutomatic}},
+         TPrintOptions{"P", ppShownPage, psFitWidth, true, poAutomatic, {}}},
+        {"pdf_folder_read", R"({"pdfFolder":"/tmp/out"})",
+         TPrintOptions{"", ppShownPage, psFitWidth, true, poAutomatic, "/tmp/out"}},
+        {"pdf_folder_not_text_ignored", R"({"pdfFolder":7})",
+         TPrintOptions{"", ppShownPage, psFitWidth, true, poAutomatic, {}}},
         {"unknown_members_ignored", R"({"size":"fitPage","copies":3})",
-         TPrintOptions{"", ppShownPage, psFitPage, true, poAutomatic}},
+         TPrintOptions{"", ppShownPage, psFitPage, true, poAutomatic, {}}},
         {"not_json", "printer=P", std::nullopt},
         {"not_an_object", R"(["P"])", std::nullopt},
         {"empty", "", std::nullopt},
@@ -86,9 +91,9 @@ TEST_F(PrintOptionsStoreTest, WhatAFileHoldsDecidesMemberByMember) {
 
 TEST_F(PrintOptionsStoreTest, WriteFailureIsReportedAndLeavesTheOldFile) {
     const TPrintOptionsStore store(Folder(), "conn");
-    ASSERT_TRUE(store.Save({"First", ppFilePages, psFitPage, true, poPrinter}));
+    ASSERT_TRUE(store.Save({"First", ppFilePages, psFitPage, true, poPrinter, {}}));
     // A printer name that is no UTF-8 is still saved.
-    EXPECT_TRUE(store.Save({"Bad \xFF name", ppShownPage, psFitWidth, true, poAutomatic}));
+    EXPECT_TRUE(store.Save({"Bad \xFF name", ppShownPage, psFitWidth, true, poAutomatic, {}}));
     ASSERT_TRUE(store.Load());
     EXPECT_EQ(store.Load()->Pages, ppShownPage);
 
