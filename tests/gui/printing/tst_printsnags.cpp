@@ -13,6 +13,7 @@
 #include "viewer/PrintDialog.h"
 
 #include <QAbstractScrollArea>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -22,7 +23,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
-#include <QComboBox>
 #include <QPrintPreviewWidget>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -89,7 +89,8 @@ void TPrintSnagsTest::initTestCase() {
     }
     // A good page, then one that cannot be read.
     QDir().mkpath(FScans + "7777");
-    WriteBilevelPages(FScans + "7777/77770000~1.tif", {{1240, 1754, {QRect(100, 100, 800, 80)}, 150}});
+    WriteBilevelPages(FScans + "7777/77770000~1.tif",
+                      {{1240, 1754, {QRect(100, 100, 800, 80)}, 150}});
     QFile broken(FScans + "7777/77770000~2.tif");
     QVERIFY(broken.open(QIODevice::WriteOnly));
     broken.write("II*\0 this is no TIFF directory at all", 40);
@@ -117,8 +118,8 @@ void TPrintSnagsTest::ShowViewer(const char* AId) {
     QTRY_VERIFY(Child<QPushButton>(FForm.get(), "BtnPrint")->isEnabled());
 }
 
-TPrintSource TPrintSnagsTest::Source(const QString& AFolder, const QStringList& ANames,
-                                     int AShown, const QString& AIdentifier) const {
+TPrintSource TPrintSnagsTest::Source(const QString& AFolder, const QStringList& ANames, int AShown,
+                                     const QString& AIdentifier) const {
     TPrintSource source;
     for (const QString& name : ANames) {
         source.Files.push_back({QDir(AFolder).filePath(name), name});
@@ -191,9 +192,8 @@ void TPrintSnagsTest::failedPageReportTakesTheKeyboardAndEnterClosesIt() {
 // print dialog's own, so the settings offer neither again.
 void TPrintSnagsTest::printerSettingsOfferNoSecondRangeOrPrint() {
     auto printer = PdfPrinter(FRoot.filePath("settings.pdf"));
-    TPrintDialog dialog(*printer,
-                        Source(FScans + "6666", {"66660000~1.png", "66660000~2.png"}, 0, "66660000"),
-                        {});
+    TPrintDialog dialog(
+        *printer, Source(FScans + "6666", {"66660000~1.png", "66660000~2.png"}, 0, "66660000"), {});
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QStringList buttons;
@@ -217,8 +217,9 @@ void TPrintSnagsTest::printerSettingsOfferNoSecondRangeOrPrint() {
                                qobject_cast<const QRadioButton*>(w);
             // The print dialog's range: "pages" and "from"/"to" fields, a "range" edit.
             if (input && w->isVisible() &&
-                (name.startsWith(QStringLiteral("pages")) || name.contains(QStringLiteral("from")) ||
-                 name.contains(QStringLiteral("range")) || name == QStringLiteral("to"))) {
+                (name.startsWith(QStringLiteral("pages")) ||
+                 name.contains(QStringLiteral("from")) || name.contains(QStringLiteral("range")) ||
+                 name == QStringLiteral("to"))) {
                 ++rangeControls;
             }
         }
@@ -327,8 +328,10 @@ void TPrintSnagsTest::bilevelPagesGoToThePdfAsBits() {
         // Fit to the printable width (190 mm from 10 mm): the scan's 210 mm are scaled.
         const double k = 190.0 / 210.0;
         const double top = 10 + (400 + 500 * (page - 1)) * 25.4 / 300 * k;
-        QVERIFY2(qAbs(mm.top() - top) < 1.5,
-                 qPrintable(QStringLiteral("page %1 bar at %2 mm, not %3").arg(page).arg(mm.top()).arg(top)));
+        QVERIFY2(
+            qAbs(mm.top() - top) < 1.5,
+            qPrintable(
+                QStringLiteral("page %1 bar at %2 mm, not %3").arg(page).arg(mm.top()).arg(top)));
         QVERIFY(ink.height() < rendered.height() / 4); // the paper stays white
     }
 }

@@ -201,16 +201,20 @@ private slots:
                                 .arg(seen.height())));
         switch ((turns % 4 + 4) % 4) {
         case 0:
-            QVERIFY(top.center().y() < bottom.center().y() && left.center().x() < right.center().x());
+            QVERIFY(top.center().y() < bottom.center().y() &&
+                    left.center().x() < right.center().x());
             break;
         case 1: // a quarter turn right: the top edge is at the right
-            QVERIFY(top.center().x() > bottom.center().x() && left.center().y() < right.center().y());
+            QVERIFY(top.center().x() > bottom.center().x() &&
+                    left.center().y() < right.center().y());
             break;
         case 2:
-            QVERIFY(top.center().y() > bottom.center().y() && left.center().x() > right.center().x());
+            QVERIFY(top.center().y() > bottom.center().y() &&
+                    left.center().x() > right.center().x());
             break;
         case 3:
-            QVERIFY(top.center().x() < bottom.center().x() && left.center().y() > right.center().y());
+            QVERIFY(top.center().x() < bottom.center().x() &&
+                    left.center().y() > right.center().y());
             break;
         }
 
