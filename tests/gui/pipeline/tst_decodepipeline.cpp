@@ -217,9 +217,11 @@ private slots:
         QVERIFY(again);
         QCOMPARE(again->Image.size(), QSize(600, 450));
         QCOMPARE(pipeline->DecodesStarted(), 1);
-        // A window twice as wide needs more pixels than the cache holds.
+        // A window twice as large needs more pixels than the cache holds (the fit keeps
+        // the whole page inside the area, so width alone would not do).
         TDrawRule wider = kFitRule;
         wider.ClientWidth = 1200;
+        wider.AreaHeight = 2 * kFitRule.AreaHeight;
         QVERIFY(!pipeline->Show(Request(File("red.jpg"), wider)));
         QTRY_COMPARE(FReceived.size(), std::size_t(2));
         QCOMPARE(FReceived.back().Frame.Image.size(), QSize(1200, 900));

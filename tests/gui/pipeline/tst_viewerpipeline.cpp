@@ -484,7 +484,10 @@ private slots:
         // The page shown is fitted by its own size: the turned A3 page is upright and tall,
         // so it fills the area's height; its mark (stored top left) is now top right.
         QCOMPARE(FForm->ShownPage(), 3);
-        QCOMPARE(Image()->Bounds().size(), QSizeF(877, 496));
+        const QSizeF bounds = Image()->Bounds().size();
+        QCOMPARE(bounds.height(), 496.0);
+        QVERIFY2(qAbs(bounds.width() - 496.0 * 877 / 1240) < 0.5,
+                 qPrintable(QString::number(bounds.width())));
         const QImage turned = Image()->Bitmap();
         QVERIFY(Near(turned.pixelColor(turned.width() - 2, 1), Qt::black));
         QVERIFY(Near(turned.pixelColor(1, 1), kPageColours[3]));
