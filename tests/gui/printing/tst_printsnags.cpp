@@ -93,7 +93,8 @@ void TPrintSnagsTest::initTestCase() {
                       {{1240, 1754, {QRect(100, 100, 800, 80)}, 150}});
     QFile broken(FScans + "7777/77770000~2.tif");
     QVERIFY(broken.open(QIODevice::WriteOnly));
-    broken.write("II*\0 this is no TIFF directory at all", 40);
+    static const char kBroken[] = "II*\0 this is no TIFF directory at all";
+    broken.write(kBroken, sizeof kBroken - 1);
     broken.close();
     qputenv("XDG_DATA_HOME", (FRoot.path() + "/data").toLocal8Bit());
 }
