@@ -16,7 +16,11 @@ void ReplaceFile(const fs::path& AFileName, std::string_view bytes) {
     // file system and replaces the old file in one step.
     static std::mt19937_64 rng{std::random_device{}()};
     fs::path temp = AFileName;
-    temp += lvplatform::Utf8Path("." + std::to_string(rng() % 100000000) + ".tmp");
+    // Appended, not "." + text: GCC 12 at -O3 warns of a possible overlap in that insert.
+    std::string suffix = ".";
+    suffix += std::to_string(rng() % 100000000);
+    suffix += ".tmp";
+    temp += lvplatform::Utf8Path(suffix);
     try {
         {
             std::ofstream out(temp, std::ios::binary | std::ios::trunc);
