@@ -62,9 +62,10 @@ bool FrameCovers(const TFrame& AFrame, const TDrawRule& ARule) {
 
 TDecodePipeline::TDecodePipeline(qint64 ACacheBudget, QObject* parent)
     : QObject(parent), FCache(ACacheBudget) {
-    // One worker for what the user asked for and one for the neighbour (or a cancelled
-    // decode on its way out), whatever the machine; more where cores allow.
-    FPool.setMaxThreadCount(std::clamp(QThread::idealThreadCount(), 2, 4));
+    // A worker a core, two at least (the page asked for and a neighbour), and one thread
+    // more, so a Show starts at once while the tiles it cancelled finish their row.
+    FWorkers = std::clamp(QThread::idealThreadCount(), 2, 4);
+    FPool.setMaxThreadCount(FWorkers + 1);
     FPool.setObjectName(QStringLiteral("DecodePipeline"));
 }
 
@@ -256,6 +257,8 @@ std::optional<TFrame> TDecodePipeline::Show(const TDecodeRequest& ARequest) {
         FCache.SetShown({request.Path, frame->Page});
         return frame;
     }
+    // The page asked for has the cores to itself.
+    YieldThumbnails(0);
     TJob* serving = JobServing(request);
     for (TJob& job : FJobs) {
         if (&job != serving && (job.Kind == TDecodeKind::Prefetch || job.Id == FShowJob))
@@ -278,6 +281,7 @@ void TDecodePipeline::Detail(const TDecodeRequest& ARequest) {
         return;
     Cancel(FDetailJob);
     FDetailJob = 0;
+    YieldThumbnails(0);
     if (TJob* serving = JobServing(request); serving && serving->Kind == TDecodeKind::Prefetch) {
         serving->Kind = TDecodeKind::Detail;
         FDetailJob = serving->Id;
@@ -366,36 +370,61 @@ void TDecodePipeline::Finished(quint64 AId, const TResult& AResult) {
     Pump();
 }
 
+int TDecodePipeline::RunningOf(TDecodeKind AKind) const {
+    return static_cast<int>(std::count_if(FJobs.begin(), FJobs.end(), [AKind](const TJob& AJob) {
+        return AJob.Kind == AKind && !AJob.Cancel->load();
+    }));
+}
+
+int TDecodePipeline::Running() const {
+    return static_cast<int>(std::count_if(FJobs.begin(), FJobs.end(),
+                                          [](const TJob& AJob) { return !AJob.Cancel->load(); }));
+}
+
+void TDecodePipeline::YieldThumbnails(int AKeep) {
+    int running = RunningOf(TDecodeKind::Thumbnail);
+    std::vector<TDecodeRequest> yielded;
+    // The youngest first: they have done the least.
+    for (auto it = FJobs.rbegin(); it != FJobs.rend() && running > AKeep; ++it) {
+        if (it->Kind != TDecodeKind::Thumbnail || it->Cancel->load())
+            continue;
+        it->Cancel->store(true);
+        yielded.insert(yielded.begin(), it->Request);
+        --running;
+    }
+    FThumbnails.insert(FThumbnails.begin(), yielded.begin(), yielded.end());
+}
+
 void TDecodePipeline::Pump() {
     if (IsBusy())
         return;
-    const auto running = [this](TDecodeKind AKind) {
-        return std::any_of(FJobs.begin(), FJobs.end(), [AKind](const TJob& AJob) {
-            return AJob.Kind == AKind && !AJob.Cancel->load();
-        });
-    };
-    if (running(TDecodeKind::Prefetch))
-        return;
-    while (!FPrefetch.empty()) {
-        const TDecodeRequest request = Resolved(FPrefetch.front());
-        FPrefetch.erase(FPrefetch.begin());
-        // A neighbour held already counts as just used: it outlives pages further away.
-        if (Cached(request))
-            continue;
-        Start(request, TDecodeKind::Prefetch);
-        return;
+    // The neighbours one at a time, before any tile: a tile gives its worker up for one.
+    if (RunningOf(TDecodeKind::Prefetch) == 0) {
+        while (!FPrefetch.empty()) {
+            const TDecodeRequest request = Resolved(FPrefetch.front());
+            FPrefetch.erase(FPrefetch.begin());
+            // A neighbour held already counts as just used: it outlives pages further away.
+            if (Cached(request))
+                continue;
+            YieldThumbnails(FWorkers - 1);
+            Start(request, TDecodeKind::Prefetch);
+            break;
+        }
     }
-    // Thumbnails last, one at a time, so a worker is always free for the next Show.
-    if (running(TDecodeKind::Thumbnail))
-        return;
-    while (!FThumbnails.empty()) {
+    // Thumbnails on every worker left over.
+    while (!FThumbnails.empty() && Running() < FWorkers) {
         const TDecodeRequest request = FThumbnails.front();
         FThumbnails.erase(FThumbnails.begin());
         const TFrame* held =
             FCache.Peek(ThumbnailKey(request.Path, request.Page, request.Rule.Box.width()));
         if (held && Current(request.Path, *held))
             continue;
-        Start(request, TDecodeKind::Thumbnail);
-        return;
+        const bool decoding = std::any_of(FJobs.begin(), FJobs.end(), [&](const TJob& AJob) {
+            return AJob.Kind == TDecodeKind::Thumbnail && !AJob.Cancel->load() &&
+                   AJob.Request.Path == request.Path && AJob.Request.Page == request.Page &&
+                   AJob.Request.Rule == request.Rule;
+        });
+        if (!decoding)
+            Start(request, TDecodeKind::Thumbnail);
     }
 }

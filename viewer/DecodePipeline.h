@@ -10,8 +10,11 @@
 // - Detail: a sharper frame of the page on screen when the zoom outgrows the pixels held.
 // - Prefetch: neighbours the user is likely to ask for next, decoded one at a time and
 //   only while nothing the user asked for is decoding.
-// - Thumbnail: small pages for the page strip, lowest of all: one at a time, only while
-//   nothing else is decoding or waiting, kept under keys of their own size.
+// - Thumbnail: small pages for the page strip, lowest of all: on every worker, but only
+//   while no Show or Detail is decoding and after the waiting neighbours. A Show or Detail
+//   takes the workers back from the tiles decoding (they wait again at the head of the
+//   queue), so the page asked for never shares the cores with tiles. Kept under keys of
+//   their own size.
 // Frames live in a TFrameCache with a memory budget; the frame on screen stays in it.
 // A frame serves only the file as it was read: once the file is known to be another one
 // (NoteFile: a listing or the folder watcher saw it change; or a later decode read it
@@ -106,6 +109,10 @@ public:
     int DecodesStarted() const { return FDecodesStarted; }
     // Decodes started and not yet handed back, cancelled ones included.
     int Pending() const { return static_cast<int>(FJobs.size()); }
+    // Decodes under way that were not cancelled.
+    int Running() const;
+    // How many prefetches and thumbnails decode at once at most.
+    int Workers() const { return FWorkers; }
     // A Show or Detail is decoding.
     bool IsBusy() const { return FShowJob != 0 || FDetailJob != 0; }
 
@@ -140,8 +147,13 @@ private:
     quint64 Start(const TDecodeRequest& ARequest, TDecodeKind AKind,
                   std::optional<TFrame> AFailure = std::nullopt);
     void Finished(quint64 AId, const TResult& AResult);
-    // Starts the next prefetch when nothing else wanted is decoding.
+    // Starts the next prefetch, then thumbnails, on the workers free when nothing the user
+    // asked for is decoding.
     void Pump();
+    // Cancels thumbnails decoding, the youngest first, until at most AKeep are left; their
+    // requests wait at the head of the queue again.
+    void YieldThumbnails(int AKeep);
+    int RunningOf(TDecodeKind AKind) const;
 
     TFrameCache FCache;
     QThreadPool FPool;
@@ -152,5 +164,6 @@ private:
     std::vector<TDecodeRequest> FPrefetch;   // waiting to start
     std::vector<TDecodeRequest> FThumbnails; // waiting to start, after the prefetches
     int FDecodesStarted = 0;
+    int FWorkers = 2;
     QHash<QString, TFileStamp> FKnown; // what each file was last seen to be
 };
