@@ -7,6 +7,8 @@
 // --peak DECODER FILE runs one decode in its own process and prints the growth of VmHWM.
 //   bench_png_decoders FILE [repetitions]
 //   bench_png_decoders --peak libpng|libspng|libdeflate FILE
+#include "../BenchSupport.h"
+
 #include <libdeflate.h>
 #include <png.h>
 #include <spng.h>
@@ -164,24 +166,6 @@ uint64_t Libdeflate(const char* APath) {
     return sum;
 }
 
-long PeakKb() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            long kb = 0;
-            status >> kb;
-            return kb;
-        }
-        status.ignore(1 << 16, '\n');
-    }
-    return -1;
-}
-
-double Ms(std::chrono::steady_clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -190,10 +174,10 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--peak") == 0) {
         for (const auto& [name, decode] : decoders) {
             if (std::strcmp(argv[2], name) == 0) {
-                const long before = PeakKb();
+                const long before = lvbench::StatusKb("VmHWM:");
                 const uint64_t sum = decode(argv[3]);
                 std::printf("  %-10s peak RSS grew by %6.1f MiB (checksum %llu)\n", name,
-                            static_cast<double>(PeakKb() - before) / 1024.0,
+                            static_cast<double>(lvbench::StatusKb("VmHWM:") - before) / 1024.0,
                             static_cast<unsigned long long>(sum));
                 return 0;
             }
@@ -210,9 +194,9 @@ int main(int argc, char** argv) {
     // Interleaved, so a busy spell of the machine falls on all alike.
     for (int r = 0; r < reps; ++r) {
         for (int i = 0; i < 3; ++i) {
-            const auto t0 = std::chrono::steady_clock::now();
+            const auto t0 = lvbench::Clock::now();
             sums[i] = decoders[i].second(argv[1]);
-            times[i].push_back(Ms(std::chrono::steady_clock::now() - t0));
+            times[i].push_back(lvbench::Ms(lvbench::Clock::now() - t0));
         }
     }
     if (sums[0] != sums[1] || sums[0] != sums[2]) {
@@ -223,10 +207,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     double median[3];
-    for (int i = 0; i < 3; ++i) {
-        std::sort(times[i].begin(), times[i].end());
-        median[i] = times[i][times[i].size() / 2];
-    }
+    for (int i = 0; i < 3; ++i)
+        median[i] = lvbench::Median(times[i]);
     std::printf("decode of every row, medians of %d interleaved runs, against libpng:\n", reps);
     for (int i = 0; i < 3; ++i)
         std::printf("  %-10s %8.1f ms  %.2fx\n", decoders[i].first, median[i],

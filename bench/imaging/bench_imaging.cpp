@@ -17,6 +17,8 @@
 //        bench_imaging --make-zoom DIR                a 48 MP JPEG and the A3 page, for zooming
 #include "viewer/ImageDecoding.h"
 
+#include "../BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -261,6 +263,14 @@ void MakeA3(const QString& APath) {
     TIFFClose(tif);
 }
 
+// The three samples the decoding benchmarks and the viewer's read.
+void MakeSamples(const QString& ADir) {
+    GDir = ADir;
+    MakeG4Page(G4File());
+    MakeJpeg(JpegFile());
+    MakePng(PngFile());
+}
+
 // ---- Floors ---------------------------------------------------------------------------
 
 // libpng's plain full decode: every row into one frame, as stored (RGB), nothing else.
@@ -294,6 +304,20 @@ std::unique_ptr<uint8_t[]> LibpngFull(const QString& APath, size_t* ASize = null
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(f);
     return pixels;
+}
+
+// libtiff's decode of every row on one thread, nothing done with the rows: the part of a
+// TIFF decode no reduction can avoid.
+void LibtiffRowsOnly(const QString& APath) {
+    TIFF* tif = TIFFOpen(APath.toLocal8Bit().constData(), "r");
+    uint32_t h = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    std::vector<uint8_t> line(static_cast<size_t>(TIFFScanlineSize(tif)));
+    for (uint32_t y = 0; y < h; ++y) {
+        TIFFReadScanline(tif, line.data(), y, 0);
+    }
+    benchmark::DoNotOptimize(line);
+    TIFFClose(tif);
 }
 
 // libtiff scanlines + box filter, 1 bit -> 8-bit grey, nothing else.
@@ -396,90 +420,6 @@ const char* BoxName(int64_t AArg) {
     return AArg ? "zoom4" : "fit";
 }
 
-void G4_Floor(benchmark::State& state) {
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(G4Floor(BoxArg(state)));
-    }
-}
-// For reference: libtiff's scanline decode alone, the part no reduction can avoid.
-void G4_LibtiffDecodeOnly(benchmark::State& state) {
-    for (auto _ : state) {
-        TIFF* tif = TIFFOpen(G4File().toLocal8Bit().constData(), "r");
-        uint32_t h = 0;
-        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
-        std::vector<uint8_t> line(static_cast<size_t>(TIFFScanlineSize(tif)));
-        for (uint32_t y = 0; y < h; ++y) {
-            TIFFReadScanline(tif, line.data(), y, 0);
-        }
-        benchmark::DoNotOptimize(line);
-        TIFFClose(tif);
-    }
-}
-void G4_DecodeForDisplay(benchmark::State& state) {
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(DecodeForDisplay(G4File(), BoxArg(state)));
-    }
-}
-// Qt's plain path: decode to 1 bit, convert, smooth scale.
-void G4_QtPlain(benchmark::State& state) {
-    for (auto _ : state) {
-        QImage image(G4File());
-        image = image.convertToFormat(QImage::Format_Grayscale8)
-                    .scaled(BoxArg(state), Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        benchmark::DoNotOptimize(image);
-    }
-}
-void Jpeg_Floor(benchmark::State& state) {
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(JpegFloor(BoxArg(state)));
-    }
-}
-void Jpeg_DecodeForDisplay(benchmark::State& state) {
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(DecodeForDisplay(JpegFile(), BoxArg(state)));
-    }
-}
-void Jpeg_QtScaledSize(benchmark::State& state) {
-    for (auto _ : state) {
-        QImageReader reader(JpegFile());
-        reader.setScaledSize(DecodeSizeWithin(reader.size(), BoxArg(state)));
-        benchmark::DoNotOptimize(reader.read());
-    }
-}
-
-void Png_LibpngFull(benchmark::State& state) {
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(LibpngFull(PngFile()));
-    }
-}
-void Png_DecodeForDisplay(benchmark::State& state) {
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(DecodeForDisplay(PngFile(), BoxArg(state)));
-    }
-}
-// For reference: Qt's reader, whole frame then reduced (the way before libpng row by row).
-void Png_QtScaled(benchmark::State& state) {
-    for (auto _ : state) {
-        QImageReader reader(PngFile());
-        reader.setScaledSize(DecodeSizeWithin(reader.size(), BoxArg(state)));
-        benchmark::DoNotOptimize(reader.read());
-    }
-}
-
-// The A3 floor: libtiff's decode of every row on one thread, nothing done with the rows.
-void A3_LibtiffOneThread(benchmark::State& state) {
-    for (auto _ : state) {
-        TIFF* tif = TIFFOpen(A3File().toLocal8Bit().constData(), "r");
-        uint32_t h = 0;
-        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
-        std::vector<uint8_t> line(static_cast<size_t>(TIFFScanlineSize(tif)));
-        for (uint32_t y = 0; y < h; ++y) {
-            TIFFReadScanline(tif, line.data(), y, 0);
-        }
-        benchmark::DoNotOptimize(line);
-        TIFFClose(tif);
-    }
-}
 // Ours at the fit, on as many threads as it takes (ARange: 0 = every core) .
 void A3_DecodeForDisplay(benchmark::State& state) {
     TDecodeOptions options;
@@ -490,7 +430,13 @@ void A3_DecodeForDisplay(benchmark::State& state) {
 }
 void RegisterA3() {
     const auto unit = benchmark::kMillisecond;
-    benchmark::RegisterBenchmark("A3_LibtiffOneThread", A3_LibtiffOneThread)
+    // The A3 floor: libtiff's decode of every row on one thread.
+    benchmark::RegisterBenchmark("A3_LibtiffOneThread",
+                                 [](benchmark::State& state) {
+                                     for (auto _ : state) {
+                                         LibtiffRowsOnly(A3File());
+                                     }
+                                 })
         ->Unit(unit)
         ->UseRealTime();
     benchmark::RegisterBenchmark("A3_DecodeForDisplay/cores", A3_DecodeForDisplay)
@@ -503,36 +449,65 @@ void RegisterA3() {
         ->UseRealTime();
 }
 
+// Each benchmark decodes one sample in one way; those taking a box run at the fit and at
+// the widest zoom.
+using TDecodeInBox = void (*)(QSize);
 void Register() {
     const auto unit = benchmark::kMillisecond;
-    benchmark::RegisterBenchmark("Png_LibpngFull/full", Png_LibpngFull)->Unit(unit);
-    benchmark::RegisterBenchmark("G4_LibtiffDecodeOnly", G4_LibtiffDecodeOnly)->Unit(unit);
+    const auto once = [unit](const std::string& AName, void (*ADecode)()) {
+        benchmark::RegisterBenchmark(AName.c_str(), [ADecode](benchmark::State& state) {
+            for (auto _ : state) {
+                ADecode();
+            }
+        })->Unit(unit);
+    };
+    once("Png_LibpngFull/full", [] { benchmark::DoNotOptimize(LibpngFull(PngFile())); });
+    // For reference: libtiff's scanline decode alone.
+    once("G4_LibtiffDecodeOnly", [] { LibtiffRowsOnly(G4File()); });
+    const std::pair<const char*, TDecodeInBox> inBox[] = {
+        {"G4_Floor", [](QSize ABox) { benchmark::DoNotOptimize(G4Floor(ABox)); }},
+        {"G4_DecodeForDisplay",
+         [](QSize ABox) { benchmark::DoNotOptimize(DecodeForDisplay(G4File(), ABox)); }},
+        // Qt's plain path: decode to 1 bit, convert, smooth scale.
+        {"G4_QtPlain",
+         [](QSize ABox) {
+             QImage image(G4File());
+             image = image.convertToFormat(QImage::Format_Grayscale8)
+                         .scaled(ABox, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+             benchmark::DoNotOptimize(image);
+         }},
+        {"Jpeg_Floor", [](QSize ABox) { benchmark::DoNotOptimize(JpegFloor(ABox)); }},
+        {"Jpeg_DecodeForDisplay",
+         [](QSize ABox) { benchmark::DoNotOptimize(DecodeForDisplay(JpegFile(), ABox)); }},
+        {"Jpeg_QtScaledSize",
+         [](QSize ABox) {
+             QImageReader reader(JpegFile());
+             reader.setScaledSize(DecodeSizeWithin(reader.size(), ABox));
+             benchmark::DoNotOptimize(reader.read());
+         }},
+        {"Png_DecodeForDisplay",
+         [](QSize ABox) { benchmark::DoNotOptimize(DecodeForDisplay(PngFile(), ABox)); }},
+        // For reference: Qt's reader, whole frame then reduced (the way before libpng row
+        // by row).
+        {"Png_QtScaled",
+         [](QSize ABox) {
+             QImageReader reader(PngFile());
+             reader.setScaledSize(DecodeSizeWithin(reader.size(), ABox));
+             benchmark::DoNotOptimize(reader.read());
+         }},
+    };
     for (int64_t box : {0, 1}) {
-        const std::string suffix = std::string("/") + BoxName(box);
-        benchmark::RegisterBenchmark(("G4_Floor" + suffix).c_str(), G4_Floor)->Arg(box)->Unit(unit);
-        benchmark::RegisterBenchmark(("G4_DecodeForDisplay" + suffix).c_str(), G4_DecodeForDisplay)
-            ->Arg(box)
-            ->Unit(unit);
-        benchmark::RegisterBenchmark(("G4_QtPlain" + suffix).c_str(), G4_QtPlain)
-            ->Arg(box)
-            ->Unit(unit);
-        benchmark::RegisterBenchmark(("Jpeg_Floor" + suffix).c_str(), Jpeg_Floor)
-            ->Arg(box)
-            ->Unit(unit);
-        benchmark::RegisterBenchmark(("Jpeg_DecodeForDisplay" + suffix).c_str(),
-                                     Jpeg_DecodeForDisplay)
-            ->Arg(box)
-            ->Unit(unit);
-        benchmark::RegisterBenchmark(("Jpeg_QtScaledSize" + suffix).c_str(), Jpeg_QtScaledSize)
-            ->Arg(box)
-            ->Unit(unit);
-        benchmark::RegisterBenchmark(("Png_DecodeForDisplay" + suffix).c_str(),
-                                     Png_DecodeForDisplay)
-            ->Arg(box)
-            ->Unit(unit);
-        benchmark::RegisterBenchmark(("Png_QtScaled" + suffix).c_str(), Png_QtScaled)
-            ->Arg(box)
-            ->Unit(unit);
+        for (const auto& [name, decode] : inBox) {
+            benchmark::RegisterBenchmark((std::string(name) + "/" + BoxName(box)).c_str(),
+                                         [decode = decode](benchmark::State& state) {
+                                             const QSize target = BoxArg(state);
+                                             for (auto _ : state) {
+                                                 decode(target);
+                                             }
+                                         })
+                ->Arg(box)
+                ->Unit(unit);
+        }
     }
 }
 
@@ -555,29 +530,12 @@ public:
     std::map<std::string, double> CpuMedians;
 };
 
-long PeakRssKb() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            long kb = 0;
-            status >> kb;
-            return kb;
-        }
-        status.ignore(1 << 16, '\n');
-    }
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc >= 3 && std::strcmp(argv[1], "--make") == 0) {
-        GDir = QString::fromLocal8Bit(argv[2]);
-        MakeG4Page(G4File());
-        MakeJpeg(JpegFile());
-        MakePng(PngFile());
+        MakeSamples(QString::fromLocal8Bit(argv[2]));
         return 0;
     }
     if (argc >= 3 && std::strcmp(argv[1], "--make-a3") == 0) {
@@ -607,10 +565,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc >= 5 && std::strcmp(argv[1], "--peak") == 0) {
-        const long before = PeakRssKb();
+        const long before = lvbench::StatusKb("VmHWM:");
         const QSize box(std::atoi(argv[3]), std::atoi(argv[4]));
         const TDecodedImage decoded = DecodeForDisplay(QString::fromLocal8Bit(argv[2]), box);
-        const long after = PeakRssKb();
+        const long after = lvbench::StatusKb("VmHWM:");
         std::printf(
             "%s for %dx%d: %dx%d image, peak RSS grew by %.1f MiB (whole process %.1f MiB)\n",
             argv[2], box.width(), box.height(), decoded.image.width(), decoded.image.height(),
@@ -619,20 +577,17 @@ int main(int argc, char** argv) {
     }
 
     if (argc >= 3 && std::strcmp(argv[1], "--peak-libpng") == 0) {
-        const long before = PeakRssKb();
+        const long before = lvbench::StatusKb("VmHWM:");
         size_t size = 0;
         const auto frame = LibpngFull(QString::fromLocal8Bit(argv[2]), &size);
-        const long after = PeakRssKb();
+        const long after = lvbench::StatusKb("VmHWM:");
         std::printf("%s, plain libpng full decode: %zu bytes, peak RSS grew by %.1f MiB\n", argv[2],
                     size, static_cast<double>(after - before) / 1024.0);
         return 0;
     }
 
     QTemporaryDir dir;
-    GDir = dir.path();
-    MakeG4Page(G4File());
-    MakeJpeg(JpegFile());
-    MakePng(PngFile());
+    MakeSamples(dir.path());
 
     Register();
     benchmark::Initialize(&argc, argv);

@@ -1,14 +1,18 @@
-// What the viewer benchmarks share: placing sample files where a search finds them, and
-// the process's own memory figures.
+// What the viewer benchmarks share: placing sample files where a search finds them, and the
+// GUI thread's stalls seen from outside its event loop.
 #pragma once
 
+#include "../BenchSupport.h"
+
+#include <QCoreApplication>
 #include <QFile>
 #include <QString>
 
 #include <unistd.h>
 
-#include <fstream>
-#include <string>
+#include <atomic>
+#include <memory>
+#include <thread>
 
 namespace lvbench {
 
@@ -20,19 +24,56 @@ inline void Place(const QString& ASource, const QString& ATarget) {
         QFile::copy(ASource, ATarget);
 }
 
-// A figure of /proc/self/status in KiB ("VmRSS:", "VmHWM:"); -1 when it is not there.
-inline long StatusKb(const char* AKey) {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == AKey) {
-            long kb = 0;
-            status >> kb;
-            return kb;
-        }
-        status.ignore(1 << 16, '\n');
+// Pings the GUI thread from a thread of its own: every millisecond it posts a call to the
+// application object and waits until the event loop has run it. The longest round trip is
+// the longest the GUI thread kept a user waiting, whatever it was busy with.
+class TStallProbe {
+public:
+    TStallProbe() = default;
+    TStallProbe(const TStallProbe&) = delete;
+    TStallProbe& operator=(const TStallProbe&) = delete;
+    ~TStallProbe() { Stop(); }
+
+    void Start() {
+        Stop();
+        FStop = false;
+        FLongestNs = 0;
+        FThread = std::thread([this] { Run(); });
     }
-    return -1;
-}
+    // The longest round trip since Start, in milliseconds; pings still unanswered at the
+    // moment of the call do not count (the GUI thread is answering this one).
+    double Stop() {
+        if (FThread.joinable()) {
+            FStop = true;
+            FThread.join();
+        }
+        return static_cast<double>(FLongestNs.load()) / 1e6;
+    }
+
+private:
+    void Run() {
+        while (!FStop.load()) {
+            auto answered = std::make_shared<std::atomic<bool>>(false);
+            const auto sent = Clock::now();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [answered] { answered->store(true); },
+                Qt::QueuedConnection);
+            while (!answered->load() && !FStop.load())
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            if (answered->load()) {
+                const long long ns =
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - sent)
+                        .count();
+                if (ns > FLongestNs.load())
+                    FLongestNs = ns;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    std::thread FThread;
+    std::atomic<bool> FStop{false};
+    std::atomic<long long> FLongestNs{0};
+};
 
 } // namespace lvbench

@@ -9,12 +9,15 @@
 #   pageburst ten Page Downs 30 ms apart over 24 MP JPEGs and a 20-page G4 TIFF, the tenth
 #             page painted
 #   zoom      longest GUI stall wheel-zooming a 48 MP JPEG and a 600 dpi A3 TIFF
-#   stripcold the page strip of a 50-page identifier opened cold, every tile in view painted
+#   stripcold the page strip of a 50-page identifier opened cold, every tile in view painted,
+#             against the sum of the tiles' decodes shared among the workers, and the longest
+#             GUI stall meanwhile seen by a probe thread
+#   stripscroll a strip of 1,000 pages scrolled by wheel and keys, the longest GUI stall
 # Usage: bench/viewer/responsiveness.sh
-#          next|pagedown|gap|burst|memory|pageburst|zoom|stripcold [BUILD_DIR]
+#          next|pagedown|gap|burst|memory|pageburst|zoom|stripcold|stripscroll [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-which=${1:?usage: responsiveness.sh next|pagedown|gap|burst|memory|pageburst|zoom|stripcold [BUILD_DIR]}
+which=${1:?usage: responsiveness.sh next|pagedown|gap|burst|memory|pageburst|zoom|stripcold|stripscroll [BUILD_DIR]}
 build=${2:-build}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 dir=$(mktemp -d)
