@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QString>
 
+#include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,7 +28,9 @@ inline void Place(const QString& ASource, const QString& ATarget) {
 
 // Pings the GUI thread from a thread of its own: every millisecond it posts a call to the
 // application object and waits until the event loop has run it. The longest round trip is
-// the longest the GUI thread kept a user waiting, whatever it was busy with.
+// the longest the GUI thread kept a user waiting, whatever it was busy with; the GUI
+// thread's own CPU time within one round trip tells its work from waiting for a core on a
+// busy machine.
 class TStallProbe {
 public:
     TStallProbe() = default;
@@ -34,10 +38,13 @@ public:
     TStallProbe& operator=(const TStallProbe&) = delete;
     ~TStallProbe() { Stop(); }
 
+    // Called on the GUI thread.
     void Start() {
         Stop();
         FStop = false;
         FLongestNs = 0;
+        FBusiestNs = 0;
+        FHasClock = pthread_getcpuclockid(pthread_self(), &FGuiClock) == 0;
         FThread = std::thread([this] { Run(); });
     }
     // The longest round trip since Start, in milliseconds; pings still unanswered at the
@@ -49,11 +56,15 @@ public:
         }
         return static_cast<double>(FLongestNs.load()) / 1e6;
     }
+    // The most CPU time the GUI thread spent within one round trip, in milliseconds (after
+    // Stop; 0 where the thread's clock cannot be read).
+    double BusiestMs() const { return static_cast<double>(FBusiestNs.load()) / 1e6; }
 
 private:
     void Run() {
         while (!FStop.load()) {
             auto answered = std::make_shared<std::atomic<bool>>(false);
+            const long long cpu0 = GuiCpuNs();
             const auto sent = Clock::now();
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(), [answered] { answered->store(true); },
@@ -66,11 +77,24 @@ private:
                         .count();
                 if (ns > FLongestNs.load())
                     FLongestNs = ns;
+                const long long cpu = GuiCpuNs() - cpu0;
+                if (cpu > FBusiestNs.load())
+                    FBusiestNs = cpu;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
 
+    long long GuiCpuNs() const {
+        timespec at{};
+        if (!FHasClock || clock_gettime(FGuiClock, &at) != 0)
+            return 0;
+        return static_cast<long long>(at.tv_sec) * 1000000000 + at.tv_nsec;
+    }
+
+    clockid_t FGuiClock{};
+    bool FHasClock = false;
+    std::atomic<long long> FBusiestNs{0};
     std::thread FThread;
     std::atomic<bool> FStop{false};
     std::atomic<long long> FLongestNs{0};
