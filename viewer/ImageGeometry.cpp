@@ -108,4 +108,20 @@ TPanStep PanAxis(float AAnchor, float APosition) {
     return {0, AAnchor};
 }
 
+float PanLimit(float AExtent, float AArea) {
+    return std::max(0.0f, (AExtent - AArea) / 2);
+}
+
+float ScrollAxis(float AOffset, float AStep, float AExtent, float AArea) {
+    const float limit = PanLimit(AExtent, AArea);
+    return std::clamp(AOffset - AStep, -limit, limit);
+}
+
+TSizeF TurnedExtent(float AWidth, float AHeight, double ARotation) {
+    double c = 1, s = 0;
+    TurnExtent(ARotation, c, s);
+    return {static_cast<float>(AWidth * c + AHeight * s),
+            static_cast<float>(AWidth * s + AHeight * c)};
+}
+
 } // namespace lvgeometry

@@ -55,4 +55,15 @@ struct TPanStep {
 constexpr float PanThreshold = 5;
 TPanStep PanAxis(float AAnchor, float APosition);
 
+// Scrolling a picture larger than its area. The offset is the picture's centre from the
+// area's centre on one axis. A picture larger than the area may stand off-centre until
+// its edge meets the area's edge, never further, so no gap opens; one that fits stays
+// centred (limit 0).
+float PanLimit(float AExtent, float AArea);
+// The offset after scrolling the view by AStep (positive: further down or right, so the
+// picture moves the other way), kept within the limit.
+float ScrollAxis(float AOffset, float AStep, float AExtent, float AArea);
+// The turned picture's extent on screen for a control of the given size.
+TSizeF TurnedExtent(float AWidth, float AHeight, double ARotation);
+
 } // namespace lvgeometry

@@ -161,7 +161,7 @@ void TLumivaneViewerForm::ShowSelectedImage() {
     }
     SetBusy(false);
     Image->show();
-    CenterImage(Image->Bounds().size());
+    PlaceImage(Image->Bounds().size());
 }
 
 void TLumivaneViewerForm::ShowNoImage() {
@@ -170,6 +170,7 @@ void TLumivaneViewerForm::ShowNoImage() {
     tabForImage->SetNotice(kNoImageColor, QStringLiteral("No images for ") + edImageId->text());
     FHasPicture = false;
     UpdatePrintEnabled();
+    UpdateZoomLabel();
 }
 
 void TLumivaneViewerForm::ShowSearchHint() {
@@ -191,6 +192,7 @@ void TLumivaneViewerForm::ShowLoadError(const QString& AReason) {
     tabForImage->SetNotice(kLoadErrorColor, LoadErrorText(SelectedImage(), AReason));
     FHasPicture = false;
     UpdatePrintEnabled();
+    UpdateZoomLabel();
 }
 
 void TLumivaneViewerForm::UpdateTitle() {

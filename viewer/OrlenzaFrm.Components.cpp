@@ -75,12 +75,20 @@ void TLumivaneViewerForm::CreateComponents() {
 
     loControls = new QWidget(BottomToolBar);
     loControls->setObjectName(QStringLiteral("loControls"));
-    bottomLayout->Add(loControls, TAlign::Right, {195, 40});
+    bottomLayout->Add(loControls, TAlign::Right, {243, 40});
     auto* controlsLayout = new TAlignLayout(loControls);
     rectController = new TFilledRect(kControllerFill, loControls);
     rectController->setObjectName(QStringLiteral("rectController"));
-    controlsLayout->Add(rectController, TAlign::Client, {187, 32}, {4, 4, 4, 4});
+    controlsLayout->Add(rectController, TAlign::Client, {235, 32}, {4, 4, 4, 4});
     auto* rectLayout = new TAlignLayout(rectController);
+    // The zoom as a share of the picture's own pixels, in the title line's font.
+    lblZoomPercent = new QLabel(rectController);
+    lblZoomPercent->setObjectName(QStringLiteral("lblZoomPercent"));
+    lblZoomPercent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblZoomPercent->setFont(lblCurrentImageName->font());
+    lblZoomPercent->setToolTip(QStringLiteral("Zoom: share of the picture's own pixels "
+                                              "(1 for 100 %, 0 for the fitted size)"));
+    rectLayout->Add(lblZoomPercent, TAlign::Left, {44, 19}, {4, 0, 0, 0});
     tbZoom = new TTrackBar(rectController);
     tbZoom->setObjectName(QStringLiteral("tbZoom"));
     tbZoom->setFocusPolicy(Qt::StrongFocus);

@@ -63,7 +63,14 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
         auto* wheel = static_cast<QWheelEvent*>(event);
         const int delta =
             wheel->angleDelta().y() != 0 ? wheel->angleDelta().y() : wheel->angleDelta().x();
-        Guarded(this, [this, delta] { ImageMouseWheel(delta); });
+        if (wheel->modifiers() & Qt::ShiftModifier) {
+            // Shift+wheel scrolls a tenth of the area per notch; the plain wheel zooms.
+            Guarded(this, [this, delta] {
+                ScrollBy({0, -delta / 120.0 * tabForImage->height() / 10});
+            });
+        } else {
+            Guarded(this, [this, delta] { ImageMouseWheel(delta); });
+        }
         // Handled once, whether the pointer is over the image or the page around it.
         wheel->accept();
         return true;

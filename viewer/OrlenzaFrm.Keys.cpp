@@ -6,7 +6,9 @@
 #include "viewer/OrlenzaFrm.Shared.h"
 #include "viewer/ViewerWidgets.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,7 +25,8 @@ namespace {
 // cannot take a key the window means for itself. Only the identifier box keeps single keys.
 class TWindowKeyFilter : public QObject {
 public:
-    TWindowKeyFilter(QWidget* AWindow, std::function<bool(const QKeyEvent*)> AHandle)
+    TWindowKeyFilter(QWidget* AWindow,
+                     std::function<bool(const QWidget*, const QKeyEvent*)> AHandle)
         : QObject(AWindow), FWindow(AWindow), FHandle(std::move(AHandle)) {}
 
 protected:
@@ -33,12 +36,12 @@ protected:
         const auto* widget = static_cast<QWidget*>(watched);
         if (widget->window() != FWindow)
             return false;
-        return FHandle(static_cast<const QKeyEvent*>(event));
+        return FHandle(widget, static_cast<const QKeyEvent*>(event));
     }
 
 private:
     QWidget* FWindow;
-    std::function<bool(const QKeyEvent*)> FHandle;
+    std::function<bool(const QWidget*, const QKeyEvent*)> FHandle;
 };
 
 struct TKeyHelpRow {
@@ -51,8 +54,13 @@ constexpr TKeyHelpRow kKeyHelp[] = {
     {"Page Down / Page Up", "next / previous page"},
     {"Home / End", "first / last file"},
     {"F9 or T", "page strip on / off"},
-    {"+ / -", "zoom in / out"},
+    {"+ / -", "zoom in / out (the wheel too)"},
+    {"1", "the picture's own pixels (100 %)"},
     {"0", "back to the fitted size"},
+    {"Up / Down", "scroll a tenth of the area"},
+    {"Shift+Left / Shift+Right", "scroll sideways"},
+    {"Space / Shift+Space", "scroll most of a screen; at the end, the next page"},
+    {"Shift+wheel", "scroll"},
     {"W", "fit to width on / off"},
     {"R / Shift+R", "a quarter turn right / left"},
     {"Ctrl+P", "print"},
@@ -65,11 +73,12 @@ constexpr TKeyHelpRow kKeyHelp[] = {
 } // namespace
 
 void TLumivaneViewerForm::InstallKeys() {
-    qApp->installEventFilter(new TWindowKeyFilter(this, [this](const QKeyEvent* AKey) {
-        bool handled = false;
-        Guarded(this, [&] { handled = HandleWindowKey(AKey); });
-        return handled;
-    }));
+    qApp->installEventFilter(
+        new TWindowKeyFilter(this, [this](const QWidget* ATarget, const QKeyEvent* AKey) {
+            bool handled = false;
+            Guarded(this, [&] { handled = HandleWindowKey(ATarget, AKey); });
+            return handled;
+        }));
     // The picture takes the focus, so the single keys act when a search shows the window.
     tabForImage->setFocusPolicy(Qt::StrongFocus);
     setTabOrder(edImageId, tabForImage);
@@ -80,7 +89,9 @@ void TLumivaneViewerForm::InstallKeys() {
 void TLumivaneViewerForm::SetKeyToolTips() {
     btnBack->setToolTip(QStringLiteral("Back (Left)"));
     btnNext->setToolTip(QStringLiteral("Next (Right)"));
-    tbZoom->setToolTip(QStringLiteral("Zoom (+ / -, 0 for the fitted size)"));
+    tbZoom->setToolTip(
+        QStringLiteral("Zoom (+ / - or the wheel; 1 for the picture's own pixels, 0 for the "
+                       "fitted size)"));
     arcdImageRotation->setToolTip(QStringLiteral("Rotation (R / Shift+R)"));
     swFitToWidth->setToolTip(QStringLiteral("Fit to width (W)"));
     lblFitToWidth->setToolTip(swFitToWidth->toolTip());
@@ -89,7 +100,10 @@ void TLumivaneViewerForm::SetKeyToolTips() {
     btnForm->setToolTip(QStringLiteral("Show the images for the identifier (Enter)"));
 }
 
-bool TLumivaneViewerForm::HandleWindowKey(const QKeyEvent* AKey) {
+bool TLumivaneViewerForm::HandleWindowKey(const QWidget* ATarget, const QKeyEvent* AKey) {
+    // The identifier box has the keyboard, or a key was typed into it (digits are keys of
+    // the picture too).
+    const bool typing = edImageId->hasFocus() || ATarget == edImageId;
     const Qt::KeyboardModifiers mods = AKey->modifiers() & ~Qt::KeypadModifier;
     const int key = AKey->key();
     if (mods & (Qt::AltModifier | Qt::MetaModifier))
@@ -104,7 +118,7 @@ bool TLumivaneViewerForm::HandleWindowKey(const QKeyEvent* AKey) {
             return true;
         case Qt::Key_C:
             // Text chosen in the identifier box is what the user copies there.
-            if (edImageId->hasFocus() && edImageId->hasSelectedText())
+            if (typing && edImageId->hasSelectedText())
                 return false;
             CopyImage();
             return true;
@@ -140,19 +154,49 @@ bool TLumivaneViewerForm::HandleWindowKey(const QKeyEvent* AKey) {
         return true;
     }
     // Typing an identifier never pages or turns.
-    if (edImageId->hasFocus())
+    if (typing)
         return false;
     const bool shift = mods & Qt::ShiftModifier;
+    const QSizeF area = tabForImage->size();
+    // A button or the list with the keyboard presses or opens with Space, and the list
+    // moves with Up and Down: those stay theirs.
+    const QWidget* focus = QApplication::focusWidget();
+    const bool focusOnList = focus == cbxImageList;
+    const bool focusOnButton = qobject_cast<const QAbstractButton*>(focus) != nullptr;
     switch (key) {
     case Qt::Key_Right:
         if (shift)
-            return false;
-        btnNextClick();
+            ScrollBy({area.width() / 10, 0});
+        else
+            btnNextClick();
         return true;
     case Qt::Key_Left:
         if (shift)
+            ScrollBy({-area.width() / 10, 0});
+        else
+            btnBackClick();
+        return true;
+    case Qt::Key_Down:
+    case Qt::Key_Up:
+        if (shift || focusOnList)
             return false;
-        btnBackClick();
+        ScrollBy({0, (key == Qt::Key_Down ? 1 : -1) * area.height() / 10});
+        return true;
+    case Qt::Key_Space:
+        if (focusOnList || focusOnButton)
+            return false;
+        if (!shift && AtPageEnd()) {
+            // As document viewers do: at the end of the page, on to the next.
+            if (MayStep())
+                FBrowse->StepPage(1);
+        } else {
+            ScrollBy({0, (shift ? -0.9 : 0.9) * area.height()});
+        }
+        return true;
+    case Qt::Key_1:
+        if (shift)
+            return false;
+        ShowActualPixels();
         return true;
     case Qt::Key_Home:
     case Qt::Key_End:
@@ -169,7 +213,7 @@ bool TLumivaneViewerForm::HandleWindowKey(const QKeyEvent* AKey) {
     case Qt::Key_0:
         if (shift)
             return false;
-        tbZoom->SetValue(0);
+        FitImage(swFitToWidth->isChecked());
         return true;
     case Qt::Key_W:
         if (shift)

@@ -147,7 +147,8 @@ void TLumivaneViewerForm::PutFrameOnScreen(const TFrameKey& AKey, const TFrame& 
     }
     SetBusy(false);
     Image->show();
-    CenterImage(Image->Bounds().size());
+    // Where the fit put it: centred, or with fit to width at the top of the page.
+    PlaceImage(Image->Bounds().size());
     // After the paint this page asked for: the neighbours' decodes must not compete with it.
     QMetaObject::invokeMethod(
         this, [this] { Guarded(this, [this] { PrefetchNeighbours(); }); }, Qt::QueuedConnection);

@@ -274,6 +274,7 @@ void TLumivaneViewerForm::ClearImage() {
     FBitmapFile.clear();
     FHasPicture = false;
     UpdatePrintEnabled();
+    UpdateZoomLabel();
 }
 
 void TLumivaneViewerForm::SetBusy(bool ABusy) {
@@ -358,26 +359,113 @@ bool TLumivaneViewerForm::UpdateZoomBase(bool AFitToWidth) {
 void TLumivaneViewerForm::FitImage(bool AFitToWidth) {
     if (!UpdateZoomBase(AFitToWidth))
         return;
-    CenterImage(QSizeF(FZoomBaseWidth, FZoomBaseHeight));
+    FActualPixels = false;
+    const QSizeF size(FZoomBaseWidth, FZoomBaseHeight);
+    CenterImage(size);
+    // Read from the top: with fit to width a page taller than the area starts with its top
+    // edge showing, not its middle.
+    if (AFitToWidth)
+        FPanOffset.setY(PanLimits(size).y());
+    PlaceImage(size);
     if (tbZoom->value() != 0)
         tbZoom->SetValue(0); // its change handler sizes the image the same way
+    UpdateZoomLabel();
     FDetailTimer->start();
 }
 
+void TLumivaneViewerForm::PlaceImage(QSizeF ASize) {
+    const QSizeF page = tabForImage->size();
+    Image->SetBounds(QRectF((page.width() - ASize.width()) / 2 + FPanOffset.x(),
+                            (page.height() - ASize.height()) / 2 + FPanOffset.y(), ASize.width(),
+                            ASize.height()));
+}
+
+QPointF TLumivaneViewerForm::PanLimits(QSizeF ASize) const {
+    const lvgeometry::TSizeF extent =
+        lvgeometry::TurnedExtent(static_cast<float>(ASize.width()),
+                                 static_cast<float>(ASize.height()), Image->RotationAngle());
+    return {lvgeometry::PanLimit(extent.Width, static_cast<float>(tabForImage->width())),
+            lvgeometry::PanLimit(extent.Height, static_cast<float>(tabForImage->height()))};
+}
+
+void TLumivaneViewerForm::ScrollBy(QPointF AStep) {
+    if (!FHasPicture)
+        return;
+    const QSizeF size = Image->Bounds().size();
+    const lvgeometry::TSizeF extent =
+        lvgeometry::TurnedExtent(static_cast<float>(size.width()),
+                                 static_cast<float>(size.height()), Image->RotationAngle());
+    FPanOffset = QPointF(
+        lvgeometry::ScrollAxis(static_cast<float>(FPanOffset.x()), static_cast<float>(AStep.x()),
+                               extent.Width, static_cast<float>(tabForImage->width())),
+        lvgeometry::ScrollAxis(static_cast<float>(FPanOffset.y()), static_cast<float>(AStep.y()),
+                               extent.Height, static_cast<float>(tabForImage->height())));
+    PlaceImage(size);
+}
+
+bool TLumivaneViewerForm::AtPageEnd() const {
+    // Half a pixel short still counts: the offsets are scaled floats.
+    return FPanOffset.y() <= -PanLimits(Image->Bounds().size()).y() + 0.5;
+}
+
+QSizeF TLumivaneViewerForm::ZoomedImageSize() const {
+    if (FActualPixels && FZoomBaseWidth > 0) {
+        const QSize full = Image->FullSize();
+        return {double(full.width()), double(full.height())};
+    }
+    const lvgeometry::TSizeF size = lvgeometry::ZoomedSize(FZoomBaseWidth, FZoomBaseHeight,
+                                                           static_cast<float>(tbZoom->Value()));
+    return {size.Width, size.Height};
+}
+
+void TLumivaneViewerForm::ShowActualPixels() {
+    if (!FHasPicture || FZoomBaseWidth <= 0)
+        return;
+    FActualPixels = true;
+    {
+        // The bar goes as far as it goes; the picture on to its own pixels.
+        const QSignalBlocker quiet(tbZoom);
+        const double factor = Image->FullSize().width() / double(FZoomBaseWidth);
+        tbZoom->SetValue(std::clamp((factor - 1) / 3, 0.0, 1.0));
+    }
+    ApplyZoom();
+}
+
+void TLumivaneViewerForm::UpdateZoomLabel() {
+    const QSize full = Image->FullSize();
+    if (!FHasPicture || full.isEmpty()) {
+        lblZoomPercent->clear();
+        return;
+    }
+    lblZoomPercent->setText(
+        QStringLiteral("%1 %").arg(std::lround(100.0 * Image->DrawnSize().width() / full.width())));
+}
+
 void TLumivaneViewerForm::RefitTurned() {
-    // The turn changes what fits; the zoom step stays.
-    if (UpdateZoomBase(swFitToWidth->isChecked()))
+    // The turn changes what fits; the zoom step stays, the view starts from the middle.
+    if (UpdateZoomBase(swFitToWidth->isChecked())) {
+        FPanOffset = {};
         ApplyZoom();
+    }
 }
 
 void TLumivaneViewerForm::ApplyZoom() {
-    const lvgeometry::TSizeF size = lvgeometry::ZoomedSize(FZoomBaseWidth, FZoomBaseHeight,
-                                                           static_cast<float>(tbZoom->Value()));
-    CenterImage(QSizeF(size.Width, size.Height));
+    // What was in the middle of the area stays there, as far as the picture allows.
+    const QSizeF before = Image->Bounds().size();
+    const QSizeF size = ZoomedImageSize();
+    if (before.width() > 0 && before.height() > 0)
+        FPanOffset = QPointF(FPanOffset.x() * size.width() / before.width(),
+                             FPanOffset.y() * size.height() / before.height());
+    const QPointF limits = PanLimits(size);
+    FPanOffset = {std::clamp(FPanOffset.x(), -limits.x(), limits.x()),
+                  std::clamp(FPanOffset.y(), -limits.y(), limits.y())};
+    PlaceImage(size);
+    UpdateZoomLabel();
     FDetailTimer->start();
 }
 
 void TLumivaneViewerForm::tbZoomChange() {
+    FActualPixels = false;
     ApplyZoom();
 }
 
@@ -399,9 +487,14 @@ void TLumivaneViewerForm::TurnImage(double AAngle) {
 }
 
 void TLumivaneViewerForm::tabImageResize() {
-    // Refitted as the switch says, so a maximised window shows the whole picture centred
-    // instead of the old size off-centre.
-    FitImage(swFitToWidth->isChecked());
+    // Refitted as the switch says, keeping the zoom step (and "1"'s own pixels) and what
+    // was in the middle of the area: maximising used to throw the zoom away.
+    if (!FHasPicture || Image->IsBitmapEmpty()) {
+        FitImage(swFitToWidth->isChecked());
+        return;
+    }
+    if (UpdateZoomBase(swFitToWidth->isChecked()))
+        ApplyZoom();
 }
 
 void TLumivaneViewerForm::ApplyFitToWidthSwitch() {

@@ -188,6 +188,18 @@ private:
     void RefitTurned();
     // Puts the image control's bounds, of the given size, in the centre of its page.
     void CenterImage(QSizeF ASize);
+    // Reading a page larger than its area: the control placed at FPanOffset from the
+    // centre; how far off the centre a control of the given size may stand before a gap
+    // opens at an edge (0 on an axis where it fits); the view scrolled by a step (page
+    // units, positive down or right); the size the zoom asks for (the track bar's step, or
+    // the picture's own pixels after "1").
+    void PlaceImage(QSizeF ASize);
+    QPointF PanLimits(QSizeF ASize) const;
+    void ScrollBy(QPointF AStep);
+    bool AtPageEnd() const;
+    QSizeF ZoomedImageSize() const;
+    void ShowActualPixels();
+    void UpdateZoomLabel();
     // Decodes more detail once the zoom shows the picture larger than the pixels held.
     void EnsureDetail();
 
@@ -222,7 +234,7 @@ private:
     // Keyboard (OrlenzaFrm.Keys.cpp). Keys with Ctrl, Esc and F1 act anywhere in the
     // window; single keys only while the identifier box does not have the focus.
     void InstallKeys();
-    bool HandleWindowKey(const QKeyEvent* AKey);
+    bool HandleWindowKey(const QWidget* ATarget, const QKeyEvent* AKey);
     void ShowKeyHelp();
     void SetKeyToolTips();
     void FocusPicture();
@@ -337,6 +349,7 @@ private:
     TToggleSwitch* swFitToWidth = nullptr;
     QWidget* loFitToWidth2 = nullptr;
     QLabel* lblFitToWidth = nullptr;
+    QLabel* lblZoomPercent = nullptr;
     QPushButton* BtnPrint = nullptr;
     QTabWidget* tabImage = nullptr;
     TImagePage* tabForImage = nullptr;
@@ -395,6 +408,8 @@ private:
     float FPanAnchorY = 0;
     Qt::MouseButton FPanButton = Qt::LeftButton;
     QPointF FPanOffset;
+    // "1" was pressed: the picture at its own pixels, beyond the track bar's 4 times.
+    bool FActualPixels = false;
     // A double click arrives as press, release, double click, release: the last release
     // must not count as another click.
     bool FSuppressNextClick = false;

@@ -8,10 +8,13 @@
 #include "viewer/ViewerWidgets.h"
 
 #include "ViewerTestSupport.h"
+#include "tests/gui/imaging/ImagingFixtures.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPainter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -40,6 +43,10 @@ QImage EdgePage(QSize ASize) {
     p.fillRect(QRect(0, ASize.height() - band, ASize.width(), band), kBottomEdge);
     return page;
 }
+
+// A3 at 600 dpi.
+constexpr int kA3Width = 7016;
+constexpr int kA3Height = 9921;
 
 bool Near(QColor A, QColor B) {
     return std::abs(A.red() - B.red()) < 40 && std::abs(A.green() - B.green()) < 40 &&
@@ -78,11 +85,22 @@ private:
     TImagePage* Page() { return Child<TImagePage>("tabForImage"); }
     TTrackBar* Zoom() { return Child<TTrackBar>("tbZoom"); }
     TRotaryDial* Dial() { return Child<TRotaryDial>("arcdImageRotation"); }
+    QLabel* Percent() { return Child<QLabel>("lblZoomPercent"); }
+    // The point of the picture (0..1 of its size) in the middle of the area.
+    QPointF Middle() {
+        const QRectF b = Image()->Bounds();
+        const QPointF c = QRectF(Page()->rect()).center();
+        return {(c.x() - b.left()) / b.width(), (c.y() - b.top()) / b.height()};
+    }
 
-    void AddPage(const QString& AId, QSize ASize) {
+    // The identifier's folder (as the pattern "****...." has it).
+    QString Folder(const QString& AId) {
         const QString folder = FScans + AId.left(4) + "/";
         QDir().mkpath(folder);
-        QVERIFY(EdgePage(ASize).save(folder + AId + "~1.png"));
+        return folder;
+    }
+    void AddPage(const QString& AId, QSize ASize, int AFile = 1) {
+        QVERIFY(EdgePage(ASize).save(Folder(AId) + AId + "~" + QString::number(AFile) + ".png"));
     }
     void CreateForm(QSize ASize) {
         lvtest::InstallRecordingController(FBlock->Name, FRecorder);
@@ -108,6 +126,12 @@ private:
     void Key(Qt::Key AKey, Qt::KeyboardModifiers AMods = {}) {
         QTest::keyClick(FForm->windowHandle(), AKey, AMods);
     }
+    // For a look at the window: saved where LV_TEST_SHOTS says, when it says.
+    void SaveShot(const QString& AName) {
+        const QString dir = qEnvironmentVariable("LV_TEST_SHOTS");
+        if (!dir.isEmpty())
+            FForm->grab().save(dir + "/" + AName + ".png");
+    }
     // The drawn picture as it stands on the screen: turned by the dial's quarter turns.
     QSizeF OnScreen() {
         const QSizeF drawn = Image()->DrawnSize();
@@ -121,6 +145,13 @@ private slots:
         AddPage("11110001", {1600, 1200}); // a 4:3 landscape page
         AddPage("22220001", {1240, 1754}); // A4 upright at 150 dpi
         AddPage("33330001", {300, 200});   // smaller than any area
+        // An A4 scan at 300 dpi, and a second file after it.
+        AddPage("44440001", {2480, 3508});
+        AddPage("44440001", {2480, 3508}, 2);
+        // An A3 scan at 600 dpi, bilevel as such scans are: one black column a pixel wide
+        // down the middle of the page.
+        WriteBilevelTiff(Folder("55550001") + "55550001~1.tif", kA3Width, kA3Height,
+                         QRect(kA3Width / 2, 0, 1, kA3Height));
     }
 
     void init() {
@@ -191,9 +222,11 @@ private slots:
         const QRect left = ColourBox(shot, kLeftEdge);
         const QRect right = ColourBox(shot, kRightEdge);
         QVERIFY(!top.isEmpty() && !bottom.isEmpty() && !left.isEmpty() && !right.isEmpty());
+        // The screenshot is in device pixels.
+        const qreal dpr = shot.devicePixelRatio();
         const QRect whole = top | bottom | left | right;
-        QVERIFY2(std::abs(whole.width() - seen.width()) <= 2 &&
-                     std::abs(whole.height() - seen.height()) <= 2,
+        QVERIFY2(std::abs(whole.width() - seen.width() * dpr) <= 2 * dpr &&
+                     std::abs(whole.height() - seen.height() * dpr) <= 2 * dpr,
                  qPrintable(QStringLiteral("screenshot %1x%2, widgets %3x%4")
                                 .arg(whole.width())
                                 .arg(whole.height())
@@ -225,6 +258,179 @@ private slots:
         QVERIFY(std::abs(Image()->DrawnSize().width() - 4 * fitted.width()) < 1);
         Key(Qt::Key_0);
         QVERIFY(std::abs(Image()->DrawnSize().width() - fitted.width()) < 0.5);
+    }
+
+    // The zoom is shown as a share of the picture's own pixels beside the zoom bar, in the
+    // title line's font; "1" shows the own pixels, beyond the bar's 4 times, keeping the
+    // middle of what was shown; "0" goes back to the fit.
+    void zoomShownAsOwnPixelsAndOneGoesBeyondTheBar() {
+        CreateForm({1000, 520});
+        ShowFromToolbar("44440001");
+        const QSize full = Image()->FullSize();
+        const QSizeF fitted = Image()->DrawnSize();
+        const auto percent = [&] {
+            return QStringLiteral("%1 %").arg(
+                std::lround(100.0 * Image()->DrawnSize().width() / full.width()));
+        };
+        QCOMPARE(Percent()->text(), percent());
+        QVERIFY(Percent()->isVisible());
+        QCOMPARE(Percent()->font(), Child<QLabel>("lblCurrentImageName")->font());
+        Key(Qt::Key_Plus);
+        QCOMPARE(Percent()->text(), percent());
+        Key(Qt::Key_Down); // somewhere below the middle
+        const QPointF middle = Middle();
+        Key(Qt::Key_1);
+        QVERIFY(std::abs(Image()->DrawnSize().width() - full.width()) < 1);
+        QCOMPARE(Percent()->text(), QStringLiteral("100 %"));
+        // The whole label can be read beside the bar, which keeps its room.
+        QVERIFY(Percent()->width() >=
+                Percent()->fontMetrics().horizontalAdvance(Percent()->text()));
+        QVERIFY(!Percent()->geometry().intersects(Zoom()->geometry()));
+        SaveShot("zoom-100");
+        QCOMPARE(Zoom()->Value(), 1.0); // the bar at its end; the picture further
+        QVERIFY2(std::abs(Middle().x() - middle.x()) < 0.01 &&
+                     std::abs(Middle().y() - middle.y()) < 0.01,
+                 qPrintable(QStringLiteral("%1,%2 then %3,%4")
+                                .arg(middle.x())
+                                .arg(middle.y())
+                                .arg(Middle().x())
+                                .arg(Middle().y())));
+        Key(Qt::Key_0);
+        QVERIFY(std::abs(Image()->DrawnSize().width() - fitted.width()) < 0.5);
+        QCOMPARE(Percent()->text(), percent());
+        QCOMPARE(Image()->Bounds().center(), QRectF(Page()->rect()).center());
+    }
+
+    // Inside a page larger than its area: Up/Down and Shift+Left/Right scroll a tenth of
+    // the area, Space and Shift+Space most of a screen, Shift+wheel a tenth per notch; no
+    // gap opens at an edge; at the page's end Space goes on to the next page.
+    void keysAndShiftWheelScrollThePage() {
+        CreateForm({1000, 520});
+        ShowFromToolbar("44440001");
+        Key(Qt::Key_1);
+        const QSizeF area = Page()->size();
+        const struct {
+            Qt::Key key;
+            Qt::KeyboardModifiers mods;
+            QPointF moves; // of the picture, in the area's units
+        } steps[] = {
+            {Qt::Key_Down, {}, {0, -0.1}},
+            {Qt::Key_Down, {}, {0, -0.1}},
+            {Qt::Key_Up, {}, {0, 0.1}},
+            {Qt::Key_Right, Qt::ShiftModifier, {-0.1, 0}},
+            {Qt::Key_Left, Qt::ShiftModifier, {0.1, 0}},
+            {Qt::Key_Space, {}, {0, -0.9}},
+            {Qt::Key_Space, Qt::ShiftModifier, {0, 0.9}},
+        };
+        for (const auto& step : steps) {
+            const QPointF before = Image()->Bounds().topLeft();
+            Key(step.key, step.mods);
+            const QPointF moved = Image()->Bounds().topLeft() - before;
+            QVERIFY2(std::abs(moved.x() - step.moves.x() * area.width()) < 1 &&
+                         std::abs(moved.y() - step.moves.y() * area.height()) < 1,
+                     qPrintable(QStringLiteral("key %1 moved %2,%3")
+                                    .arg(step.key)
+                                    .arg(moved.x())
+                                    .arg(moved.y())));
+        }
+        // Shift+wheel, as the user turns it over the page.
+        const QPoint over = Page()->mapToGlobal(Page()->rect().center());
+        const QPointF before = Image()->Bounds().topLeft();
+        QProcess::execute("xdotool",
+                          {"mousemove", QString::number(over.x()), QString::number(over.y()),
+                           "keydown", "shift", "click", "5", "keyup", "shift"});
+        QTRY_VERIFY(std::abs(Image()->Bounds().top() - (before.y() - area.height() / 10)) < 1);
+        QCOMPARE(Image()->Bounds().left(), before.x());
+        // Space to the end, never past it, then on to the next file.
+        for (int i = 0; i < 40 && Image()->Bounds().bottom() > area.height() + 0.5; ++i) {
+            Key(Qt::Key_Space);
+            QVERIFY(Image()->Bounds().bottom() >= area.height() - 0.5);
+        }
+        QVERIFY(std::abs(Image()->Bounds().bottom() - area.height()) < 0.5);
+        QCOMPARE(FForm->ImageId(), 1);
+        Key(Qt::Key_Space);
+        QTRY_COMPARE(FForm->ImageId(), 2);
+        QTRY_COMPARE(FForm->ShownPage(), 0);
+        QVERIFY(Settled());
+    }
+
+    // Fit to width starts at the top of a page taller than the area, when switched on and
+    // for every page shown after.
+    void fitToWidthStartsAtTheTop() {
+        CreateForm({520, 760});
+        ShowFromToolbar("44440001");
+        Key(Qt::Key_W);
+        QVERIFY(Image()->DrawnSize().height() > Page()->height());
+        QCOMPARE(Image()->Bounds().top(), 0.0);
+        // And a page that does not fit is scrolled from there.
+        Key(Qt::Key_Down);
+        QVERIFY(std::abs(Image()->Bounds().top() + Page()->height() / 10.0) < 1);
+        Key(Qt::Key_Right);
+        QTRY_COMPARE(FForm->ImageId(), 2);
+        QVERIFY(Settled());
+        QVERIFY(Image()->DrawnSize().height() > Page()->height());
+        QCOMPARE(Image()->Bounds().top(), 0.0);
+        // The screenshot shows the page's top edge at the top of the area.
+        const QRect top = ColourBox(Page()->grab().toImage(), kTopEdge);
+        QVERIFY(!top.isEmpty());
+        QCOMPARE(top.top(), 0);
+    }
+
+    // "1" on a 600 dpi A3 scan shows its own pixels: the pixel-wide column is drawn sharp,
+    // one screen pixel of black, once the detail has been decoded.
+    void a3ScanIsReadableAtOwnPixels() {
+        CreateForm({1000, 700});
+        ShowFromToolbar("55550001");
+        QCOMPARE(Image()->FullSize(), QSize(kA3Width, kA3Height));
+        Key(Qt::Key_1);
+        QCOMPARE(Percent()->text(), QStringLiteral("100 %"));
+        QVERIFY(std::abs(Image()->DrawnSize().width() - kA3Width) < 1);
+        const qreal dpr = FForm->devicePixelRatioF();
+        // Every pixel of the page is held (at 200 % each is drawn on four).
+        QTRY_COMPARE_WITH_TIMEOUT(Image()->Bitmap().size(), QSize(kA3Width, kA3Height), 30000);
+        // Across the middle row of the area: the column is one dark pixel wide (at 1:1 in
+        // device pixels it may fall on two at a fractional scale), with paper either side.
+        QTRY_VERIFY_WITH_TIMEOUT(!Image()->IsReducing(), 30000);
+        const QImage shot = Page()->grab().toImage();
+        const int y = shot.height() / 2;
+        int dark = 0, first = -1;
+        for (int x = 0; x < shot.width(); ++x)
+            if (qGray(shot.pixel(x, y)) < 100) {
+                ++dark;
+                if (first < 0)
+                    first = x;
+            }
+        QVERIFY2(dark >= 1 && dark <= std::ceil(dpr),
+                 qPrintable(QStringLiteral("%1 dark pixels").arg(dark)));
+        QVERIFY(qGray(shot.pixel(first - 2, y)) > 200 &&
+                qGray(shot.pixel(first + int(std::ceil(dpr)) + 1, y)) > 200);
+    }
+
+    // A resize refits the fitted size and keeps the zoom step and the middle of what was
+    // shown.
+    void resizeKeepsTheZoomStepAndTheMiddle() {
+        CreateForm({1000, 520});
+        ShowFromToolbar("44440001");
+        Key(Qt::Key_Plus);
+        Key(Qt::Key_Plus);
+        Key(Qt::Key_Down);
+        Key(Qt::Key_Down);
+        const double zoom = Zoom()->Value();
+        QVERIFY(zoom > 0);
+        const QPointF middle = Middle();
+        const int areaBefore = Page()->height();
+        FForm->resize(1200, 760);
+        QTRY_VERIFY(Page()->height() > areaBefore);
+        QTRY_COMPARE(Zoom()->Value(), zoom);
+        // The fitted page fills the new area's height; the zoom step is kept on it.
+        QVERIFY(std::abs(Image()->DrawnSize().height() - (1 + 3 * zoom) * Page()->height()) < 1);
+        QVERIFY2(std::abs(Middle().x() - middle.x()) < 0.01 &&
+                     std::abs(Middle().y() - middle.y()) < 0.01,
+                 qPrintable(QStringLiteral("%1,%2 then %3,%4")
+                                .arg(middle.x())
+                                .arg(middle.y())
+                                .arg(Middle().x())
+                                .arg(Middle().y())));
     }
 };
 

@@ -222,3 +222,53 @@ TEST(AspectFit, EmptyInputsDrawNothing) {
 }
 
 } // namespace
+
+namespace {
+
+// Scrolling a picture larger than its area: the offset of its centre from the area's stays
+// within the limit, so no gap opens at an edge; a picture that fits stays centred.
+TEST(Scroll, KeptWithinTheEdges) {
+    const struct {
+        const char* name;
+        float offset, step, extent, area;
+        float after;
+    } cases[] = {
+        {"StepDownMovesThePictureUp", 0, 50, 1000, 500, -50},
+        {"StepUpMovesThePictureDown", 0, -50, 1000, 500, 50},
+        {"StopsAtTheBottomEdge", -240, 50, 1000, 500, -250},
+        {"StopsAtTheTopEdge", 240, -50, 1000, 500, 250},
+        {"FittingPictureStaysCentred", 0, 50, 400, 500, 0},
+        {"DraggedPastTheEdgeComesBack", -400, 10, 1000, 500, -250},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FLOAT_EQ(ScrollAxis(c.offset, c.step, c.extent, c.area), c.after);
+    }
+    EXPECT_FLOAT_EQ(PanLimit(1000, 500), 250);
+    EXPECT_FLOAT_EQ(PanLimit(400, 500), 0);
+}
+
+TEST(Scroll, TurnedExtentSwapsOnAQuarterTurn) {
+    const struct {
+        const char* name;
+        double angle;
+        float width, height;
+    } cases[] = {
+        {"Upright", 0, 300, 200},
+        {"QuarterRight", 90, 200, 300},
+        {"QuarterLeft", -90, 200, 300},
+        {"Half", 180, 300, 200},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TSizeF e = TurnedExtent(300, 200, c.angle);
+        EXPECT_FLOAT_EQ(e.Width, c.width);
+        EXPECT_FLOAT_EQ(e.Height, c.height);
+    }
+    // Off the quarter turns the turned box is larger both ways.
+    const TSizeF slanted = TurnedExtent(300, 200, 45);
+    EXPECT_GT(slanted.Width, 300);
+    EXPECT_GT(slanted.Height, 200);
+}
+
+} // namespace
