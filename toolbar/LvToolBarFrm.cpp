@@ -248,6 +248,7 @@ void TLvTerminalToolBarForm::BuildLayout() {
 
     BtnForm = new QPushButton(QStringLiteral("Form"), pnlTop);
     BtnForm->setObjectName(QStringLiteral("BtnForm"));
+    BtnForm->installEventFilter(this); // its font and caption are measured
     connect(BtnForm, &QPushButton::clicked, this,
             [this] { Guarded(this, [this] { BtnFormClick(); }); });
 
@@ -294,6 +295,7 @@ void TLvTerminalToolBarForm::BuildLayout() {
     cbKeySet->addItems({QStringLiteral("Keys: Application"), QStringLiteral("Keys: TCL"),
                         QStringLiteral("Keys: UNIX")});
     cbKeySet->setCurrentIndex(-1);
+    cbKeySet->installEventFilter(this); // its font is measured
     connect(cbKeySet, &QComboBox::currentIndexChanged, this,
             [this] { Guarded(this, [this] { cbKeySetChange(); }); });
 
@@ -369,6 +371,9 @@ TLvTerminalToolBarForm::TMeasured TLvTerminalToolBarForm::Measured() const {
 }
 
 void TLvTerminalToolBarForm::FitToWidth(int AAvailable) {
+    if (AAvailable == FFittedFor && !FMeasureStale)
+        return;
+    FMeasureStale = false;
     TMeasured measured = Measured();
     if (AAvailable == FFittedFor && measured == FFitted)
         return;
@@ -629,6 +634,7 @@ void TLvTerminalToolBarForm::cbKeySetChange() {
         if (ToolbarController)
             ToolbarController->ChangeKeySet(cbKeySet->currentIndex());
         cbKeySet->setCurrentIndex(-1);
+        cbKeySet->installEventFilter(this); // its font is measured
         cbKeySet->setEnabled(false);
     }
     edImageId->setFocus();
@@ -683,7 +689,23 @@ void TLvTerminalToolBarForm::FormShow() {
         LumivaneViewerForm->ShowForm();
 }
 
+bool TLvTerminalToolBarForm::ChangesMeasures(const QEvent* AEvent) {
+    switch (AEvent->type()) {
+    case QEvent::FontChange:
+    case QEvent::ApplicationFontChange:
+    case QEvent::StyleChange:
+    case QEvent::ScreenChangeInternal:
+    case QEvent::LanguageChange:
+    case QEvent::LocaleChange:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool TLvTerminalToolBarForm::event(QEvent* event) {
+    if (ChangesMeasures(event))
+        FMeasureStale = true;
     if (event->type() == QEvent::WindowDeactivate) {
         FLostToOwnDialog = FOwnDialogs > 0;
     } else if (event->type() == QEvent::WindowActivate) {
@@ -720,6 +742,8 @@ void TLvTerminalToolBarForm::ClickSaveIfUnderMouse() {
 }
 
 bool TLvTerminalToolBarForm::eventFilter(QObject* watched, QEvent* event) {
+    if (ChangesMeasures(event))
+        FMeasureStale = true;
     if (watched == edImageId &&
         (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
         auto* key = static_cast<QKeyEvent*>(event);

@@ -144,6 +144,10 @@ private:
     TMeasured Measured() const;
     int FFittedFor = -1;
     TMeasured FFitted;
+    // Set by the events that can change a measure (font, style, screen); the docking tick
+    // then compares the measures once, instead of copying fonts and texts ten times a second.
+    bool FMeasureStale = true;
+    static bool ChangesMeasures(const QEvent* AEvent);
     void InstallControllerCallbacks();
     // The disk, printer, circle and Form buttons say what they do and how they stand.
     void UpdateToolTips();

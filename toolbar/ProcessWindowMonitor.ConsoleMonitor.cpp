@@ -31,7 +31,7 @@ bool TConsoleMonitor::ConsoleRunning(std::uint16_t AInstanceID) const {
 void TConsoleMonitor::GetConsoleInfo(std::uint16_t AInstanceID) {
     if (!ConsoleRunning(AInstanceID))
         return;
-    const lvplatform::TWindowHandle window = FWindows->FindWindow(ProcessWindowText(AInstanceID));
+    const lvplatform::TWindowHandle window = FWindows->FindWindow(ConsoleTitle(AInstanceID));
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(WINDOWPLACEMENT);
     if (window == 0 || !FWindows->GetWindowPlacement(window, placement))
@@ -40,4 +40,14 @@ void TConsoleMonitor::GetConsoleInfo(std::uint16_t AInstanceID) {
         FWindows->SetTransientFor(FOwnedWindow, window);
     if (FCallback)
         FCallback(placement);
+}
+
+const std::string& TConsoleMonitor::ConsoleTitle(std::uint16_t AInstanceID) {
+    std::string format = GetProcessWindowTextFormat();
+    if (FTitleFormat.empty() || AInstanceID != FTitleId || format != FTitleFormat) {
+        FTitle = FormatWithInteger(format, AInstanceID);
+        FTitleId = AInstanceID;
+        FTitleFormat = std::move(format);
+    }
+    return FTitle;
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 // Watches the console windows of ids 1 to 500. The set of ids found is taken at
@@ -55,5 +56,10 @@ private:
     TConsoleInfoCallback FCallback;
     std::vector<std::uint16_t> FConsoleInstances;
     std::shared_ptr<lvplatform::IWindowSystem> FWindows;
+    // The console's title, made again only when its id or the title format changes: the
+    // docking tick asks for it ten times a second.
+    const std::string& ConsoleTitle(std::uint16_t AInstanceID);
+    std::uint16_t FTitleId = 0;
+    std::string FTitleFormat, FTitle;
     lvplatform::TWindowHandle FOwnedWindow = 0;
 };

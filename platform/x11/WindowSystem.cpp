@@ -104,8 +104,16 @@ public:
             return false;
         const auto w = static_cast<xcb_window_t>(window);
         const auto o = static_cast<xcb_window_t>(owner);
-        // Toolkits delete the property when they show a window again, so it is read back
-        // each time and written only when it is not ours.
+        // Asked on every tick of the docking timer: while the window's property has not
+        // changed since it was last seen to be ours, no round trip to the server is made.
+        ProcessEvents();
+        auto known = FTransientOwner.find(w);
+        if (known != FTransientOwner.end() && known->second == o)
+            return true;
+        // Toolkits delete the property when they show a window again, so its changes are
+        // watched, from before it is read so that none falls in between.
+        const std::uint32_t mask = MaskFor(w) | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(FConnection, w, XCB_CW_EVENT_MASK, &mask);
         XcbPtr<xcb_get_property_reply_t> current(xcb_get_property_reply(
             FConnection,
             xcb_get_property(FConnection, 0, w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 0, 1),
@@ -114,8 +122,10 @@ public:
             return false; // the window is gone
         if (current->type == XCB_ATOM_WINDOW && current->format == 32 &&
             xcb_get_property_value_length(current.get()) == 4 &&
-            *static_cast<const xcb_window_t*>(xcb_get_property_value(current.get())) == o)
+            *static_cast<const xcb_window_t*>(xcb_get_property_value(current.get())) == o) {
+            FTransientOwner[w] = o;
             return true;
+        }
         // An owner gone meanwhile only earns an error event, which ProcessEvents drops.
         xcb_change_property(FConnection, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_TRANSIENT_FOR,
                             XCB_ATOM_WINDOW, 32, 1, &o);
@@ -196,6 +206,8 @@ private:
                     FListDirty = true;
                 break;
             }
+            if (p->atom == XCB_ATOM_WM_TRANSIENT_FOR)
+                FTransientOwner.erase(p->window);
             if (p->atom == FNetWmName || p->atom == XCB_ATOM_WM_NAME) {
                 for (auto& e : FEntries)
                     if (e.window == p->window) {
@@ -241,6 +253,7 @@ private:
             auto* d = reinterpret_cast<const xcb_destroy_notify_event_t*>(ev);
             FFollowed.erase(d->window);
             FKept.erase(d->window);
+            FTransientOwner.erase(d->window);
             for (auto& [client, f] : FFollowed)
                 if (f.frame == d->window) {
                     f.frame = 0;
@@ -256,8 +269,8 @@ private:
 
     std::uint32_t MaskFor(xcb_window_t window) const {
         std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-        if (FFollowed.count(window))
-            mask |= XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        if (FFollowed.count(window) || FTransientOwner.count(window))
+            mask |= XCB_EVENT_MASK_STRUCTURE_NOTIFY; // its destruction must be seen
         return mask;
     }
 
@@ -484,6 +497,8 @@ private:
     bool FFallback = false; // listing the root's children (no _NET_CLIENT_LIST)
     std::unordered_map<xcb_window_t, Followed> FFollowed;
     std::unordered_set<xcb_window_t> FKept; // windows whose placement was read, until destroyed
+    // Windows whose WM_TRANSIENT_FOR was last seen naming this owner; a change drops them.
+    std::unordered_map<xcb_window_t, xcb_window_t> FTransientOwner;
     std::chrono::steady_clock::time_point FLastSocketPoll{};
 };
 

@@ -360,6 +360,28 @@ private slots:
         form->removeEventFilter(&counter);
     }
 
+    void aLargerFontRefitsTheStripAtTheSamePlacement() {
+        // The tick skips measuring while nothing changed: a font change must still count.
+        lvplatform::WINDOWPLACEMENT p{};
+        p.length = sizeof p;
+        p.showCmd = lvplatform::SW_SHOWNORMAL;
+        p.rcNormalPosition = {100, 200, 400, 800}; // narrower than the designed strip
+        form->DockToConsole(p);
+        auto* edit = Child<QWidget>("edImageId");
+        const int narrowEdit = edit->width();
+        form->DockToConsole(p);
+        QCOMPARE(edit->width(), narrowEdit);
+        QFont larger = form->font();
+        larger.setPointSizeF(larger.pointSizeF() * 2);
+        form->setFont(larger);
+        form->DockToConsole(p);
+        QVERIFY2(edit->width() > narrowEdit, qPrintable(QString::number(edit->width())));
+        // And back.
+        form->setFont(QFont());
+        form->DockToConsole(p);
+        QCOMPARE(edit->width(), narrowEdit);
+    }
+
     void dockingTurnsTheConsolesPixelsIntoWindowUnits() {
         // The window system reports the console in its own pixels; on a scaled desktop Qt
         // places windows in units of several pixels.

@@ -358,17 +358,30 @@ TEST_F(ConsoleMonitorTest, OwnedWindowBelongsToTheConsoleFoundEvenAfterTheToolki
     monitor->GetConsoleInfo(1);
     // Written on the backend's own connection: seen on ours a moment later.
     EXPECT_TRUE(WaitFor([&] { return desktop.TransientFor(strip) == console; }));
-    // A toolkit showing the window again deletes the property; the next tick restores it.
+    // A toolkit showing the window again deletes the property; a tick after the backend
+    // has seen the change restores it (ticks in between send nothing to the server).
     xcb_delete_property(desktop.Connection(), strip, XCB_ATOM_WM_TRANSIENT_FOR);
     desktop.Sync();
     ASSERT_EQ(desktop.TransientFor(strip), 0u);
-    monitor->GetConsoleInfo(1);
-    EXPECT_TRUE(WaitFor([&] { return desktop.TransientFor(strip) == console; }));
-    // Gone windows are refused.
+    EXPECT_TRUE(WaitFor([&] {
+        monitor->GetConsoleInfo(1);
+        return desktop.TransientFor(strip) == console;
+    }));
+    // Another owner written by someone else is replaced the same way.
+    const xcb_window_t other = desktop.Open(prefix + "other", 600, 170, 100, 28);
+    xcb_change_property(desktop.Connection(), XCB_PROP_MODE_REPLACE, strip,
+                        XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1, &other);
+    desktop.Sync();
+    ASSERT_EQ(desktop.TransientFor(strip), other);
+    EXPECT_TRUE(WaitFor([&] {
+        monitor->GetConsoleInfo(1);
+        return desktop.TransientFor(strip) == console;
+    }));
+    // Gone windows are refused, also once their owner was known.
     EXPECT_FALSE(windows->SetTransientFor(strip, 0));
     EXPECT_FALSE(windows->SetTransientFor(0, console));
     desktop.Close(strip);
-    EXPECT_FALSE(windows->SetTransientFor(strip, console));
+    EXPECT_TRUE(WaitFor([&] { return !windows->SetTransientFor(strip, console); }));
 }
 
 TEST_F(ConsoleMonitorTest, BadFormatRaisesOutOfConstruction) {
