@@ -199,8 +199,11 @@ void TLumivaneViewerForm::UpdateTitle() {
     const TLumivaneImage& selected = SelectedImage();
     if (selected.IsEmpty()) {
         lblCurrentImageName->setText(QString());
+        lblCurrentImageName->unsetCursor();
         return;
     }
+    // The file is dragged out from here.
+    lblCurrentImageName->setCursor(Qt::OpenHandCursor);
     // Put together from its parts: a name is shown as it is, whatever it holds.
     const QString line1 = Q(selected.DisplayName()) + QLatin1Char(' ') +
                           Q(selected.FormattedTimeStamp("mmm dd yyyy HH:nn")) + QLatin1Char(' ');

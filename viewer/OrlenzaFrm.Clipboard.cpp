@@ -226,10 +226,10 @@ void TLumivaneViewerForm::ShowPictureMenu(QPoint AGlobalPosition) {
     menu->popup(AGlobalPosition);
 }
 
-void TLumivaneViewerForm::StartFileDrag() {
+void TLumivaneViewerForm::StartFileDrag(QObject* ASource) {
     if (SelectedImage().IsEmpty())
         return;
-    auto* drag = new QDrag(Image);
+    auto* drag = new QDrag(ASource);
     drag->setMimeData(FileMimeData());
     if (!Image->IsBitmapEmpty()) {
         const QImage thumb =

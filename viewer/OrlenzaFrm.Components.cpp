@@ -264,6 +264,7 @@ void TLumivaneViewerForm::CreateComponents() {
     FFocusWatch = connect(qApp, &QGuiApplication::focusWindowChanged, this,
                           [this](QWindow* AWindow) { FFocusOnOwnWindow = IsOwnWindow(AWindow); });
     edImageId->installEventFilter(this);
+    lblCurrentImageName->installEventFilter(this);
     tabImage->installEventFilter(this);
     tabForImage->installEventFilter(this);
     Image->installEventFilter(this);

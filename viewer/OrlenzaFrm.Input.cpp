@@ -55,6 +55,8 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
         Guarded(this, [this] { tabImageResize(); });
         return false;
     }
+    if (watched == lblCurrentImageName)
+        return TitleMouseEvent(event);
     const bool onImage = watched == Image;
     if (!onImage && watched != tabForImage)
         return false;
@@ -80,9 +82,12 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
         FPressedOnImage = onImage;
         FPressedOnPage = !onImage;
         FPanMoved = false;
-        FDragStart =
-            onImage && mouse->button() == Qt::LeftButton ? mouse->globalPosition() : QPointF();
-        if (onImage) {
+        FPressMoved = false;
+        FPressAt = mouse->globalPosition();
+        // Ctrl+drag takes the file out; a plain left drag pans.
+        FDragFileOnMove = onImage && mouse->button() == Qt::LeftButton &&
+                          (mouse->modifiers() & Qt::ControlModifier);
+        if (onImage && !FDragFileOnMove) {
             const QPointF pos = Image->mapToParent(mouse->position());
             Guarded(this, [this, b = mouse->button(), pos] { ImageMouseDown(b, pos); });
         }
@@ -90,13 +95,14 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseMove: {
         auto* mouse = static_cast<QMouseEvent*>(event);
-        if (onImage && !FDragStart.isNull() && (mouse->buttons() & Qt::LeftButton) &&
-            (mouse->globalPosition() - FDragStart).manhattanLength() >=
-                QApplication::startDragDistance()) {
-            // A drag, not a click: the release it ends with turns nothing.
-            FDragStart = QPointF();
+        if ((mouse->buttons() & (Qt::LeftButton | Qt::RightButton)) &&
+            (mouse->globalPosition() - FPressAt).manhattanLength() >=
+                QApplication::startDragDistance())
+            FPressMoved = true; // a drag now: its release turns nothing
+        if (FDragFileOnMove && FPressMoved) {
+            FDragFileOnMove = false;
             FPressedOnImage = false;
-            Guarded(this, [this] { StartFileDrag(); });
+            Guarded(this, [this] { StartFileDrag(Image); });
             return true;
         }
         if (onImage) {
@@ -113,13 +119,15 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
         const bool inside = (onImage ? Image : static_cast<QWidget*>(tabForImage))
                                 ->rect()
                                 .contains(mouse->position().toPoint());
-        const bool click =
-            mouse->button() == Qt::LeftButton && !FSuppressNextClick && pressedHere && inside;
-        // The right button pans; a right click that moved nothing opens the menu.
-        const bool menu = mouse->button() == Qt::RightButton && pressedHere && !FPanMoved;
+        // Only a click that did not move turns the page.
+        const bool moved = FPressMoved || FPanMoved;
+        const bool click = mouse->button() == Qt::LeftButton && !FSuppressNextClick &&
+                           pressedHere && inside && !moved;
+        // A right click that moved nothing opens the menu.
+        const bool menu = mouse->button() == Qt::RightButton && pressedHere && !moved;
         FSuppressNextClick = false;
         FPressedOnImage = FPressedOnPage = false;
-        FDragStart = QPointF();
+        FDragFileOnMove = false;
         if (click)
             Guarded(this, [this, onImage] { onImage ? ImageClick() : tabImageClick(); });
         if (menu)
@@ -134,6 +142,33 @@ bool TLumivaneViewerForm::eventFilter(QObject* watched, QEvent* event) {
         }
         return true;
     }
+    default:
+        return false;
+    }
+}
+
+bool TLumivaneViewerForm::TitleMouseEvent(QEvent* AEvent) {
+    // The file name in the title line is where the file is dragged out from.
+    switch (AEvent->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(AEvent);
+        FTitlePressAt = mouse->button() == Qt::LeftButton ? mouse->globalPosition() : QPointF();
+        // Taken, so the moves that follow come here.
+        return !FTitlePressAt.isNull();
+    }
+    case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(AEvent);
+        if (FTitlePressAt.isNull() || !(mouse->buttons() & Qt::LeftButton) ||
+            (mouse->globalPosition() - FTitlePressAt).manhattanLength() <
+                QApplication::startDragDistance())
+            return false;
+        FTitlePressAt = QPointF();
+        Guarded(this, [this] { StartFileDrag(lblCurrentImageName); });
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        FTitlePressAt = QPointF();
+        return false;
     default:
         return false;
     }
@@ -210,6 +245,11 @@ void TLumivaneViewerForm::ImageMouseDown(Qt::MouseButton AButton, QPointF APosit
         Image->setCursor(Qt::PointingHandCursor);
         FPanAnchorX = static_cast<float>(APosition.x());
         FPanAnchorY = static_cast<float>(APosition.y());
+    } else if (AButton == Qt::LeftButton && IsLargerThanArea()) {
+        // The left button pans too, where there is somewhere to pan to.
+        Image->setCursor(Qt::ClosedHandCursor);
+        FPanAnchorX = static_cast<float>(APosition.x());
+        FPanAnchorY = static_cast<float>(APosition.y());
     } else {
         FPanAnchorX = 0;
         FPanAnchorY = 0;
@@ -217,7 +257,7 @@ void TLumivaneViewerForm::ImageMouseDown(Qt::MouseButton AButton, QPointF APosit
 }
 
 void TLumivaneViewerForm::ImageMouseMove(QPointF APosition) {
-    if (FPanButton != Qt::RightButton)
+    if (FPanButton != Qt::RightButton && FPanButton != Qt::LeftButton)
         return;
     // Anchors are in the page's coordinates, which do not move with the image, so the
     // picture follows the pointer step for step.

@@ -49,25 +49,30 @@ struct TKeyHelpRow {
     const char* Does;
 };
 
+// The keys and the mouse as they are; docs/first-session.md has the same rows.
 constexpr TKeyHelpRow kKeyHelp[] = {
     {"Right / Left", "next / previous file"},
-    {"Page Down / Page Up", "next / previous page"},
+    {"Page Down / Page Up", "next / previous page, across files"},
     {"Home / End", "first / last file"},
     {"F9 or T", "page strip on / off"},
-    {"+ / -", "zoom in / out (the wheel too)"},
+    {"+ / -", "zoom in / out (1 to 4 times the fitted size)"},
     {"1", "the picture's own pixels (100 %)"},
     {"0", "back to the fitted size"},
-    {"Up / Down", "scroll a tenth of the area"},
-    {"Shift+Left / Shift+Right", "scroll sideways"},
-    {"Space / Shift+Space", "scroll most of a screen; at the end, the next page"},
-    {"Shift+wheel", "scroll"},
+    {"Up / Down", "scroll a zoomed page a tenth of the window"},
+    {"Shift+Left / Shift+Right", "scroll a zoomed page sideways"},
+    {"Space / Shift+Space", "scroll most of the window; at the page's end, the next page"},
     {"W", "fit to width on / off"},
     {"R / Shift+R", "a quarter turn right / left"},
     {"Ctrl+P", "print"},
-    {"Ctrl+C", "copy the shown page"},
+    {"Ctrl+C", "copy the page shown (picture and file)"},
     {"Ctrl+F or /", "type an identifier"},
     {"Esc", "hide the viewer"},
     {"F1", "this list"},
+    {"Wheel / Shift+wheel", "zoom in and out / scroll"},
+    {"Click / double click", "a quarter turn right / upright"},
+    {"Drag (either button)", "move a page larger than the window"},
+    {"Right click", "the page's menu"},
+    {"Drag the file name, or Ctrl+drag the page", "the file out, to a folder or a mail"},
 };
 
 } // namespace
@@ -98,6 +103,9 @@ void TLumivaneViewerForm::SetKeyToolTips() {
     BtnPrint->setToolTip(QStringLiteral("Print (Ctrl+P)"));
     edImageId->setToolTip(QStringLiteral("Identifier (Ctrl+F or /)"));
     btnForm->setToolTip(QStringLiteral("Show the images for the identifier (Enter)"));
+    lblCurrentImageName->setToolTip(
+        QStringLiteral("Drag the file name out to a folder or a mail to copy the file "
+                       "(or Ctrl+drag the page)"));
 }
 
 bool TLumivaneViewerForm::HandleWindowKey(const QWidget* ATarget, const QKeyEvent* AKey) {

@@ -408,6 +408,11 @@ bool TLumivaneViewerForm::AtPageEnd() const {
     return FPanOffset.y() <= -PanLimits(Image->Bounds().size()).y() + 0.5;
 }
 
+bool TLumivaneViewerForm::IsLargerThanArea() const {
+    const QPointF limits = PanLimits(Image->Bounds().size());
+    return FHasPicture && (limits.x() > 0 || limits.y() > 0);
+}
+
 QSizeF TLumivaneViewerForm::ZoomedImageSize() const {
     if (FActualPixels && FZoomBaseWidth > 0) {
         const QSize full = Image->FullSize();

@@ -146,6 +146,8 @@ private:
     void ImageMouseDown(Qt::MouseButton AButton, QPointF APosition);
     void ImageMouseMove(QPointF APosition);
     void ImageMouseUp();
+    // A left drag from the title line takes the file out.
+    bool TitleMouseEvent(QEvent* AEvent);
     void tabImageResize();
     void ttImageStateTimer();
 
@@ -197,6 +199,8 @@ private:
     QPointF PanLimits(QSizeF ASize) const;
     void ScrollBy(QPointF AStep);
     bool AtPageEnd() const;
+    // The picture reaches past its area on some side: there is somewhere to pan to.
+    bool IsLargerThanArea() const;
     QSizeF ZoomedImageSize() const;
     void ShowActualPixels();
     void UpdateZoomLabel();
@@ -263,7 +267,8 @@ private:
     void CopyFilePath();
     void OpenContainingFolder();
     void ShowPictureMenu(QPoint AGlobalPosition);
-    void StartFileDrag();
+    // The file dragged out, from ASource (the picture or the title line).
+    void StartFileDrag(QObject* ASource);
 
     // The search's folder listing runs on a worker; only the newest one asked for is
     // taken. ARefresh: the identifier shown, searched again (see RefreshShownSearch).
@@ -418,9 +423,12 @@ private:
 
     // Workflow state.
     QPointer<QWidget> FKeyHelp;
-    QPointF FDragStart;      // where a left press on the picture began; null when none
-    bool FPanMoved = false;  // the right button moved the picture since its press
-    int FCopyGeneration = 0; // the latest copy asked for; an older one is dropped
+    QPointF FPressAt;             // where the last press on the picture or its page began
+    bool FPressMoved = false;     // it has moved since by more than a click allows
+    bool FDragFileOnMove = false; // it was a Ctrl+left press on the picture
+    QPointF FTitlePressAt;        // a left press on the title line; null when none
+    bool FPanMoved = false;       // a pan moved the picture since the press
+    int FCopyGeneration = 0;      // the latest copy asked for; an older one is dropped
     // Copies decode on a thread of their own: never behind folder rescans or previews.
     QThreadPool* FCopyWorker = nullptr;
     bool FCommandLineStateApplied = false;

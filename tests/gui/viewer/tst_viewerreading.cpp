@@ -12,11 +12,17 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDrag>
+#include <QFile>
 #include <QLabel>
+#include <QMimeData>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
+#include <QTimer>
+#include <QUrl>
 
 #include <cmath>
 #include <memory>
@@ -126,6 +132,17 @@ private:
     void Key(Qt::Key AKey, Qt::KeyboardModifiers AMods = {}) {
         QTest::keyClick(FForm->windowHandle(), AKey, AMods);
     }
+    // Presses, moves and releases the left or right button as a user's hand does, from
+    // AFrom by AMove (window coordinates).
+    void Drag(QPoint AFrom, QPoint AMove, Qt::MouseButton AButton = Qt::LeftButton,
+              Qt::KeyboardModifiers AMods = {}) {
+        QWindow* window = FForm->windowHandle();
+        QTest::mousePress(window, AButton, AMods, AFrom);
+        QTest::mouseMove(window, AFrom + AMove / 2);
+        QTest::mouseMove(window, AFrom + AMove);
+        QTest::mouseRelease(window, AButton, AMods, AFrom + AMove);
+    }
+    QPoint InWindow(QWidget* AWidget, QPoint AAt) { return AWidget->mapTo(FForm.get(), AAt); }
     // For a look at the window: saved where LV_TEST_SHOTS says, when it says.
     void SaveShot(const QString& AName) {
         const QString dir = qEnvironmentVariable("LV_TEST_SHOTS");
@@ -404,6 +421,116 @@ private slots:
                  qPrintable(QStringLiteral("%1 dark pixels").arg(dark)));
         QVERIFY(qGray(shot.pixel(first - 2, y)) > 200 &&
                 qGray(shot.pixel(first + int(std::ceil(dpr)) + 1, y)) > 200);
+    }
+
+    // The left button pans a page larger than its area, as the right one does. A press that
+    // moves turns nothing; only a click that did not move turns the page. The file goes out
+    // by a drag of the title line's file name, or by Ctrl+drag on the page, never by a plain
+    // drag.
+    void leftDragPansAndOnlyAStillClickTurns() {
+        CreateForm({1000, 520});
+        ShowFromToolbar("44440001");
+        // Any drag of the file is looked at from its own event loop and called off.
+        QObject* dragSource = nullptr;
+        QList<QUrl> dragged;
+        QTimer watch;
+        watch.setInterval(10);
+        connect(&watch, &QTimer::timeout, this, [&] {
+            for (QObject* source : {static_cast<QObject*>(Image()),
+                                    static_cast<QObject*>(Child<QLabel>("lblCurrentImageName"))})
+                if (auto* drag = source->findChild<QDrag*>()) {
+                    dragSource = source;
+                    dragged = drag->mimeData()->urls();
+                    QDrag::cancel();
+                }
+        });
+        watch.start();
+        const QPoint moves = {-60, -80};
+        const QPoint onPicture = InWindow(Image(), Image()->rect().center());
+        const QPoint besidePicture = InWindow(Page(), {5, Page()->height() / 2});
+        QVERIFY(Image()->Bounds().left() > 5); // the fitted page leaves room beside it
+
+        // Fitted: nothing to pan to. A drag on the picture or beside it neither turns the
+        // page nor moves it nor takes the file.
+        const QRectF fitted = Image()->Bounds();
+        // (Beside it the drag stays inside the page, where a click would turn it.)
+        for (const QPoint from : {besidePicture, onPicture}) {
+            Drag(from, from == besidePicture ? -moves / 2 : moves);
+            QCOMPARE(Dial()->Angle(), 0);
+            QCOMPARE(Image()->Bounds(), fitted);
+        }
+        QVERIFY(dragged.isEmpty());
+
+        // At the picture's own pixels the left drag pans it, step for step, and turns nothing.
+        Key(Qt::Key_1);
+        const QRectF before = Image()->Bounds();
+        Drag(onPicture, moves);
+        QCOMPARE(Image()->Bounds().topLeft(), before.topLeft() + QPointF(moves));
+        QCOMPARE(Dial()->Angle(), 0);
+        // The right button as well.
+        Drag(onPicture, -moves, Qt::RightButton);
+        QCOMPARE(Image()->Bounds().topLeft(), before.topLeft());
+        QCOMPARE(QApplication::activePopupWidget(), nullptr);
+        QVERIFY(dragged.isEmpty());
+
+        // A click that did not move turns it, on the picture and beside it.
+        QTest::mouseClick(FForm->windowHandle(), Qt::LeftButton, {}, onPicture);
+        QTRY_COMPARE(Dial()->Angle(), 90);
+        Key(Qt::Key_0);
+        QVERIFY(Image()->Bounds().left() > 5);
+        QTest::mouseClick(FForm->windowHandle(), Qt::LeftButton, {}, besidePicture);
+        QTRY_COMPARE(Dial()->Angle(), 180);
+
+        // The file goes out from the title line, and by Ctrl+drag on the page.
+        const QString file = FScans + "4444/44440001~1.png";
+        QLabel* title = Child<QLabel>("lblCurrentImageName");
+        const QPoint far(QApplication::startDragDistance() + 20, 0);
+        const struct {
+            QObject* source;
+            QPoint from;
+            Qt::KeyboardModifiers mods;
+        } outs[] = {
+            {title, InWindow(title, title->rect().center()), {}},
+            {Image(), onPicture, Qt::ControlModifier},
+        };
+        for (const auto& out : outs) {
+            dragged.clear();
+            dragSource = nullptr;
+            const QRectF at = Image()->Bounds();
+            Drag(out.from, far, Qt::LeftButton, out.mods);
+            QTRY_COMPARE(dragged, QList<QUrl>{QUrl::fromLocalFile(file)});
+            QCOMPARE(dragSource, out.source);
+            QCOMPARE(Image()->Bounds(), at);
+            QCOMPARE(Dial()->Angle(), 180);
+        }
+    }
+
+    // F1 lists the keys and the mouse as docs/first-session.md does, row for row.
+    void keyListAndFirstSessionPageAgree() {
+        CreateForm({1000, 520});
+        ShowFromToolbar("11110001");
+        Key(Qt::Key_F1);
+        QWidget* help = nullptr;
+        QTRY_VERIFY((help = FForm->findChild<QWidget*>("keyHelp")) && help->isVisible());
+        QTextDocument listed;
+        listed.setHtml(help->findChild<QLabel*>("keyHelpText")->text());
+        // One cell a line, as the document gives its table's text.
+        QStringList fromWindow = listed.toPlainText().split('\n', Qt::SkipEmptyParts);
+        for (QString& cell : fromWindow)
+            cell = cell.trimmed();
+        help->close();
+
+        QFile page(QStringLiteral(LV_SOURCE_DIR "/docs/first-session.md"));
+        QVERIFY(page.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList lines = QString::fromUtf8(page.readAll()).split('\n');
+        const qsizetype head = lines.indexOf(QStringLiteral("| Keys and mouse | What they do |"));
+        QVERIFY(head >= 0);
+        QStringList fromPage;
+        for (qsizetype i = head + 2; i < lines.size() && lines[i].startsWith('|'); ++i)
+            for (const QString& cell : lines[i].split('|', Qt::SkipEmptyParts))
+                fromPage << cell.trimmed();
+        QCOMPARE(fromWindow, fromPage);
+        QVERIFY(fromPage.size() > 30);
     }
 
     // A resize refits the fitted size and keeps the zoom step and the middle of what was

@@ -397,7 +397,7 @@ private slots:
         QCOMPARE(copied->urls(), QList<QUrl>{QUrl::fromLocalFile(FScans + "1234/12345678~1.png")});
     }
 
-    void leftDragDragsTheFileOutAndRightDragStillPans() {
+    void ctrlDragDragsTheFileOutAndRightDragStillPans() {
         const struct {
             const char* Id;
             QString Expected;
@@ -427,11 +427,12 @@ private slots:
             watch.start();
             QWindow* window = FForm->windowHandle();
             const QPoint start = Image()->mapTo(FForm.get(), Image()->rect().center());
-            QTest::mousePress(window, Qt::LeftButton, {}, start);
+            // With Ctrl held: a plain left drag pans.
+            QTest::mousePress(window, Qt::LeftButton, Qt::ControlModifier, start);
             QTest::mouseMove(window, start + QPoint(QApplication::startDragDistance() + 10, 0));
             QTest::mouseMove(window, start + QPoint(QApplication::startDragDistance() + 30, 0));
             QTRY_VERIFY2(!dragged.isEmpty(), row.Id);
-            QTest::mouseRelease(window, Qt::LeftButton, {}, start + QPoint(60, 0));
+            QTest::mouseRelease(window, Qt::LeftButton, Qt::ControlModifier, start + QPoint(60, 0));
             QCOMPARE(dragged, QList<QUrl>{QUrl::fromLocalFile(row.Expected)});
             QVERIFY(formats.contains(QStringLiteral("text/uri-list")));
             // A drag neither pans nor turns the picture.
