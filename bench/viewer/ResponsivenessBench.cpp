@@ -566,7 +566,24 @@ int RunStripCold(TBench& ABench) {
         const auto t0 = Clock::now();
         probe.Start();
         QTest::keyClick(ABench.Form.get(), Qt::Key_F9);
-        WaitUntil([&] { return strip.isVisible() && painted(); });
+        QElapsedTimer waited;
+        waited.start();
+        WaitUntil([&] {
+            if (waited.elapsed() > 60000) {
+                std::string missing;
+                for (const int row : RowsInView(strip))
+                    if (tiles.index(row)
+                            .data(TPageStripModel::ThumbnailRole)
+                            .value<QImage>()
+                            .isNull())
+                        missing += " " + std::to_string(row);
+                qFatal("run %d: after 60 s the strip is %s, tiles in view missing:%s; %d decodes "
+                       "pending, %d running",
+                       run, strip.isVisible() ? "shown" : "hidden", missing.c_str(),
+                       ABench.Form->Pipeline().Pending(), ABench.Form->Pipeline().Running());
+            }
+            return strip.isVisible() && painted();
+        });
         strip.repaint();
         opens.push_back(Ms(Clock::now() - t0));
         stalls.push_back(probe.Stop());
