@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -65,6 +66,7 @@ constexpr TKeyHelpRow kKeyHelp[] = {
     {"R / Shift+R", "a quarter turn right / left"},
     {"Ctrl+P", "print"},
     {"Ctrl+C", "copy the page shown (picture and file)"},
+    {"Ctrl+G", "go to a file and page (3 or 3/2)"},
     {"Ctrl+F or /", "type an identifier"},
     {"Esc", "hide the viewer"},
     {"F1", "this list"},
@@ -132,6 +134,9 @@ bool TLumivaneViewerForm::HandleWindowKey(const QWidget* ATarget, const QKeyEven
             return true;
         case Qt::Key_F:
             FocusIdentifierBox();
+            return true;
+        case Qt::Key_G:
+            AskGoTo();
             return true;
         default:
             return false;
@@ -297,4 +302,63 @@ void TLumivaneViewerForm::ShowKeyHelp() {
     FKeyHelp->show();
     FKeyHelp->raise();
     FKeyHelp->activateWindow();
+}
+
+void TLumivaneViewerForm::AskGoTo() {
+    if (FGoTo) {
+        FGoTo->raise();
+        FGoTo->activateWindow();
+        return;
+    }
+    if (Count() == 0)
+        return;
+    auto* ask = new QDialog(this);
+    ask->setObjectName(QStringLiteral("goToPage"));
+    ask->setWindowTitle(QStringLiteral("Go to - Lumivane Viewer"));
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    auto* prompt = new QLabel(QStringLiteral("File, or file/page (3 or 3/2):"), ask);
+    auto* edit = new QLineEdit(ask);
+    edit->setObjectName(QStringLiteral("edGoTo"));
+    prompt->setBuddy(edit);
+    auto* why = new QLabel(ask);
+    why->setObjectName(QStringLiteral("lblGoToWhy"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, ask);
+    QPushButton* go = buttons->button(QDialogButtonBox::Ok);
+    go->setText(QStringLiteral("Go"));
+    go->setDefault(true);
+    // Where the user is, to start from: the title line's numbers.
+    const TBrowsePosition shown = FBrowse->Shown();
+    if (!shown.IsEmpty())
+        edit->setText(ShownPageCount() > 1
+                          ? QStringLiteral("%1/%2").arg(shown.File + 1).arg(shown.Page + 1)
+                          : QString::number(shown.File + 1));
+    edit->selectAll();
+    // Checked against the list as it is at each keystroke (fresh scans may change it);
+    // Enter and Go do nothing until it names a page there is.
+    const auto check = [this, edit, why, go] {
+        QString reason;
+        go->setEnabled(FBrowse->GoToTarget(edit->text(), &reason).has_value());
+        why->setText(reason);
+    };
+    connect(edit, &QLineEdit::textChanged, ask, check);
+    check();
+    connect(buttons, &QDialogButtonBox::rejected, ask, &QDialog::reject);
+    connect(buttons, &QDialogButtonBox::accepted, ask, [this, ask, edit] {
+        Guarded(this, [&] {
+            const std::optional<TBrowsePosition> at = FBrowse->GoToTarget(edit->text());
+            if (!at)
+                return;
+            ask->accept();
+            if (MayStep())
+                FBrowse->Select(at->File, at->Page);
+        });
+    });
+    auto* layout = new QVBoxLayout(ask);
+    layout->addWidget(prompt);
+    layout->addWidget(edit);
+    layout->addWidget(why);
+    layout->addWidget(buttons);
+    FGoTo = ask;
+    // Esc cancels; the window goes on meanwhile.
+    ask->open();
 }

@@ -29,6 +29,7 @@
 #include <vector>
 
 class QComboBox;
+class QDialog;
 class QThreadPool;
 class TTurnStore;
 class TPageCounter;
@@ -240,6 +241,8 @@ private:
     void InstallKeys();
     bool HandleWindowKey(const QWidget* ATarget, const QKeyEvent* AKey);
     void ShowKeyHelp();
+    // Ctrl+G: asks for a file and page and goes there through the browse model.
+    void AskGoTo();
     void SetKeyToolTips();
     void FocusPicture();
     void FocusIdentifierBox();
@@ -423,6 +426,7 @@ private:
 
     // Workflow state.
     QPointer<QWidget> FKeyHelp;
+    QPointer<QDialog> FGoTo;
     QPointF FPressAt;             // where the last press on the picture or its page began
     bool FPressMoved = false;     // it has moved since by more than a click allows
     bool FDragFileOnMove = false; // it was a Ctrl+left press on the picture

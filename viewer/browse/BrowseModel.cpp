@@ -1,5 +1,7 @@
 #include "viewer/browse/BrowseModel.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 
 TBrowseModel::TBrowseModel(QObject* parent) : QObject(parent) {}
@@ -136,6 +138,32 @@ bool TBrowseModel::SelectFirstOrLast(bool ALast) {
         return false;
     Want({file, 0});
     return true;
+}
+
+std::optional<TBrowsePosition> TBrowseModel::GoToTarget(const QString& AText, QString* AWhy) const {
+    const auto refuse = [AWhy](const QString& AReason) -> std::optional<TBrowsePosition> {
+        if (AWhy)
+            *AWhy = AReason;
+        return std::nullopt;
+    };
+    static const QRegularExpression form(
+        QStringLiteral("^\\s*(\\d{1,6})\\s*(?:/\\s*(\\d{1,6})\\s*)?$"));
+    const QRegularExpressionMatch match = form.match(AText);
+    if (!match.hasMatch())
+        return refuse(QStringLiteral("A file number, or a file and page such as 3/2"));
+    const int file = match.captured(1).toInt();
+    const int page = match.hasCaptured(2) ? match.captured(2).toInt() : 1;
+    if (file < 1 || file > Count())
+        return refuse(Count() == 1 ? QStringLiteral("There is one file")
+                                   : QStringLiteral("Files 1 to %1").arg(Count()));
+    const int count = PageCount(file - 1);
+    if (page < 1 || (count >= 0 && page > count))
+        return refuse(count == 1
+                          ? QStringLiteral("File %1 has one page").arg(file)
+                          : QStringLiteral("File %1 has pages 1 to %2").arg(file).arg(count));
+    if (AWhy)
+        AWhy->clear();
+    return TBrowsePosition{file - 1, page - 1};
 }
 
 bool TBrowseModel::StepPage(int ADirection) {

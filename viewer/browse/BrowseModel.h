@@ -20,6 +20,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 #include <vector>
 
 // A page of a listed file. Page >= 0 counts from the file's first page, Page < 0 from its
@@ -82,6 +84,11 @@ public:
     bool StepFile(int ADirection);
     bool StepPage(int ADirection);
     bool SelectFirstOrLast(bool ALast);
+    // What the user typed to go to: "3" (file 3) or "3/2" (its page 2), counted from 1 as
+    // the title line counts. Empty, with why in AWhy, for anything else, a file not listed
+    // or a page its file does not have. A page past 1 of a file whose count is not known
+    // yet is taken; the count places it when it comes.
+    std::optional<TBrowsePosition> GoToTarget(const QString& AText, QString* AWhy = nullptr) const;
 
     // The page put on screen (its picture or its failure), with its file's page count.
     void SetShown(int AFile, int APage, int APageCount);

@@ -11,10 +11,12 @@
 #include "tests/gui/imaging/ImagingFixtures.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QDrag>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPainter>
 #include <QProcess>
@@ -169,6 +171,11 @@ private slots:
         // down the middle of the page.
         WriteBilevelTiff(Folder("55550001") + "55550001~1.tif", kA3Width, kA3Height,
                          QRect(kA3Width / 2, 0, 1, kA3Height));
+        // Three files, the second of three pages.
+        AddPage("66660001", {800, 600});
+        WriteDocumentTiff(Folder("66660001") + "66660001~2.tif",
+                          {{{600, 800}}, {{600, 800}}, {{600, 800}}});
+        AddPage("66660001", {800, 600}, 3);
     }
 
     void init() {
@@ -503,6 +510,62 @@ private slots:
             QCOMPARE(Image()->Bounds(), at);
             QCOMPARE(Dial()->Angle(), 180);
         }
+    }
+
+    // Ctrl+G asks for a file and page and takes only one there is; Enter goes there, Esc
+    // leaves the page as it was.
+    void goToAFileAndPage() {
+        CreateForm({1000, 520});
+        ShowFromToolbar("66660001");
+        QTRY_COMPARE(FForm->Browse().PageCount(1), 3);
+        QDialog* dialog = nullptr;
+        const auto ask = [&]() -> QLineEdit* {
+            Key(Qt::Key_G, Qt::ControlModifier);
+            if (!QTest::qWaitFor([&] {
+                    dialog = FForm->findChild<QDialog*>("goToPage");
+                    return dialog && dialog->isVisible() &&
+                           dialog->findChild<QLineEdit*>("edGoTo")->hasFocus();
+                }))
+                return nullptr;
+            return dialog->findChild<QLineEdit*>("edGoTo");
+        };
+        const auto type = [](QLineEdit* AEdit, const char* AText) {
+            AEdit->selectAll();
+            QTest::keyClicks(AEdit, QString::fromLatin1(AText));
+            QCOMPARE(AEdit->text(), QString::fromLatin1(AText));
+        };
+        QLineEdit* edit = ask();
+        QVERIFY(edit);
+        QCOMPARE(edit->text(), QStringLiteral("1")); // where the user is
+        // Past the list, past the file's pages, nothing: Enter does nothing and the dialog
+        // says why.
+        for (const char* refused : {"4", "2/4", "0", "1/2", "2/"}) {
+            type(edit, refused);
+            QTest::keyClick(edit, Qt::Key_Return);
+            QVERIFY2(dialog->isVisible(), refused);
+            QVERIFY2(!dialog->findChild<QLabel*>("lblGoToWhy")->text().isEmpty(), refused);
+            QCOMPARE(FForm->ImageId(), 1);
+        }
+        type(edit, "2/3");
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTRY_COMPARE(FForm->findChild<QDialog*>("goToPage"), nullptr);
+        QTRY_COMPARE(FForm->ImageId(), 2);
+        QTRY_COMPARE(FForm->ShownPage(), 2);
+        QVERIFY(Child<QLabel>("lblCurrentImageName")->text().contains("page 3/3"));
+        // Esc cancels, whatever was typed.
+        edit = ask();
+        QVERIFY(edit);
+        QCOMPARE(edit->text(), QStringLiteral("2/3"));
+        type(edit, "3");
+        QTest::keyClick(edit, Qt::Key_Escape);
+        QTRY_COMPARE(FForm->findChild<QDialog*>("goToPage"), nullptr);
+        QVERIFY(Settled());
+        QCOMPARE(FForm->ImageId(), 2);
+        QCOMPARE(FForm->ShownPage(), 2);
+        // The picture has the keys again.
+        QTRY_VERIFY(FForm->isActiveWindow());
+        Key(Qt::Key_Right);
+        QTRY_COMPARE(FForm->ImageId(), 3);
     }
 
     // F1 lists the keys and the mouse as docs/first-session.md does, row for row.

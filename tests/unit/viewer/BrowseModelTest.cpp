@@ -304,3 +304,41 @@ TEST(BrowseModel, ContainerTextReachesEveryEntryAndSurvivesAMerge) {
 }
 
 } // namespace
+
+namespace {
+
+// Go to a file and page: what is taken, where it leads, and what is refused.
+TEST(BrowseModel, GoToTargetTakesListedFilesAndPagesOnly) {
+    TBrowseModel model;
+    model.SetImages(Files(4));
+    model.SetPageCount(PathOf(model, 0), 1);
+    model.SetPageCount(PathOf(model, 1), 3); // file 4's count is not known yet
+    const struct {
+        const char* text;
+        int file, page; // -1: refused
+    } cases[] = {
+        {"2", 1, 0},       {"2/3", 1, 2},       {" 2 / 3 ", 1, 2}, {"4/7", 3, 6},  {"1/1", 0, 0},
+        {"2/4", -1, -1},   {"1/2", -1, -1},     {"5", -1, -1},     {"0", -1, -1},  {"2/0", -1, -1},
+        {"", -1, -1},      {"x", -1, -1},       {"2/", -1, -1},    {"/2", -1, -1}, {"-1", -1, -1},
+        {"2/3/1", -1, -1}, {"9999999", -1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        QString why;
+        const std::optional<TBrowsePosition> at = model.GoToTarget(QString::fromUtf8(c.text), &why);
+        if (c.file < 0) {
+            EXPECT_FALSE(at.has_value());
+            EXPECT_FALSE(why.isEmpty());
+        } else {
+            ASSERT_TRUE(at.has_value());
+            EXPECT_EQ(at->File, c.file);
+            EXPECT_EQ(at->Page, c.page);
+            EXPECT_TRUE(why.isEmpty());
+        }
+    }
+    // An empty list has nothing to go to.
+    TBrowseModel empty;
+    EXPECT_FALSE(empty.GoToTarget(QStringLiteral("1")).has_value());
+}
+
+} // namespace
