@@ -95,6 +95,9 @@ TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
         TDecodeOptions options;
         options.Page = page;
         options.Cancel = &ACancel;
+        // Tiles decode on every worker at once: each keeps to its own thread.
+        if (AThumbnail)
+            options.Threads = 1;
         TDecodedImage decoded = DecodeForDisplay(
             ARequest.Path, [&ARequest](QSize AFull) { return ARequest.Rule.TargetFor(AFull); },
             options);
