@@ -146,10 +146,10 @@ private:
     }
     QPoint InWindow(QWidget* AWidget, QPoint AAt) { return AWidget->mapTo(FForm.get(), AAt); }
     // For a look at the window: saved where LV_TEST_SHOTS says, when it says.
-    void SaveShot(const QString& AName) {
+    void SaveShot(const QString& AName, QWidget* AWidget = nullptr) {
         const QString dir = qEnvironmentVariable("LV_TEST_SHOTS");
         if (!dir.isEmpty())
-            FForm->grab().save(dir + "/" + AName + ".png");
+            (AWidget ? AWidget : FForm.get())->grab().save(dir + "/" + AName + ".png");
     }
     // The drawn picture as it stands on the screen: turned by the dial's quarter turns.
     QSizeF OnScreen() {
@@ -537,6 +537,7 @@ private slots:
         QLineEdit* edit = ask();
         QVERIFY(edit);
         QCOMPARE(edit->text(), QStringLiteral("1")); // where the user is
+        SaveShot("goto", dialog);
         // Past the list, past the file's pages, nothing: Enter does nothing and the dialog
         // says why.
         for (const char* refused : {"4", "2/4", "0", "1/2", "2/"}) {
@@ -577,6 +578,7 @@ private slots:
         QTRY_VERIFY((help = FForm->findChild<QWidget*>("keyHelp")) && help->isVisible());
         QTextDocument listed;
         listed.setHtml(help->findChild<QLabel*>("keyHelpText")->text());
+        SaveShot("keys", help);
         // One cell a line, as the document gives its table's text.
         QStringList fromWindow = listed.toPlainText().split('\n', Qt::SkipEmptyParts);
         for (QString& cell : fromWindow)
