@@ -13,7 +13,6 @@
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QSequentialAnimationGroup>
-#include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -232,14 +231,6 @@ void TLumivaneViewerForm::CreateComponents() {
             [this] { Guarded(this, [this] { btnNextClick(); }); });
     connect(BtnPrint, &QPushButton::clicked, this,
             [this] { Guarded(this, [this] { BtnPrintClick(); }); });
-    // Ctrl+P prints as the button does, and does nothing while the button is off.
-    auto* scPrint = new QShortcut(QKeySequence::Print, this);
-    scPrint->setObjectName(QStringLiteral("scPrint"));
-    scPrint->setContext(Qt::WindowShortcut);
-    connect(scPrint, &QShortcut::activated, this, [this] {
-        if (BtnPrint->isEnabled())
-            Guarded(this, [this] { BtnPrintClick(); });
-    });
     connect(tbZoom, &QSlider::valueChanged, this,
             [this] { Guarded(this, [this] { tbZoomChange(); }); });
     // The one binding: turning the dial turns the image.
