@@ -52,7 +52,8 @@ TFileStamp FolderStamp(const QString& APath) {
     struct stat st {};
     if (::stat(QFile::encodeName(APath).constData(), &st) != 0)
         return stamp;
-    stamp.Size = 0;
+    // A folder has no size worth comparing; its permissions are (made unreadable and back).
+    stamp.Size = static_cast<qint64>(st.st_mode & 07777);
     stamp.ModifiedNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.Inode = static_cast<quint64>(st.st_ino);
     stamp.Device = static_cast<quint64>(st.st_dev);
@@ -205,8 +206,17 @@ void TFolderWatcher::ReadEvents() {
                 ScheduleReport();
                 continue;
             }
-            if (event->len == 0 || (event->mask & IN_ISDIR))
-                continue; // the folder's own attributes, or a subfolder
+            if (event->len == 0) {
+                // The folder's own permissions changed (made unreadable, or readable
+                // again): what can be listed there is another matter now.
+                if (event->mask & IN_ATTRIB) {
+                    FUnreported.ListAgain = true;
+                    ScheduleReport();
+                }
+                continue;
+            }
+            if (event->mask & IN_ISDIR)
+                continue; // a subfolder
             const QString path = Joined(*folder, QFile::decodeName(event->name));
             if (event->mask & (IN_DELETE | IN_MOVED_FROM))
                 Gone(path);

@@ -11,6 +11,8 @@
 // - Linux: inotify, read through a socket notifier (an idle window costs nothing). When the
 //   kernel has no watch left (or inotify is not available), the folders' modification times
 //   are polled every few seconds instead, and one trace line says so. Elsewhere: polling.
+// - A folder whose own permissions change (made unreadable, or readable again) is to be
+//   listed again.
 // - Nothing is reported after Stop() (the window was hidden or closed).
 #pragma once
 
@@ -63,6 +65,7 @@ public:
     // Watches nothing any more; a stat under way is dropped.
     void Stop();
     bool IsWatching() const { return !FFolders.isEmpty(); }
+    const QStringList& Folders() const { return FFolders; }
     // Inotify could not watch every folder: the folders are polled.
     bool IsPolling() const { return FPolling; }
 

@@ -7,6 +7,7 @@
 #include "viewer/ViewerWidgets.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QLabel>
@@ -167,7 +168,13 @@ void TLumivaneViewerForm::ShowSelectedImage() {
 void TLumivaneViewerForm::ShowNoImage() {
     // The bitmap stays empty (nothing to print or copy); the page shows the colour and why.
     Image->FillBitmap(kNoImageColor);
-    tabForImage->SetNotice(kNoImageColor, QStringLiteral("No images for ") + edImageId->text());
+    QString text = QStringLiteral("No images for ") + edImageId->text();
+    // Nothing listed because a folder refuses to be read is another matter than no scans.
+    if (!FUnreadableFolders.isEmpty())
+        text += QStringLiteral(": the folder ") +
+                QDir::toNativeSeparators(FUnreadableFolders.constFirst()) +
+                QStringLiteral(" cannot be read");
+    tabForImage->SetNotice(kNoImageColor, text);
     FHasPicture = false;
     UpdatePrintEnabled();
     UpdateZoomLabel();

@@ -106,6 +106,7 @@ void TLumivaneViewerForm::StartListing(const std::string& ASearchText, bool ARef
         for (const std::string& folder : folders)
             if (QFileInfo(Q(folder)).isDir())
                 listing.Folders << Q(folder);
+        listing.Unreadable = UnreadableOf(listing.Folders);
         listing.Stamps = StampsOf(listing.Images);
         QMetaObject::invokeMethod(
             qApp,
@@ -144,6 +145,7 @@ void TLumivaneViewerForm::TakeListing(TListing AListing) {
     // to the window does not search it again.
     if (AListing.Error)
         std::rethrow_exception(AListing.Error);
+    FUnreadableFolders = AListing.Unreadable;
     if (AListing.Refresh) {
         const std::string shown = SelectedImage().Path;
         const bool stillFound =

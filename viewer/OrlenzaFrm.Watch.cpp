@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QSet>
 #include <QThreadPool>
 #include <QTimer>
@@ -36,6 +37,16 @@ TLumivaneViewerForm::StampsOf(const std::vector<TLumivaneImage>& AImages) {
         stamps.insert(path, StampOf(path));
     }
     return stamps;
+}
+
+QStringList TLumivaneViewerForm::UnreadableOf(const QStringList& AFolders) {
+    QStringList unreadable;
+    for (const QString& folder : AFolders) {
+        const QFileInfo info(folder);
+        if (info.isDir() && !(info.isReadable() && info.isExecutable()))
+            unreadable << folder;
+    }
+    return unreadable;
 }
 
 void TLumivaneViewerForm::InstallWatching() {
@@ -132,39 +143,43 @@ void TLumivaneViewerForm::StartRescan() {
     FRescanRunning = true;
     const int generation = FRescanGeneration;
     QPointer<TLumivaneViewerForm> self(this);
-    QThreadPool::globalInstance()->start([self, generation, run = FRescan] {
-        std::vector<TLumivaneImage> images;
-        QHash<QString, TFileStamp> stamps;
-        bool ok = true;
-        try {
-            images = run();
-            stamps = StampsOf(images);
-        } catch (...) {
-            // The folder search refused or failed: the list stays as it is.
-            ok = false;
-        }
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, generation, ok, images = std::move(images),
-             stamps = std::move(stamps)]() mutable {
-                if (!self)
-                    return;
-                self->FRescanRunning = false;
-                if (ok)
-                    Guarded(self.data(), [&] {
-                        self->RescanFinished(generation, std::move(images), std::move(stamps));
-                    });
-                if (self->FRescanAgain) {
-                    self->FRescanAgain = false;
-                    self->ScheduleRescan();
-                }
-            },
-            Qt::QueuedConnection);
-    });
+    QThreadPool::globalInstance()->start(
+        [self, generation, run = FRescan, folders = FWatcher->Folders()] {
+            std::vector<TLumivaneImage> images;
+            QHash<QString, TFileStamp> stamps;
+            bool ok = true;
+            try {
+                images = run();
+                stamps = StampsOf(images);
+            } catch (...) {
+                // The folder search refused or failed: the list stays as it is.
+                ok = false;
+            }
+            QStringList unreadable = UnreadableOf(folders);
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, generation, ok, images = std::move(images), stamps = std::move(stamps),
+                 unreadable = std::move(unreadable)]() mutable {
+                    if (!self)
+                        return;
+                    self->FRescanRunning = false;
+                    if (ok)
+                        Guarded(self.data(), [&] {
+                            self->RescanFinished(generation, std::move(images), std::move(stamps),
+                                                 std::move(unreadable));
+                        });
+                    if (self->FRescanAgain) {
+                        self->FRescanAgain = false;
+                        self->ScheduleRescan();
+                    }
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void TLumivaneViewerForm::RescanFinished(int AGeneration, std::vector<TLumivaneImage> AImages,
-                                         QHash<QString, TFileStamp> AStamps) {
+                                         QHash<QString, TFileStamp> AStamps,
+                                         QStringList AUnreadable) {
     // Watching stopped since (hidden, closed, another search): nothing of this is shown.
     if (AGeneration != FRescanGeneration || !isVisible())
         return;
@@ -186,6 +201,12 @@ void TLumivaneViewerForm::RescanFinished(int AGeneration, std::vector<TLumivaneI
             FWatcher->Consider(file);
         }
     }
+    // A folder made unreadable lists nothing: the list empties and the page says why; made
+    // readable again, its files come back.
+    const bool readabilityChanged = AUnreadable != FUnreadableFolders;
+    FUnreadableFolders = std::move(AUnreadable);
     MergeImageList(std::move(accepted));
     NoteFileStamps(stamps);
+    if (readabilityChanged && Count() == 0)
+        ShowSelectedImage();
 }

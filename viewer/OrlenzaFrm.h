@@ -282,6 +282,7 @@ private:
         std::vector<TLumivaneImage> Images;
         std::exception_ptr Error;          // the folder search refused or failed
         QStringList Folders;               // the searched folders that exist, to be watched
+        QStringList Unreadable;            // of those, the ones that cannot be listed
         QHash<QString, TFileStamp> Stamps; // the listed files as found (by FullFileName)
         std::function<std::vector<TLumivaneImage>()> Run; // the same search, for fresh scans
     };
@@ -303,10 +304,12 @@ private:
     void ScheduleRescan();
     void StartRescan();
     void RescanFinished(int AGeneration, std::vector<TLumivaneImage> AImages,
-                        QHash<QString, TFileStamp> AStamps);
+                        QHash<QString, TFileStamp> AStamps, QStringList AUnreadable);
     void WatchedFilesChanged(const TFolderChanges& AChanges);
     // The files a search found as they are now. Reads the file system: on a worker only.
     static QHash<QString, TFileStamp> StampsOf(const std::vector<TLumivaneImage>& AImages);
+    // The folders of AFolders that exist but cannot be listed (no permission). On a worker.
+    static QStringList UnreadableOf(const QStringList& AFolders);
     // The files are known to be as stamped now; a changed file on screen (or on its way
     // there) is decoded again.
     void NoteFileStamps(const QHash<QString, TFileStamp>& AStamps);
@@ -444,6 +447,9 @@ private:
     int FRescanGeneration = 0;
     bool FRescanRunning = false;
     bool FRescanAgain = false;
+    // Searched folders that exist but could not be listed, as the last search found them:
+    // an empty list says why.
+    QStringList FUnreadableFolders;
     std::shared_ptr<TTurnStore> FTurnStore;
     QThreadPool* FStoreWorker = nullptr;
     QHash<QString, int> FTurns; // quarter turns of the listed files, as far as looked up

@@ -14,12 +14,24 @@ const TLumivaneImage& TBrowseModel::Image(int AFile) const {
 }
 
 QString TBrowseModel::FilePath(int AFile) const {
-    const TLumivaneImage& image = Image(AFile);
-    return image.IsEmpty() ? QString() : QString::fromStdString(image.FullFileName());
+    if (AFile < 0 || AFile >= Count() || FImages[static_cast<std::size_t>(AFile)].IsEmpty())
+        return QString();
+    return FPaths[static_cast<std::size_t>(AFile)];
+}
+
+void TBrowseModel::IndexPaths() {
+    FPaths.clear();
+    FPaths.reserve(FImages.size());
+    FFilesByPath.clear();
+    for (const TLumivaneImage& image : FImages) {
+        FPaths.push_back(QString::fromStdString(image.FullFileName()));
+        FFilesByPath[FPaths.back()].append(static_cast<int>(FPaths.size()) - 1);
+    }
 }
 
 void TBrowseModel::SetImages(std::vector<TLumivaneImage> AImages) {
     FImages = std::move(AImages);
+    IndexPaths();
     FCounts.clear();
     FWanted = {};
     FPending = false;
@@ -51,6 +63,7 @@ TBrowseModel::TMerge TBrowseModel::Merge(std::vector<TLumivaneImage> AImages) {
     }
     const int oldSelected = FWanted.File;
     FImages = std::move(AImages);
+    IndexPaths();
     const auto indexOf = [this](const std::string& APath) {
         if (APath.empty())
             return -1;
@@ -245,9 +258,8 @@ void TBrowseModel::SetPageCount(const QString& APath, int ACount) {
     const bool waiting = FPending && WantedPage() < 0 && FilePath(FWanted.File) == APath;
     const TBrowsePosition before = FWanted;
     FCounts.insert(APath, ACount);
-    for (int i = 0; i < Count(); ++i)
-        if (FilePath(i) == APath)
-            emit PageCountKnown(i);
+    for (const int file : FFilesByPath.value(APath))
+        emit PageCountKnown(file);
     // The wanted page may have been waiting for this count, or lie past it.
     if (FPending && FilePath(FWanted.File) == APath) {
         Normalize();

@@ -17,6 +17,7 @@
 #include "images/Orlenza.Types.h"
 
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -125,7 +126,14 @@ private:
     void Normalize();
     void Want(TBrowsePosition APosition);
 
+    // FPaths and FFilesByPath again after FImages changed.
+    void IndexPaths();
+
     std::vector<TLumivaneImage> FImages;
+    // Each file's FilePath, and where a path is listed: a count arriving for one file of
+    // ten thousand finds it without converting and comparing every path of the list.
+    std::vector<QString> FPaths;
+    QHash<QString, QList<int>> FFilesByPath;
     QHash<QString, int> FCounts; // by FilePath, kept across merges
     TBrowsePosition FWanted;
     bool FPending = false;

@@ -1,9 +1,14 @@
 // Races of the asynchronous viewer on the real window, against a real block and real
 // files: while a large LZW page decodes, another identifier is searched, the window is
-// hidden, closed or torn down, or the shown file is deleted, replaced, cut short, or its
-// folder renamed. Each case runs 20 times (the moments differ run to run). In every run:
-// no crash, no picture of a file that is no longer the selection, no vsOpen from a hidden
-// or closed window, and a replaced file shows its new content.
+// hidden, closed or torn down, or the shown file is deleted, replaced, cut short, its
+// folder renamed or made unreadable; and the real program is ended by its host's
+// terminate while a 600 dpi A3 page decodes. Each case runs 20 times (the moments differ
+// run to run). In every run: no crash, no picture of a file that is no longer the
+// selection, no vsOpen from a hidden or closed window, nothing written after vsClosed, and
+// a replaced file shows its new content.
+//
+// Root reads any folder, so run as root this program first becomes an ordinary user
+// (nobody): everything it creates, the block included, is that user's.
 #include "app/Orlenza.CustomController.h"
 #include "tests/gui/imaging/ImagingFixtures.h"
 #include "tests/gui/viewer/ViewerTestSupport.h"
@@ -11,16 +16,25 @@
 #include "viewer/OrlenzaFrm.h"
 #include "viewer/ViewerWidgets.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
-#include <unistd.h>
+#include <optional>
 
 using lvtest::HostBlock;
 
@@ -67,6 +81,7 @@ enum class TRace {
     Replaced,
     Truncated,
     FolderRenamed,
+    FolderUnreadable,
 };
 
 const QColor kBig(200, 120, 40), kNext(30, 180, 30), kOther(220, 220, 30), kNew(30, 30, 210);
@@ -106,6 +121,7 @@ private:
     // The folder as each run starts: the large page first, a small one after it.
     void ResetFolder() {
         QDir().rename(FScans + "3100-moved", FScans + "3100");
+        ::chmod(QFile::encodeName(Dir()).constData(), 0755);
         QDir().mkpath(Dir());
         QVERIFY(Overwrite(BigFile(), FBigBytes));
         QVERIFY(Overwrite(Dir() + "31000001~2.jpg", FNextBytes));
@@ -128,6 +144,7 @@ private:
 
 private slots:
     void initTestCase() {
+        QVERIFY2(::geteuid() != 0, "root reads unreadable folders: run as an ordinary user");
         QVERIFY(FRoot.isValid());
         qputenv("LUMIVANE_SETTLE_MS", "150");
         FScans = FRoot.path() + "/scans/";
@@ -175,6 +192,7 @@ private slots:
         QTest::newRow("the shown file replaced") << int(TRace::Replaced);
         QTest::newRow("the shown file cut short") << int(TRace::Truncated);
         QTest::newRow("the folder renamed") << int(TRace::FolderRenamed);
+        QTest::newRow("the folder made unreadable") << int(TRace::FolderUnreadable);
     }
     void raceWhileTheLargePageDecodes() {
         QFETCH(int, race);
@@ -218,6 +236,9 @@ private slots:
                     break;
                 case TRace::FolderRenamed:
                     QVERIFY(QDir().rename(FScans + "3100", FScans + "3100-moved"));
+                    break;
+                case TRace::FolderUnreadable:
+                    QCOMPARE(::chmod(QFile::encodeName(Dir()).constData(), 0), 0);
                     break;
                 }
             }));
@@ -264,6 +285,17 @@ private slots:
                 QTRY_VERIFY2_WITH_TIMEOUT(List()->count() == 0 && !Near(Shown(), kBig),
                                           qPrintable(why()), 20000);
                 break;
+            case TRace::FolderUnreadable:
+                // Nothing can be listed there: the page says the folder cannot be read, not
+                // merely that there are no images; readable again, its files come back.
+                QTRY_VERIFY2_WITH_TIMEOUT(List()->count() == 0 && !Near(Shown(), kBig) &&
+                                              Page()->NoticeText().contains("cannot be read"),
+                                          qPrintable(why()), 20000);
+                QCOMPARE(::chmod(QFile::encodeName(Dir()).constData(), 0755), 0);
+                QTRY_VERIFY2_WITH_TIMEOUT(List()->count() == 2 && Near(Shown(), kBig) &&
+                                              Page()->NoticeText().isEmpty(),
+                                          qPrintable(why()), 20000);
+                break;
             case TRace::TornDown:
                 break;
             }
@@ -271,7 +303,102 @@ private slots:
             QCOMPARE(FRecorder->HiddenOpens, 0);
         }
     }
+
+    // The host's terminate reaches the real program while it lists and decodes a 600 dpi A3
+    // LZW page, each run a little later after the search began: the program ends in order,
+    // vsClosed the last state it writes, nothing reported by the sanitizers.
+    void hostTerminateWhileAnA3PageDecodes() {
+        const QString dir = FScans + "3300/";
+        QVERIFY(QDir().mkpath(dir));
+        WriteRgbTiffOf(dir + "33000001~1.tif", 7016, 9921, COMPRESSION_LZW, 0, ORIENTATION_TOPLEFT,
+                       [](int x, int y, uint8_t* px) {
+                           const bool fleck = ((x * 7 + y * 13) % 97) == 0;
+                           px[0] = fleck ? 0 : 200;
+                           px[1] = fleck ? 0 : 120;
+                           px[2] = fleck ? 0 : 40;
+                       });
+        const QRegularExpression stateLine(QStringLiteral("^lumivane: view state (\\w+)$"),
+                                           QRegularExpression::MultilineOption);
+        int endedBeforeShown = 0;
+        for (int run = 0; run < kRuns; ++run) {
+            HostBlock block(FScans, "****....");
+            QTimer beat;
+            connect(&beat, &QTimer::timeout, [&] { ++block.At(lvcontrol::kCommandHeartBeat); });
+            beat.start(100);
+            QProcess viewer;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("LUMIVANE_TRACE", "1");
+            env.insert("XDG_DATA_HOME", FRoot.path() + "/data-terminate-" + QString::number(run));
+            viewer.setProcessEnvironment(env);
+            viewer.start(QStringLiteral(LV_VIEWER_BIN),
+                         {QString::fromStdString(block.Name), QStringLiteral("33000001")});
+            QVERIFY(viewer.waitForStarted(20000));
+            QByteArray trace;
+            const auto ended = [&] {
+                trace += viewer.readAllStandardError();
+                return viewer.state() == QProcess::NotRunning;
+            };
+            // The search has begun once the window writes vsIdle.
+            QVERIFY(QTest::qWaitFor(
+                [&] { return ended() || trace.contains("lumivane: view state vsIdle"); }, 30000));
+            QVERIFY2(!ended(), trace.constData());
+            QTest::qWait(run * 20);
+            block.At(lvcontrol::kCommandState) = vcTerminate;
+            QVERIFY2(QTest::qWaitFor(ended, 60000), trace.constData());
+            QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+            QVERIFY2(viewer.exitCode() == 0, trace.constData());
+            QVERIFY2(!trace.contains("Sanitizer") && !trace.contains("runtime error"),
+                     trace.constData());
+            QVERIFY2(trace.contains("lumivane: command taken vcTerminate"), trace.constData());
+            QStringList states;
+            for (auto it = stateLine.globalMatch(QString::fromUtf8(trace)); it.hasNext();)
+                states << it.next().captured(1);
+            QVERIFY2(!states.isEmpty() && states.last() == "vsClosed" &&
+                         states.count("vsClosed") == 1,
+                     qPrintable(states.join(' ')));
+            QCOMPARE(block.ViewState(), vsClosed);
+            endedBeforeShown += trace.contains("lumivane: image shown") ? 0 : 1;
+        }
+        qInfo("%d of %d runs ended before the page was shown", endedBeforeShown, kRuns);
+        // Otherwise no run raced the decode, and this case tested nothing.
+        QVERIFY(endedBeforeShown > 0);
+    }
 };
 
-QTEST_MAIN(TestViewerRaces)
+// Run as root: becomes nobody, with a home, configuration and runtime folder of its own.
+// Returns that folder ("" when nothing changed), or nullopt when it could not.
+static std::optional<QByteArray> BecomeOrdinaryUser() {
+    if (::geteuid() != 0)
+        return QByteArray();
+    constexpr uid_t kNobody = 65534;
+    constexpr gid_t kNoGroup = 65534;
+    QByteArray home = QDir::tempPath().toLocal8Bit() + "/lv-races-home-XXXXXX";
+    if (!::mkdtemp(home.data()) || ::chown(home.constData(), kNobody, kNoGroup) != 0)
+        return std::nullopt;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 || ::setuid(kNobody) != 0)
+        return std::nullopt;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
+        ::setenv(name, home.constData(), 1);
+    return home;
+}
+
+int main(int argc, char** argv) {
+    const std::optional<QByteArray> home = BecomeOrdinaryUser();
+    if (!home) {
+        std::perror("cannot become an ordinary user");
+        return 2;
+    }
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        app.setAttribute(Qt::AA_Use96Dpi, true);
+        TestViewerRaces test;
+        QTEST_SET_MAIN_SOURCE_PATH
+        status = QTest::qExec(&test, argc, argv);
+    }
+    if (!home->isEmpty())
+        QDir(QString::fromLocal8Bit(*home)).removeRecursively();
+    return status;
+}
+
 #include "tst_viewerraces.moc"
