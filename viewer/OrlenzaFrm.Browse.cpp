@@ -113,18 +113,31 @@ void TLumivaneViewerForm::FillImageList() {
         // Filling the list is not a pick: no change event; the model's selection after.
         QSignalBlocker block(cbxImageList);
         cbxImageList->clear();
-        // MeasureImageListItem: every text in the list's font, the widest remembered.
+        QStringList texts;
+        texts.reserve(static_cast<qsizetype>(FBrowse->Images().size()));
+        for (const TLumivaneImage& image : FBrowse->Images())
+            texts << Q(image.Path);
+        // All at once: one insertion, not one per file (a list of ten thousand).
+        cbxImageList->addItems(texts);
+        // MeasureImageListItem: every text in the list's font, the widest remembered. The
+        // width only ever grows, so a text measured before in this font cannot widen it
+        // again: a fresh scan that adds one file to thousands measures that one.
+        if (FMeasuredListFont != cbxImageList->font() || FMeasuredListTexts.size() > 100000) {
+            FMeasuredListFont = cbxImageList->font();
+            FMeasuredListTexts.clear();
+        }
         std::unique_ptr<QFontMetricsF> metrics;
         qreal widest = 0, letterW = 0;
         bool measured = false;
-        for (const TLumivaneImage& image : FBrowse->Images()) {
-            const QString text = Q(image.Path);
-            cbxImageList->addItem(text);
+        for (const QString& text : std::as_const(texts)) {
+            if (FMeasuredListTexts.contains(text))
+                continue;
             if (!metrics) {
                 metrics = std::make_unique<QFontMetricsF>(cbxImageList->font());
                 letterW = metrics->horizontalAdvance(QStringLiteral("W"));
             }
             widest = std::max(widest, metrics->horizontalAdvance(text));
+            FMeasuredListTexts.insert(text);
             measured = true;
         }
         cbxImageList->setCurrentIndex(FBrowse->Selected());

@@ -14,11 +14,13 @@
 #include "viewer/browse/BrowseModel.h"
 
 #include <QDateTime>
+#include <QFont>
 #include <QHash>
 #include <QImage>
 #include <QList>
 #include <QPair>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -393,6 +395,9 @@ private:
     QMetaObject::Connection FFocusWatch;
     float FDefaultImageListWidth = 0;
     int FImageListWidth = 0; // the widest the list was asked to be; it never narrows
+    // The list texts whose width FImageListWidth has taken in, in this font.
+    QSet<QString> FMeasuredListTexts;
+    QFont FMeasuredListFont;
     TNotifyEvent FStateEvent;
     TDocumentPrinting* FPrinting = nullptr;
 
