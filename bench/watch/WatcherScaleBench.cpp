@@ -125,7 +125,8 @@ struct TFigures {
 double Quantile(const std::vector<double>& ASorted, double AQ) {
     if (ASorted.empty())
         return 0;
-    return ASorted[std::min(ASorted.size() - 1, static_cast<size_t>(AQ * static_cast<double>(ASorted.size())))];
+    return ASorted[std::min(ASorted.size() - 1,
+                            static_cast<size_t>(AQ * static_cast<double>(ASorted.size())))];
 }
 
 QByteArray Png(int ASize, bool ANoise) {
@@ -269,9 +270,8 @@ int main(int argc, char** argv) {
             f.close();
             written = true;
         });
-        WaitUntil([&] {
-            return written && window.Form->Count() == options.Files + 1 && window.Quiet();
-        });
+        WaitUntil(
+            [&] { return written && window.Form->Count() == options.Files + 1 && window.Quiet(); });
         writer.join();
         growing.Pings = pinger.Stop();
         growing.Seconds = Ms(Clock::now() - t0) / 1000;
@@ -320,8 +320,8 @@ int main(int argc, char** argv) {
     int failed = 0;
     for (const TFigures& f : figures) {
         const double longest = f.Pings.empty() ? 0 : f.Pings.back();
-        const auto over = std::count_if(f.Pings.begin(), f.Pings.end(),
-                                        [](double AMs) { return AMs > 16; });
+        const auto over =
+            std::count_if(f.Pings.begin(), f.Pings.end(), [](double AMs) { return AMs > 16; });
         const double ratio = floorCpu > 0 ? f.IdleMsPerS / floorCpu : 0;
         const bool answering = longest <= 16;
         const bool idle = f.IdleMsPerS <= 1.5 * floorCpu || f.IdleMsPerS - floorCpu <= 1;
@@ -331,9 +331,9 @@ int main(int argc, char** argv) {
                     f.IdleMsPerS, ratio, f.Seconds, answering ? "" : "  [slow answer]",
                     idle ? "" : "  [idle above floor]");
     }
-    std::printf("  %-44s %7zu %7.2f %7.2f %6s %9.2f\n", idleFloor.Name.c_str(), idleFloor.Pings.size(),
-                Quantile(idleFloor.Pings, 0.99), idleFloor.Pings.empty() ? 0 : idleFloor.Pings.back(), "",
-                floorCpu);
+    std::printf("  %-44s %7zu %7.2f %7.2f %6s %9.2f\n", idleFloor.Name.c_str(),
+                idleFloor.Pings.size(), Quantile(idleFloor.Pings, 0.99),
+                idleFloor.Pings.empty() ? 0 : idleFloor.Pings.back(), "", floorCpu);
     std::printf("goals: longest ping <= 16 ms; idle CPU <= 1.5x the floor or within 1 ms/s of "
                 "it. %d of %zu scenarios miss a goal\n",
                 failed, figures.size());
