@@ -1,5 +1,7 @@
 #include "app/Orlenza.FormCommon.h"
 
+#include "controlfile/ImageViewer.ControlFile.h"
+
 IOrlenzaForm* LumivaneViewerForm = nullptr;
 IOrlenzaForm* LvTerminalToolBarForm = nullptr;
 std::shared_ptr<ILvViewController> ViewController;
@@ -31,4 +33,9 @@ void FinalizeFormCommon() {
     ViewController.reset();
     ToolbarController.reset();
     InitializeViewController = nullptr;
+}
+
+std::string ILvViewController::StoreName() const {
+    const TMemoryMappedControlFile* block = ControlFile();
+    return block ? block->ConnectionNameBytes() : std::string();
 }

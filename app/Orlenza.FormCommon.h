@@ -52,6 +52,8 @@ public:
 struct TPreparedImageSearch {
     std::vector<std::string> Folders;
     std::function<std::vector<TLumivaneImage>()> Run;
+    // The Path of the record shown first when the search finds it; empty: the first one.
+    std::string StartPath;
 };
 
 class ILvViewController : public virtual ILvController {
@@ -69,6 +71,9 @@ public:
                            const TPositionTrackerEvent& AOnCustomProperties) = 0;
     virtual void LoadState(IPlacementForm& AForm, const TPositionTrackerEvent& AOnDefault,
                            const TPositionTrackerEvent& AOnCustomProperties) = 0;
+    // What the window's other remembered choices (turns, print options, the strip) are
+    // kept under: the block's connection name as its bytes; empty without a block.
+    virtual std::string StoreName() const;
 };
 
 // Program-wide references; the only globals of the program.

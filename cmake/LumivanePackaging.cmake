@@ -1,7 +1,9 @@
 # Installation and the Debian package. `cmake --install build --prefix /usr` puts both
-# programs in bin/, their manual pages in share/man/man1 and the documentation in
-# share/doc/lumivane-viewer; `cpack --config build/CPackConfig.cmake` builds the .deb.
-# The package's own files (copyright, changelog, manual page sources) live in packaging/.
+# programs in bin/, their manual pages in share/man/man1, the documentation in
+# share/doc/lumivane-viewer, and the desktop entry, AppStream record and icons in
+# share/applications, share/metainfo and share/icons/hicolor; `cpack --config
+# build/CPackConfig.cmake` builds the .deb. The package's own files (copyright,
+# changelog, manual page sources, desktop files) live in packaging/.
 include(GNUInstallDirs)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -40,6 +42,22 @@ add_custom_command(OUTPUT ${_lv_generated}/changelog.Debian.gz
   COMMAND ${LV_GZIP} -9nf ${_lv_generated}/changelog.Debian
   DEPENDS ${_lv_pkg}/changelog VERBATIM)
 list(APPEND _lv_package_files ${_lv_generated}/changelog.Debian.gz)
+# The desktop's way in to the viewer (lumivane-viewer --open): its entry, its AppStream
+# record and its icon, whose PNG sizes are rendered from the SVG here, so the two cannot
+# differ.
+set(_lv_desktop ${_lv_pkg}/desktop)
+if(TARGET lumivane-viewer)
+  find_program(LV_RSVG_CONVERT rsvg-convert REQUIRED)
+  foreach(size 48 256)
+    set(_out ${_lv_generated}/icons/${size}x${size}/lumivane-viewer.png)
+    add_custom_command(OUTPUT ${_out}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${_lv_generated}/icons/${size}x${size}
+      COMMAND ${LV_RSVG_CONVERT} -w ${size} -h ${size} -o ${_out} ${_lv_desktop}/lumivane-viewer.svg
+      DEPENDS ${_lv_desktop}/lumivane-viewer.svg
+      COMMENT "Icon lumivane-viewer ${size} px" VERBATIM)
+    list(APPEND _lv_package_files ${_out})
+  endforeach()
+endif()
 add_custom_target(lv_package_files ALL DEPENDS ${_lv_package_files})
 
 set(_lv_programs lumivane-host)
@@ -68,6 +86,18 @@ install(FILES ${_lv_pkg}/copyright ${_lv_generated}/changelog.Debian.gz
   DESTINATION ${_lv_docdir})
 install(FILES examples/minimal-host/minimal-host.c DESTINATION ${_lv_docdir}/examples/minimal-host)
 install(FILES ${_lv_pkg}/lintian/lumivane-viewer DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides)
+if(TARGET lumivane-viewer)
+  install(FILES ${_lv_desktop}/lumivane-viewer.desktop
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+  install(FILES ${_lv_desktop}/example.lumivane.viewer.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
+  install(FILES ${_lv_desktop}/lumivane-viewer.svg
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
+  foreach(size 48 256)
+    install(FILES ${_lv_generated}/icons/${size}x${size}/lumivane-viewer.png
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lumivane-viewer)

@@ -21,6 +21,9 @@ enum TLumivaneCantOpenReason : std::uint8_t {
 
 // The only list of supported extensions in the system.
 inline constexpr const char* SupportedImageExtensions = "*.tif;*.png;*.jpg;*.lva";
+// Files a user opens without a host (a desktop passes them for the MIME types TIFF, PNG
+// and JPEG) may also carry the long spellings; decoding goes by content, not by name.
+inline constexpr const char* OpenedImageExtensions = "*.tif;*.tiff;*.png;*.jpg;*.jpeg;*.lva";
 
 // The most a container file is read: a container names one image file, so 64 KiB is
 // generous. A larger file is unreadable (corUnknown) and is never read whole.

@@ -132,6 +132,11 @@ class TPositionTracker final : public IPositionTracker,
                                public std::enable_shared_from_this<TPositionTracker> {
 public:
     static constexpr const char* DefaultTargetName = "TrackedForms";
+    // The viewer opened on files, with no host, keeps its placement and its other
+    // remembered choices under this name. A block's connection name ends at its first NUL,
+    // so no host can give a connection this name, and the files it maps to (the NUL
+    // written "%00") are no connection's.
+    static std::string OpenedFilesTargetName() { return std::string("\0opened-files", 13); }
     // What the reader takes at most: a written file is a few hundred bytes, nested three
     // deep.
     static constexpr std::size_t MaxFileSize = std::size_t{64} * 1024;

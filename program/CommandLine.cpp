@@ -19,14 +19,34 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& ar
     if (args[1] == "--help")
         return std::string(
             "Usage: lumivane-viewer NAME [SEARCH|screen] [screen] [max]\n"
+            "       lumivane-viewer --open PATH...\n"
             "       lumivane-viewer --help | --version\n"
             "\n"
             "Shows scanned document images beside a terminal host's console window. The host\n"
             "creates the 4096-byte shared-memory control block NAME and starts the viewer.\n"
             "  SEARCH      identifier to show at start-up (\"screen\" or nothing: none)\n"
             "  screen max  after SEARCH: open the viewer window maximised\n"
+            "\n"
+            "--open shows image files (.tif, .tiff, .png, .jpg, .jpeg, .lva) or folders without\n"
+            "a host: the viewer window alone, with no block and no toolbar. One file lists the\n"
+            "images of its folder in natural order and starts at that file; a folder lists its\n"
+            "images; several paths list the files named and the images of the folders named,\n"
+            "in the order given. Closing the window ends the program. It fails (status 1) when\n"
+            "no path names an image it can show.\n"
+            "\n"
             "Environment: LUMIVANE_TRACE=1 prints one line per protocol event on stderr.\n");
     return std::nullopt;
+}
+
+std::optional<std::vector<std::string>> OpenRequest(const std::vector<std::string>& args) {
+    if (args.size() < 2 || args[1] != "--open")
+        return std::nullopt;
+    return std::vector<std::string>(args.begin() + 2, args.end());
+}
+
+std::string OpenNeedsPathsNotice() {
+    return "lumivane-viewer: --open needs at least one image file or folder, as in "
+           "'lumivane-viewer --open scan.tif'\n";
 }
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -51,6 +71,10 @@ std::string OneLine(std::string s) {
     return s;
 }
 } // namespace
+
+std::string OpenProblemNotice(const std::string& AProblem) {
+    return "lumivane-viewer: " + OneLine(AProblem) + "\n";
+}
 
 std::optional<std::string> MissingBlockNotice(const std::vector<std::string>& args,
                                               bool ABlockExists) {

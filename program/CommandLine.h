@@ -1,4 +1,5 @@
-// The viewer's command line: NAME [SEARCH|screen] [screen] [max].
+// The viewer's command line: NAME [SEARCH|screen] [screen] [max], or --open PATH... to
+// show files or a folder without a host.
 #pragma once
 
 #include <optional>
@@ -17,6 +18,15 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 // 0. Any other first word is a block name, and later words keep their meaning whatever
 // they look like.
 std::optional<std::string> InformationRequest(const std::vector<std::string>& args);
+
+// "--open" as the first word: every later word is a path to show (files or folders, any
+// number, "--help" too). Nothing for any other first word.
+std::optional<std::vector<std::string>> OpenRequest(const std::vector<std::string>& args);
+
+// The line said on stderr when --open names no path.
+std::string OpenNeedsPathsNotice();
+// A path that shows nothing, said on a line of its own whatever the path holds.
+std::string OpenProblemNotice(const std::string& AProblem);
 
 // The one line said on stderr at start when the viewer has no control block to work with:
 // no block name given, or a name no host has created (ABlockExists false). It names the

@@ -6,11 +6,16 @@
 // the loop ends without closing the viewer window (its close is the user's); after
 // the loop the block object is destroyed (writing vsClosed, the last value the program
 // writes) and the controllers are released.
+//
+// With --open the viewer window is the only window and the main one: the paths are listed
+// before anything else (a path that shows nothing is said at once, without a display),
+// and a controller with no block feeds the window that list.
 #include "app/Orlenza.CustomController.h"
 #include "app/Orlenza.Form.h"
 #include "app/Orlenza.FormCommon.h"
 #include "app/WindowManagerArrival.h"
 #include "controlfile/Trace.h"
+#include "images/OpenedImages.h"
 #include "platform/EndRequests.h"
 #include "platform/SharedMemory.h"
 #include "platform/WindowSystem.h"
@@ -18,6 +23,7 @@
 #include "toolbar/LvToolBarFrm.h"
 #include "toolbar/Orlenza.ToolBarController.h"
 #include "toolbar/ProcessWindowMonitor.h"
+#include "viewcontrol/OpenedFilesController.h"
 #include "viewcontrol/Orlenza.ViewController.h"
 #include "viewer/OrlenzaFrm.h"
 
@@ -98,10 +104,32 @@ int main(int argc, char** argv) {
     }
     SetProgramArguments(arguments);
 
+    // Opened on paths: what they show is known before any window, and a path that shows
+    // nothing is said whether or not a window can be opened.
+    std::shared_ptr<TOpenedFilesController> opened;
+    if (const auto paths = OpenRequest(arguments)) {
+        if (paths->empty()) {
+            std::fputs(OpenNeedsPathsNotice().c_str(), stderr);
+            return 2;
+        }
+        const lvimages::TOpenedImages found = lvimages::ListOpenedPaths(*paths);
+        for (const std::string& problem : found.Problems)
+            std::fputs(OpenProblemNotice(problem).c_str(), stderr);
+        if (found.Images.empty()) {
+            std::fputs(OpenProblemNotice("nothing to show").c_str(), stderr);
+            return 1;
+        }
+        opened = std::make_shared<TOpenedFilesController>(*paths, found.Folders, found.StartPath);
+    }
+
     // Unit initialisation: the view controller's initializer is installed and the toolbar
     // controller exists before any window.
-    TOrlenzaViewController::InstallInitializer();
-    ToolbarController = std::make_shared<TLvToolbarController>();
+    if (opened)
+        InitializeViewController = [opened] { ViewController = opened; };
+    else
+        TOrlenzaViewController::InstallInitializer();
+    if (!opened)
+        ToolbarController = std::make_shared<TLvToolbarController>();
 
     // Finding and following the host's console window needs X11, also under Wayland.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
@@ -115,7 +143,7 @@ int main(int argc, char** argv) {
     }
     // Without a block the program still runs (a loose toolbar, or a viewer that ends when
     // no host beats), so tell whoever started it what was missing.
-    {
+    if (!opened) {
         const std::string name = arguments.size() > 1 ? arguments[1] : std::string();
         if (const auto notice = MissingBlockNotice(
                 arguments, !name.empty() && lvplatform::SharedMemoryExists(name)))
@@ -157,6 +185,20 @@ int main(int argc, char** argv) {
 
     // Windows are created once the event loop runs, toolbar first (it is the main window).
     QTimer::singleShot(0, [&] {
+        if (opened) {
+            try {
+                viewer = std::make_unique<TLumivaneViewerForm>();
+            } catch (...) {
+                ReportStartupFailure(std::current_exception());
+                status = 1;
+                QCoreApplication::exit(status);
+                return;
+            }
+            // The only window: closing it ends the program.
+            viewer->installEventFilter(&closeWatcher);
+            viewer->NewImage(opened->ListName());
+            return;
+        }
         toolbar = std::make_unique<TLvTerminalToolBarForm>();
         toolbar->installEventFilter(&closeWatcher);
         try {

@@ -87,6 +87,7 @@ void TLumivaneViewerForm::StartListing(const std::string& ASearchText, bool ARef
     listing.Refresh = ARefresh;
     listing.FocusIfNew = AFocusIfNew;
     listing.Run = std::move(search.Run);
+    listing.StartPath = std::move(search.StartPath);
     const int generation = ++FListingGeneration;
     FListing = true;
     FListingNewSearch = !ARefresh;
@@ -140,6 +141,16 @@ void TLumivaneViewerForm::ListingFinished(int AGeneration, TListing AListing) {
     Guarded(this, [&] { TakeListing(std::move(AListing)); });
 }
 
+int TLumivaneViewerForm::StartImageId(const std::string& AStartPath) const {
+    const std::vector<TLumivaneImage>& images = FBrowse->Images();
+    const auto it =
+        std::find_if(images.begin(), images.end(),
+                     [&](const TLumivaneImage& AImage) { return AImage.Path == AStartPath; });
+    return AStartPath.empty() || it == images.end()
+               ? 1
+               : static_cast<int>(std::distance(images.begin(), it)) + 1;
+}
+
 void TLumivaneViewerForm::TakeListing(TListing AListing) {
     // A search the folder search refused is reported; the block keeps vsIdle and a return
     // to the window does not search it again.
@@ -187,6 +198,6 @@ void TLumivaneViewerForm::TakeListing(TListing AListing) {
         FPipeline->NoteFile(it.key(), it.value());
     WatchSearchedFolders(AListing.SearchText, std::move(AListing.Run), AListing.Folders,
                          AListing.Stamps);
-    SelectImage(1);
+    SelectImage(StartImageId(AListing.StartPath));
     emit ImagesListed();
 }

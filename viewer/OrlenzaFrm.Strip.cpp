@@ -20,10 +20,9 @@ using namespace lvform;
 namespace {
 
 std::filesystem::path StripFile() {
-    const TMemoryMappedControlFile* block =
-        ViewController ? ViewController->ControlFile() : nullptr;
     return lvpositions::ConnectionFile(
-        QtPlacementFolder(), block ? block->ConnectionNameBytes() : std::string(), ".strip");
+        QtPlacementFolder(), ViewController ? ViewController->StoreName() : std::string(),
+        ".strip");
 }
 
 } // namespace

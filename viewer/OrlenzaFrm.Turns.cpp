@@ -18,9 +18,8 @@
 using namespace lvform;
 
 void TLumivaneViewerForm::OpenTurnStore() {
-    TMemoryMappedControlFile* file = ViewController ? ViewController->ControlFile() : nullptr;
-    FTurnStore = std::make_shared<TTurnStore>(QtPlacementFolder(),
-                                              file ? file->ConnectionNameBytes() : std::string());
+    FTurnStore = std::make_shared<TTurnStore>(
+        QtPlacementFolder(), ViewController ? ViewController->StoreName() : std::string());
     FStoreWorker = new QThreadPool(this);
     FStoreWorker->setMaxThreadCount(1); // in order: the last turn is the one kept
 }

@@ -323,10 +323,8 @@ void TLumivaneViewerForm::BtnPrintClick() {
     source.ShownAngle = Image->RotationAngle();
     source.Identifier = Q(FLastSearchText);
     // The printer and options are remembered per host connection, beside the placements.
-    const TMemoryMappedControlFile* block =
-        ViewController ? ViewController->ControlFile() : nullptr;
     FPrinting->SetStore(std::make_shared<TPrintOptionsStore>(
-        QtPlacementFolder(), block ? block->ConnectionNameBytes() : std::string()));
+        QtPlacementFolder(), ViewController ? ViewController->StoreName() : std::string()));
     FPrinting->Print(source);
 }
 

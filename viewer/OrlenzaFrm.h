@@ -287,10 +287,13 @@ private:
         QStringList Unreadable;            // of those, the ones that cannot be listed
         QHash<QString, TFileStamp> Stamps; // the listed files as found (by FullFileName)
         std::function<std::vector<TLumivaneImage>()> Run; // the same search, for fresh scans
+        std::string StartPath; // the record shown first when found; empty: the first
     };
     void StartListing(const std::string& ASearchText, bool ARefresh, bool AFocusIfNew);
     void ListingFinished(int AGeneration, TListing AListing);
     void TakeListing(TListing AListing);
+    // The 1-based number of the listed record with this Path; 1 when none has it.
+    int StartImageId(const std::string& AStartPath) const;
     // Whatever listing runs is no longer wanted.
     void CancelListing();
 

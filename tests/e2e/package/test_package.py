@@ -131,7 +131,12 @@ class Package(unittest.TestCase):
         for path in ("usr/bin/lumivane-viewer", "usr/bin/lumivane-host",
                      "usr/share/man/man1/lumivane-viewer.1.gz", "usr/share/man/man1/lumivane-host.1.gz",
                      DOC + "/copyright", DOC + "/changelog.Debian.gz", DOC + "/README.md",
-                     DOC + "/protocol.md", DOC + "/examples/minimal-host/minimal-host.c"):
+                     DOC + "/protocol.md", DOC + "/examples/minimal-host/minimal-host.c",
+                     "usr/share/applications/lumivane-viewer.desktop",
+                     "usr/share/metainfo/example.lumivane.viewer.metainfo.xml",
+                     "usr/share/icons/hicolor/scalable/apps/lumivane-viewer.svg",
+                     "usr/share/icons/hicolor/48x48/apps/lumivane-viewer.png",
+                     "usr/share/icons/hicolor/256x256/apps/lumivane-viewer.png"):
             with self.subTest(path):
                 self.assertIn("/" + path, listed)
                 self.assertTrue(os.path.isfile(os.path.join(self.root, path)), path)

@@ -69,6 +69,7 @@ public:
                    const TPositionTrackerEvent& c) override {
         Real->LoadState(f, d, c);
     }
+    std::string StoreName() const override { return Real->StoreName(); }
 
     std::shared_ptr<ILvViewController> Real;
     std::vector<TImageViewerState> States;

@@ -108,7 +108,10 @@ std::vector<std::string> GeneratedNames(std::size_t count, std::uint32_t seed) {
 
 TEST(PlacementFileName, DistinctNamesGiveDistinctFiles) {
     std::vector<std::string> names = GeneratedNames(20000, 20261210);
-    names.insert(names.end(), {"", "TrackedForms", "%54rackedForms", "B\xFCro", "B%FCro"});
+    names.insert(names.end(), {"", "TrackedForms", "%54rackedForms", "B\xFCro", "B%FCro",
+                               // the viewer opened on files, and names that spell its file
+                               TPositionTracker::OpenedFilesTargetName(), "opened-files",
+                               "%00opened-files", "%2500opened-files"});
     // Each long name's file name, taken as a name of its own: a long-name form that plain
     // names can also spell gives two hosts one file.
     const std::size_t generated = names.size();
@@ -159,6 +162,9 @@ TEST(PlacementFileName, ExistingPlainNamesKeepTheirFiles) {
     };
     for (const Row& row : rows)
         EXPECT_EQ(Below(FileOf(row.name)), row.below) << row.name;
+    // The viewer opened on files: a name with a NUL, which no block's name can hold.
+    EXPECT_EQ(Below(FileOf(TPositionTracker::OpenedFilesTargetName())),
+              "%00opened-files.LumivaneViewerForm.json");
     const std::string longest(180, 'x');
     EXPECT_EQ(Below(FileOf(longest)), longest + ".LumivaneViewerForm.json");
 }

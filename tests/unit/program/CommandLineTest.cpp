@@ -68,6 +68,43 @@ TEST(CommandLine, InformationRequests) {
     EXPECT_EQ(ParseCommandLine({"lumivane-viewer", "block", "--help"}).StartupSearchText, "--help");
 }
 
+// "--open" right after the program takes every later word as a path, options included;
+// anywhere else it is a block name or a search text.
+TEST(CommandLine, OpenRequests) {
+    using Paths = std::vector<std::string>;
+    struct Case {
+        Paths args;
+        std::optional<Paths> paths;
+    };
+    const Case cases[] = {
+        {{"--open", "a.tif"}, Paths{"a.tif"}},
+        {{"--open", "a.tif", "dir", "--help", "-x", ""}, Paths{"a.tif", "dir", "--help", "-x", ""}},
+        {{"--open"}, Paths{}},
+        {{"block", "--open", "a.tif"}, std::nullopt},
+        {{"--OPEN", "a.tif"}, std::nullopt},
+        {{"--open=a.tif"}, std::nullopt},
+        {{}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{"lumivane-viewer"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        EXPECT_EQ(OpenRequest(argv), c.paths);
+        // --open with paths is no request for information.
+        if (c.paths) {
+            EXPECT_FALSE(InformationRequest(argv).has_value());
+        }
+    }
+    EXPECT_EQ(ParseCommandLine({"lumivane-viewer", "block", "--open"}).StartupSearchText, "--open");
+    // Both ways of starting are in the help.
+    const std::string help = *InformationRequest({"lumivane-viewer", "--help"});
+    EXPECT_NE(help.find("lumivane-viewer NAME [SEARCH|screen]"), std::string::npos) << help;
+    EXPECT_NE(help.find("lumivane-viewer --open PATH..."), std::string::npos) << help;
+    // A path's problem stays on its one line, whatever the path holds.
+    EXPECT_EQ(OpenProblemNotice("'a\nb\x1b[2J.tif': no such file or folder"),
+              "lumivane-viewer: 'a?b?[2J.tif': no such file or folder\n");
+}
+
 TEST(StartNotices, OneLineNamingTheBlockAndTheHostCommand) {
     struct Case {
         std::vector<std::string> args;
