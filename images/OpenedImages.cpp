@@ -81,8 +81,9 @@ private:
 };
 
 const TLumivaneImage* Find(const std::vector<TLumivaneImage>& AImages, const std::string& AName) {
-    const auto it = std::find_if(AImages.begin(), AImages.end(),
-                                 [&](const TLumivaneImage& AImage) { return AImage.Name == AName; });
+    const auto it = std::find_if(AImages.begin(), AImages.end(), [&](const TLumivaneImage& AImage) {
+        return AImage.Name == AName;
+    });
     return it == AImages.end() ? nullptr : &*it;
 }
 
@@ -147,8 +148,7 @@ TOpenedImages ListOpenedPaths(const std::vector<std::string>& APaths) {
             const std::vector<TLumivaneImage>& images = listings.Of(FolderOf(path));
             const TLumivaneImage* named = Find(images, NameOf(path));
             if (!named) {
-                result.Problems.push_back(Quoted(given) +
-                                          ": not an image the viewer opens " +
+                result.Problems.push_back(Quoted(given) + ": not an image the viewer opens " +
                                           AcceptedExtensions());
                 break;
             }

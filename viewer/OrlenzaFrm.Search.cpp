@@ -143,9 +143,9 @@ void TLumivaneViewerForm::ListingFinished(int AGeneration, TListing AListing) {
 
 int TLumivaneViewerForm::StartImageId(const std::string& AStartPath) const {
     const std::vector<TLumivaneImage>& images = FBrowse->Images();
-    const auto it =
-        std::find_if(images.begin(), images.end(),
-                     [&](const TLumivaneImage& AImage) { return AImage.Path == AStartPath; });
+    const auto it = std::find_if(images.begin(), images.end(), [&](const TLumivaneImage& AImage) {
+        return AImage.Path == AStartPath;
+    });
     return AStartPath.empty() || it == images.end()
                ? 1
                : static_cast<int>(std::distance(images.begin(), it)) + 1;

@@ -20,9 +20,9 @@ using namespace lvform;
 namespace {
 
 std::filesystem::path StripFile() {
-    return lvpositions::ConnectionFile(
-        QtPlacementFolder(), ViewController ? ViewController->StoreName() : std::string(),
-        ".strip");
+    return lvpositions::ConnectionFile(QtPlacementFolder(),
+                                       ViewController ? ViewController->StoreName() : std::string(),
+                                       ".strip");
 }
 
 } // namespace

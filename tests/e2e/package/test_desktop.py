@@ -86,6 +86,7 @@ class DesktopEntry(unittest.TestCase):
         # The record, the entry it launches and the icon, read together as installed.
         p = run("appstreamcli", "validate-tree", "--no-net", self.root)
         self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
+        self.assertIn("example.lumivane.viewer", p.stdout)  # the record was found there
         self.assertNotRegex(p.stdout, r"(?m)^[EW]:", p.stdout)
 
     def test_entry_opens_the_images_the_viewer_shows(self):

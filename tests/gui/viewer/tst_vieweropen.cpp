@@ -72,8 +72,10 @@ private slots:
         QVERIFY(FRoot.isValid());
         FScans = FRoot.path() + "/scans/";
         QDir().mkpath(FScans);
-        const QList<QPair<QString, QColor>> pages = {
-            {"p10.png", Qt::blue}, {"p2.png", Qt::green}, {"p1.png", Qt::red}, {"p3.png", Qt::cyan}};
+        const QList<QPair<QString, QColor>> pages = {{"p10.png", Qt::blue},
+                                                     {"p2.png", Qt::green},
+                                                     {"p1.png", Qt::red},
+                                                     {"p3.png", Qt::cyan}};
         for (const auto& [name, ink] : pages)
             QVERIFY(DocumentPage({600, 800}, ink, name).save(FScans + name));
         QFile notes(FScans + "notes.txt");
@@ -130,9 +132,8 @@ private slots:
     void aScanAddedBesideJoinsTheList() {
         Open({FScans + "p3.png"});
         QVERIFY(DocumentPage({600, 800}, Qt::magenta, "p25").save(FScans + "p25.png"));
-        QTRY_COMPARE_WITH_TIMEOUT(Listed(),
-                                  QStringList({"p1.png", "p2.png", "p3.png", "p10.png", "p25.png"}),
-                                  20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            Listed(), QStringList({"p1.png", "p2.png", "p3.png", "p10.png", "p25.png"}), 20000);
         QCOMPARE(Selected(), QString("p3.png"));
     }
 
@@ -145,7 +146,8 @@ private slots:
         QTRY_VERIFY(PlacementFiles().contains("%00opened-files.turns"));
         FForm->close();
         const QStringList files = PlacementFiles();
-        QVERIFY2(files.contains("%00opened-files.LumivaneViewerForm.json"), qPrintable(files.join(' ')));
+        QVERIFY2(files.contains("%00opened-files.LumivaneViewerForm.json"),
+                 qPrintable(files.join(' ')));
         for (const QString& file : files)
             QVERIFY2(file.startsWith("%00opened-files."), qPrintable(file));
 

@@ -55,22 +55,37 @@ TEST(OpenedImages, WhatEachKindOfPathLists) {
                                                 "p5.jpeg", "p10.tif", "p20.jpg"};
     const std::vector<Case> cases = {
         {"one file: its folder in natural order, from that file",
-         {f.scans + "/p2.tif"}, scanOrder, f.scans + "/p2.tif", 0},
-        {"the last file in natural order", {f.scans + "/p20.jpg"}, scanOrder,
-         f.scans + "/p20.jpg", 0},
+         {f.scans + "/p2.tif"},
+         scanOrder,
+         f.scans + "/p2.tif",
+         0},
+        {"the last file in natural order",
+         {f.scans + "/p20.jpg"},
+         scanOrder,
+         f.scans + "/p20.jpg",
+         0},
         {"a folder", {f.scans}, scanOrder, "", 0},
         {"a folder named with a trailing delimiter and dots",
-         {f.scans + "/../scans/"}, scanOrder, "", 0},
+         {f.scans + "/../scans/"},
+         scanOrder,
+         "",
+         0},
         {"several files: those files, in the order given",
          {f.scans + "/p10.tif", f.other + "/a.tif", f.scans + "/p1.tif"},
-         {"p10.tif", "a.tif", "p1.tif"}, f.scans + "/p10.tif", 0},
-        {"a folder, then a file: the folder's images first, the list starts at the top",
-         {f.other, f.scans + "/p2.tif"}, {"a.tif", "b.png", "p2.tif"}, "", 0},
-        {"a path named twice is listed once", {f.other, f.other + "/"}, {"a.tif", "b.png"}, "",
+         {"p10.tif", "a.tif", "p1.tif"},
+         f.scans + "/p10.tif",
          0},
+        {"a folder, then a file: the folder's images first, the list starts at the top",
+         {f.other, f.scans + "/p2.tif"},
+         {"a.tif", "b.png", "p2.tif"},
+         "",
+         0},
+        {"a path named twice is listed once", {f.other, f.other + "/"}, {"a.tif", "b.png"}, "", 0},
         {"what cannot be shown is said, the rest is shown",
          {f.scans + "/notes.txt", f.other + "/a.tif", f.tmp.Root().string() + "/gone.tif"},
-         {"a.tif"}, f.other + "/a.tif", 2},
+         {"a.tif"},
+         f.other + "/a.tif",
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -110,8 +125,7 @@ TEST(OpenedImages, PathsThatShowNothingAreSaidClearly) {
         EXPECT_NE(opened.Problems[0].find(c.said), std::string::npos) << opened.Problems[0];
         // The path is named as the user gave it, so they can tell which one it was.
         if (!c.paths[0].empty()) {
-            EXPECT_NE(opened.Problems[0].find(c.paths[0]), std::string::npos)
-                << opened.Problems[0];
+            EXPECT_NE(opened.Problems[0].find(c.paths[0]), std::string::npos) << opened.Problems[0];
         }
     }
 }
