@@ -9,6 +9,11 @@
 #include <cmath>
 #include <exception>
 
+#ifdef __linux__
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 QSize DevicePixels(float AWidth, float AHeight, double ADevicePixelRatio) {
@@ -60,6 +65,19 @@ bool FrameCovers(const TFrame& AFrame, const TDrawRule& ARule) {
     return held.width() + 1 >= wanted.width() && held.height() + 1 >= wanted.height();
 }
 
+// Tile threads yield to the GUI thread and to the shown page: a nice value of 10 gives them
+// about a tenth of a core the GUI thread also wants, and all of a core nobody else wants.
+// Not the idle class, which would starve the strip on a busy machine.
+namespace {
+void LowerThisThreadOnce() {
+#ifdef __linux__
+    thread_local const bool lowered =
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10) == 0;
+    (void)lowered;
+#endif
+}
+} // namespace
+
 TDecodePipeline::TDecodePipeline(qint64 ACacheBudget, QObject* parent)
     : QObject(parent), FCache(ACacheBudget) {
     // A worker a core, two at least (the page asked for and a neighbour), and one thread
@@ -67,11 +85,14 @@ TDecodePipeline::TDecodePipeline(qint64 ACacheBudget, QObject* parent)
     FWorkers = std::clamp(QThread::idealThreadCount(), 2, 4);
     FPool.setMaxThreadCount(FWorkers + 1);
     FPool.setObjectName(QStringLiteral("DecodePipeline"));
+    FTilePool.setMaxThreadCount(FWorkers);
+    FTilePool.setObjectName(QStringLiteral("DecodePipelineTiles"));
 }
 
 TDecodePipeline::~TDecodePipeline() {
     CancelAll();
     FPool.waitForDone();
+    FTilePool.waitForDone();
 }
 
 TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
@@ -228,15 +249,19 @@ quint64 TDecodePipeline::Start(const TDecodeRequest& ARequest, TDecodeKind AKind
     // The worker gets its own copies: nothing it touches is shared with the GUI thread but
     // the cancel flag.
     const int priority = AKind == TDecodeKind::Prefetch || AKind == TDecodeKind::Thumbnail ? 0 : 1;
-    FPool.start(
-        [this, id = job.Id, request = job.Request, cancel = job.Cancel,
-         thumbnail = AKind == TDecodeKind::Thumbnail, failure = job.Failure] {
-            TResult result = Decode(request, *cancel, thumbnail, failure);
-            QMetaObject::invokeMethod(
-                this, [this, id, result = std::move(result)] { Finished(id, result); },
-                Qt::QueuedConnection);
-        },
-        priority);
+    const bool tile = AKind == TDecodeKind::Thumbnail;
+    (tile ? FTilePool : FPool)
+        .start(
+            [this, id = job.Id, request = job.Request, cancel = job.Cancel, thumbnail = tile,
+             failure = job.Failure] {
+                if (thumbnail)
+                    LowerThisThreadOnce();
+                TResult result = Decode(request, *cancel, thumbnail, failure);
+                QMetaObject::invokeMethod(
+                    this, [this, id, result = std::move(result)] { Finished(id, result); },
+                    Qt::QueuedConnection);
+            },
+            priority);
     return job.Id;
 }
 

@@ -157,6 +157,9 @@ private:
 
     TFrameCache FCache;
     QThreadPool FPool;
+    // Tiles run on threads of their own at a lower priority, so that a strip decoding on
+    // every core never keeps the GUI thread waiting for one.
+    QThreadPool FTilePool;
     std::vector<TJob> FJobs; // started and not yet handed back, cancelled ones included
     quint64 FNextId = 1;
     quint64 FShowJob = 0;

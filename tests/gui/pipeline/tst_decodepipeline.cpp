@@ -9,8 +9,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QDir>
+#include <QFile>
+
 #include <algorithm>
+#include <map>
 #include <optional>
+#include <set>
 
 Q_DECLARE_METATYPE(TFrameKey)
 Q_DECLARE_METATYPE(TFrame)
@@ -413,6 +418,37 @@ private slots:
         QCOMPARE(pipeline->DecodesStarted() - started, first);
         QTRY_COMPARE(pipeline->Pending(), 0);
         QCOMPARE(pipeline->DecodesStarted() - started, 4);
+    }
+
+    // Tiles decode on threads of their own that yield to the GUI thread; pages keep the
+    // priority they had. Read back from the kernel, by the pools' thread names.
+    void tilesRunBelowThePages() {
+        auto pipeline = NewPipeline();
+        std::vector<TDecodeRequest> tiles;
+        for (const char* name : {"green.jpg", "blue.jpg", "big.jpg"})
+            tiles.push_back(ThumbnailRequest(File(name), 0, 72));
+        pipeline->Thumbnails(tiles);
+        QTRY_COMPARE(pipeline->Pending(), 0);
+        QVERIFY(!pipeline->Show(Request(File("red.jpg"))));
+        QTRY_COMPARE(pipeline->Pending(), 0);
+        std::map<QString, std::set<int>> niceByName; // pool threads stay a while when idle
+        for (const QString& task :
+             QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+            QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
+            if (!comm.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
+                continue;
+            const QString name = QString::fromLatin1(comm.readAll()).trimmed();
+            // The fields after the name: state is the 3rd field of the line, nice the 19th.
+            const QByteArray line = stat.readAll();
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (name.startsWith(QLatin1String("DecodePipeline")) && fields.size() > 16)
+                niceByName[name].insert(fields[16].toInt());
+        }
+        QVERIFY2(niceByName.count(QStringLiteral("DecodePipeline")), "no page thread seen");
+        QVERIFY2(niceByName.count(QStringLiteral("DecodePipelineT")), "no tile thread seen");
+        QCOMPARE(niceByName[QStringLiteral("DecodePipeline")], std::set<int>{0});
+        QCOMPARE(niceByName[QStringLiteral("DecodePipelineT")], std::set<int>{10});
     }
 
     // A neighbour to prefetch takes a worker from the tiles at once; the page asked for
