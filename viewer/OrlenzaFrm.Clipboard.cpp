@@ -88,9 +88,11 @@ void TLumivaneViewerForm::ResolveContainers() {
     if (pending.empty())
         return;
     QPointer<TLumivaneViewerForm> self(this);
-    QThreadPool::globalInstance()->start([self, pending = std::move(pending)] {
+    // The worker asks the flag, never the QPointer: that one belongs to the GUI thread, and
+    // reading it while the window is taken apart races with the teardown.
+    QThreadPool::globalInstance()->start([self, alive = FAlive, pending = std::move(pending)] {
         for (const auto& [path, file] : pending) {
-            if (!self)
+            if (!alive->load())
                 return;
             TLumivaneCantOpenReason reason = corNone;
             std::string text;

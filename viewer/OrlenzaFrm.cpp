@@ -83,6 +83,7 @@ TLumivaneViewerForm::TLumivaneViewerForm(QWidget* parent) : TOrlenzaForm(parent)
 }
 
 TLumivaneViewerForm::~TLumivaneViewerForm() {
+    FAlive->store(false);
     // The window handle goes away after this part of the object: a focus change then must
     // not reach it.
     disconnect(FFocusWatch);

@@ -24,6 +24,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -459,6 +460,8 @@ private:
     // an empty list says why.
     QStringList FUnreadableFolders;
     std::shared_ptr<TTurnStore> FTurnStore;
+    // False once the window is being taken apart; for workers, which must not touch it.
+    std::shared_ptr<std::atomic<bool>> FAlive = std::make_shared<std::atomic<bool>>(true);
     QThreadPool* FStoreWorker = nullptr;
     QHash<QString, int> FTurns; // quarter turns of the listed files, as far as looked up
     int FTurnLookup = 0;
