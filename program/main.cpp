@@ -185,15 +185,21 @@ int main(int argc, char** argv) {
 
     // Windows are created once the event loop runs, toolbar first (it is the main window).
     QTimer::singleShot(0, [&] {
-        if (opened) {
+        // A window that cannot be made ends the program with a report.
+        auto makeViewer = [&] {
             try {
                 viewer = std::make_unique<TLumivaneViewerForm>();
+                return true;
             } catch (...) {
                 ReportStartupFailure(std::current_exception());
                 status = 1;
                 QCoreApplication::exit(status);
-                return;
+                return false;
             }
+        };
+        if (opened) {
+            if (!makeViewer())
+                return;
             // The only window: closing it ends the program.
             viewer->installEventFilter(&closeWatcher);
             viewer->NewImage(opened->ListName());
@@ -201,14 +207,8 @@ int main(int argc, char** argv) {
         }
         toolbar = std::make_unique<TLvTerminalToolBarForm>();
         toolbar->installEventFilter(&closeWatcher);
-        try {
-            viewer = std::make_unique<TLumivaneViewerForm>();
-        } catch (...) {
-            ReportStartupFailure(std::current_exception());
-            status = 1;
-            QCoreApplication::exit(status);
+        if (!makeViewer())
             return;
-        }
         toolbar->show();
     });
 
