@@ -5,7 +5,7 @@
 #include "app/Orlenza.CustomController.h"
 #include "tests/gui/imaging/HostileImages.h"
 #include "tests/gui/imaging/ImagingFixtures.h"
-#include "tests/gui/viewer/ViewerTestSupport.h"
+#include "tests/gui/viewer/ViewerWindow.h"
 #include "viewcontrol/Orlenza.ViewController.h"
 #include "viewer/OrlenzaFrm.h"
 #include "viewer/ViewerWidgets.h"
@@ -96,53 +96,21 @@ private:
 
 } // namespace
 
-class TestViewerPipeline : public QObject {
+class TestViewerPipeline : public QObject, lvtest::ViewerWindow<OpenWatcher> {
     Q_OBJECT
 
+public:
+    TestViewerPipeline() : ViewerWindow(QStringLiteral("lv-pipeline")) {}
+
 private:
-    QTemporaryDir FRoot{QDir::tempPath() + "/lv-pipeline-XXXXXX"};
-    QString FScans;
-    std::unique_ptr<HostBlock> FBlock;
-    std::shared_ptr<OpenWatcher> FRecorder;
-    std::unique_ptr<TLumivaneViewerForm> FForm;
     std::vector<THostileImage> FHostile;
 
-    QString Folder(const QString& ASub) {
-        const QString path = FScans + ASub;
-        QDir().mkpath(path);
-        return path + "/";
-    }
-    template <class T> T* Child(const char* AName) {
-        T* w = FForm->findChild<T*>(QString::fromLatin1(AName));
-        if (!w)
-            qFatal("no child %s", AName);
-        return w;
-    }
-    TImageControl* Image() { return Child<TImageControl>("Image"); }
-    QString Title() { return Child<QLabel>("lblCurrentImageName")->text(); }
-    QColor Shown() { return lvtest::CentreColour(Image()->Bitmap()); }
     bool Busy() { return Child<TActivityIndicator>("AniIndicator1")->IsRunning(); }
 
     void CreateForm() {
-        lvtest::InstallRecordingController(FBlock->Name, FRecorder);
-        FForm = std::make_unique<TLumivaneViewerForm>();
-        FForm->resize(600, 568);
+        ViewerWindow::CreateForm({600, 568});
         FRecorder->PictureOnScreen = [this] { return !Image()->IsBitmapEmpty(); };
         FRecorder->States.clear();
-    }
-    void DestroyForm() {
-        FForm.reset();
-        TOrlenzaCustomerController::ReleaseSharedControlFile();
-        ViewController.reset();
-        FRecorder.reset();
-    }
-    std::vector<TImageViewerState> TakeStates() {
-        auto states = FRecorder->States;
-        FRecorder->States.clear();
-        return states;
-    }
-    bool Settled() {
-        return QTest::qWaitFor([this] { return !FForm->IsLoading(); }, 10000);
     }
     // Every decode handed back, the cancelled ones and the neighbours included.
     bool Quiet() {
@@ -151,17 +119,6 @@ private:
         return QTest::qWaitFor([this] { return FForm->Pipeline().Pending() == 0; }, 10000);
     }
     void Click(const char* AButton) { Child<QToolButton>(AButton)->click(); }
-    // Acts the moment a search's list is in: its first page has been asked for in the same
-    // call, so that page's decode is still on its way.
-    bool WhenListed(const std::function<void()>& AAct) {
-        QObject context;
-        bool done = false;
-        connect(FForm.get(), &TLumivaneViewerForm::ImagesListed, &context, [&] {
-            if (!std::exchange(done, true))
-                AAct();
-        });
-        return QTest::qWaitFor([&] { return done; }, 10000);
-    }
     // Every listing started has ended and handed its result to the window.
     bool ListingsHandedBack() {
         if (!Child<QThreadPool>("ListingWorkers")->waitForDone(10000))
@@ -174,7 +131,6 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(FRoot.isValid());
-        FScans = FRoot.path() + "/scans/";
         // Three A4 pages at 300 dpi in three colours, and another identifier's page.
         const QSize a4(2480, 3508);
         WriteSolidJpeg(Folder("1111") + "11110001~1.jpg", a4, kRed);
@@ -224,19 +180,12 @@ private slots:
     }
 
     void init() {
-        static int run = 0;
-        const QString data = FRoot.path() + "/data-" + QString::number(run++);
-        QDir().mkpath(data);
-        qputenv("XDG_DATA_HOME", data.toLocal8Bit());
-        FBlock = std::make_unique<HostBlock>(FScans, "****....");
-        StartupSearchText.clear();
-        StartMaximized = false;
+        StartHost();
         CreateForm();
     }
 
     void cleanup() {
-        DestroyForm();
-        FBlock.reset();
+        EndHost();
         qunsetenv("LUMIVANE_CACHE_MB");
     }
 

@@ -11,7 +11,7 @@
 // (nobody): everything it creates, the block included, is that user's.
 #include "app/Orlenza.CustomController.h"
 #include "tests/gui/imaging/ImagingFixtures.h"
-#include "tests/gui/viewer/ViewerTestSupport.h"
+#include "tests/gui/viewer/ViewerWindow.h"
 #include "viewcontrol/Orlenza.ViewController.h"
 #include "viewer/OrlenzaFrm.h"
 #include "viewer/ViewerWidgets.h"
@@ -89,34 +89,21 @@ constexpr int kRuns = 20;
 
 } // namespace
 
-class TestViewerRaces : public QObject {
+class TestViewerRaces : public QObject, lvtest::ViewerWindow<VisibleAtOpen> {
     Q_OBJECT
 
+public:
+    TestViewerRaces() : ViewerWindow(QStringLiteral("lv-races")) {}
+
 private:
-    QTemporaryDir FRoot{QDir::tempPath() + "/lv-races-XXXXXX"};
-    QString FScans;
     QByteArray FBigBytes, FNextBytes, FNewBytes;
-    std::unique_ptr<HostBlock> FBlock;
-    std::shared_ptr<VisibleAtOpen> FRecorder;
-    std::unique_ptr<TLumivaneViewerForm> FForm;
 
     QString Dir() const { return FScans + "3100/"; }
     QString BigFile() const { return Dir() + "31000001~1.tif"; }
-    TImageControl* Image() { return FForm->findChild<TImageControl*>("Image"); }
-    TImagePage* Page() { return FForm->findChild<TImagePage*>("tabForImage"); }
-    QComboBox* List() { return FForm->findChild<QComboBox*>("cbxImageList"); }
-    QColor Shown() { return lvtest::CentreColour(Image()->Bitmap()); }
 
     void CreateForm() {
-        lvtest::InstallRecordingController(FBlock->Name, FRecorder);
-        FForm = std::make_unique<TLumivaneViewerForm>();
-        FForm->resize(600, 568);
+        ViewerWindow::CreateForm({600, 568});
         FRecorder->Visible = [this] { return FForm && FForm->isVisible(); };
-    }
-    void DestroyForm() {
-        FForm.reset();
-        TOrlenzaCustomerController::ReleaseSharedControlFile();
-        ViewController.reset();
     }
     // The folder as each run starts: the large page first, a small one after it.
     void ResetFolder() {
@@ -131,23 +118,12 @@ private:
         return QTest::qWaitFor(
             [this] { return !FForm->IsLoading() && FForm->Pipeline().Pending() == 0; }, 20000);
     }
-    // Acts the moment the search's list is in: its first page is being decoded.
-    bool WhenListed(const std::function<void()>& AAct) {
-        QObject context;
-        bool done = false;
-        connect(FForm.get(), &TLumivaneViewerForm::ImagesListed, &context, [&] {
-            if (!std::exchange(done, true))
-                AAct();
-        });
-        return QTest::qWaitFor([&] { return done; }, 20000);
-    }
 
 private slots:
     void initTestCase() {
         QVERIFY2(::geteuid() != 0, "root reads unreadable folders: run as an ordinary user");
         QVERIFY(FRoot.isValid());
         qputenv("LUMIVANE_SETTLE_MS", "150");
-        FScans = FRoot.path() + "/scans/";
         QDir().mkpath(FScans + "3200");
         // 9 megapixels of LZW in strips: decoded on the workers for a good while.
         WriteRgbTiffOf(FRoot.filePath("big.tif"), 3000, 3000, COMPRESSION_LZW, 0,
@@ -165,20 +141,11 @@ private slots:
     void cleanupTestCase() { qunsetenv("LUMIVANE_SETTLE_MS"); }
 
     void init() {
-        static int run = 0;
-        const QString data = FRoot.path() + "/data-" + QString::number(run++);
-        QDir().mkpath(data);
-        qputenv("XDG_DATA_HOME", data.toLocal8Bit());
-        FBlock = std::make_unique<HostBlock>(FScans, "****....");
-        StartupSearchText.clear();
-        StartMaximized = false;
-        FRecorder.reset();
+        StartHost();
         CreateForm();
     }
     void cleanup() {
-        DestroyForm();
-        FRecorder.reset();
-        FBlock.reset();
+        EndHost();
         ResetFolder();
     }
 
@@ -206,46 +173,49 @@ private slots:
             FForm->NewImage("31000001");
             FRecorder->States.clear();
             FRecorder->HiddenOpens = 0;
-            QVERIFY(WhenListed([&] {
-                switch (TRace(race)) {
-                case TRace::NewIdentifier:
-                    FForm->NewImage("32000001");
-                    break;
-                case TRace::HostHide:
-                    FBlock->At(lvcontrol::kCommandState) = vcHide;
-                    FRecorder->StateEvent()(FForm.get());
-                    break;
-                case TRace::Close:
-                    FForm->close();
-                    break;
-                case TRace::TornDown:
-                    break; // below, outside the window's own signal
-                case TRace::Deleted:
-                    QVERIFY(QFile::remove(BigFile()));
-                    break;
-                case TRace::Replaced: {
-                    const QString temp = Dir() + ".incoming";
-                    QVERIFY(Overwrite(temp, FNewBytes));
-                    QCOMPARE(std::rename(QFile::encodeName(temp).constData(),
-                                         QFile::encodeName(BigFile()).constData()),
-                             0);
-                    break;
-                }
-                case TRace::Truncated:
-                    QVERIFY(QFile::resize(BigFile(), FBigBytes.size() / 3));
-                    break;
-                case TRace::FolderRenamed:
-                    QVERIFY(QDir().rename(FScans + "3100", FScans + "3100-moved"));
-                    break;
-                case TRace::FolderUnreadable:
-                    QCOMPARE(::chmod(QFile::encodeName(Dir()).constData(), 0), 0);
-                    break;
-                }
-            }));
+            QVERIFY(WhenListed(
+                [&] {
+                    switch (TRace(race)) {
+                    case TRace::NewIdentifier:
+                        FForm->NewImage("32000001");
+                        break;
+                    case TRace::HostHide:
+                        FBlock->At(lvcontrol::kCommandState) = vcHide;
+                        FRecorder->StateEvent()(FForm.get());
+                        break;
+                    case TRace::Close:
+                        FForm->close();
+                        break;
+                    case TRace::TornDown:
+                        break; // below, outside the window's own signal
+                    case TRace::Deleted:
+                        QVERIFY(QFile::remove(BigFile()));
+                        break;
+                    case TRace::Replaced: {
+                        const QString temp = Dir() + ".incoming";
+                        QVERIFY(Overwrite(temp, FNewBytes));
+                        QCOMPARE(std::rename(QFile::encodeName(temp).constData(),
+                                             QFile::encodeName(BigFile()).constData()),
+                                 0);
+                        break;
+                    }
+                    case TRace::Truncated:
+                        QVERIFY(QFile::resize(BigFile(), FBigBytes.size() / 3));
+                        break;
+                    case TRace::FolderRenamed:
+                        QVERIFY(QDir().rename(FScans + "3100", FScans + "3100-moved"));
+                        break;
+                    case TRace::FolderUnreadable:
+                        QCOMPARE(::chmod(QFile::encodeName(Dir()).constData(), 0), 0);
+                        break;
+                    }
+                },
+                20000));
             if (TRace(race) == TRace::TornDown) {
                 QVERIFY(FForm->IsLoading());
+                const auto recorder = FRecorder;
                 DestroyForm(); // waits for its workers; nothing may reach a dead window
-                QVERIFY(FRecorder->States.empty());
+                QVERIFY(recorder->States.empty());
                 continue;
             }
             const auto why = [&] {

@@ -11,7 +11,7 @@
 #include "viewer/strip/PageStrip.h"
 #include "viewer/strip/PageStripModel.h"
 
-#include "ViewerTestSupport.h"
+#include "ViewerWindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,47 +57,16 @@ constexpr qint64 kTileBudget = 2 * 1024 * 1024 / 100; // 2 MiB for 100 tiles
 
 } // namespace
 
-class TestPageStrip : public QObject {
+class TestPageStrip : public QObject, ViewerWindow<> {
     Q_OBJECT
 
 private:
-    QTemporaryDir FRoot{QDir::tempPath() + "/lv-XXXXXX"};
-    QString FScans;
-    std::unique_ptr<HostBlock> FBlock;
-    std::shared_ptr<StateRecorder> FRecorder;
-    std::unique_ptr<TLumivaneViewerForm> FForm;
-
-    QString Folder(const QString& ASub) {
-        const QString path = FScans + ASub;
-        QDir().mkpath(path);
-        return path + "/";
-    }
-    template <class T> T* Child(const char* AName) {
-        T* w = FForm->findChild<T*>(QString::fromLatin1(AName));
-        if (!w)
-            qFatal("no child %s", AName);
-        return w;
-    }
     TPageStrip& Strip() { return FForm->Strip(); }
     TPageStripModel& Tiles() { return Strip().StripModel(); }
     QString Title() { return Child<QLabel>("lblCurrentImageName")->text(); }
     QVariant Tile(int ARow, int ARole) { return Tiles().index(ARow).data(ARole); }
 
-    void CreateForm() {
-        lvtest::InstallRecordingController(FBlock->Name, FRecorder);
-        FForm = std::make_unique<TLumivaneViewerForm>();
-        FForm->resize(700, 600);
-    }
-    void DestroyForm() {
-        FForm.reset();
-        TOrlenzaCustomerController::ReleaseSharedControlFile();
-        ViewController.reset();
-        FRecorder.reset();
-    }
-    bool Settled() {
-        return QTest::qWaitFor([this] { return !FForm->IsLoading(); }, 10000);
-    }
-    void Key(Qt::Key AKey) { QTest::keyClick(FForm->windowHandle(), AKey); }
+    void CreateForm() { ViewerWindow::CreateForm({700, 600}); }
     // The identifier shown with the strip open and every page count known.
     void Open(const char* AId, int ARows) {
         FForm->NewImage(AId);
@@ -123,7 +92,6 @@ private slots:
     void initTestCase() {
         QVERIFY(FRoot.isValid());
         QVERIFY2(!QStandardPaths::findExecutable("xdotool").isEmpty(), "xdotool is needed");
-        FScans = FRoot.path() + "/scans/";
         const QString f = Folder("5555");
         QVERIFY(DocumentPage({1000, 1414}, Qt::red, "one").save(f + "55550001~1.png"));
         WriteGreyPagesTiff(f + "55550001~2.tif", 4, {700, 990});
@@ -139,20 +107,11 @@ private slots:
     }
 
     void init() {
-        static int run = 0;
-        const QString data = FRoot.path() + "/data-" + QString::number(run++);
-        QDir().mkpath(data);
-        qputenv("XDG_DATA_HOME", data.toLocal8Bit());
-        FBlock = std::make_unique<HostBlock>(FScans, "****....");
-        StartupSearchText.clear();
-        StartMaximized = false;
+        StartHost();
         CreateForm();
     }
 
-    void cleanup() {
-        DestroyForm();
-        FBlock.reset();
-    }
+    void cleanup() { EndHost(); }
 
     // One tile per page of every file, labelled by file and page; the broken file's tile
     // carries the reason the window gives for it, the container's its alias; every tile

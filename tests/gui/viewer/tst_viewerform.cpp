@@ -12,7 +12,7 @@
 #include "viewer/PrintDialog.h"
 #include "viewer/ViewerWidgets.h"
 
-#include "ViewerTestSupport.h"
+#include "ViewerWindow.h"
 
 #include <QAbstractAnimation>
 #include <QComboBox>
@@ -47,53 +47,21 @@
 
 using namespace lvtest;
 
-class TestViewerForm : public QObject {
+class TestViewerForm : public QObject, ViewerWindow<> {
     Q_OBJECT
 
 private:
-    QTemporaryDir FRoot{QDir::tempPath() + "/lv-XXXXXX"};
-    QString FScans; // the source folder
-    std::unique_ptr<HostBlock> FBlock;
-    std::shared_ptr<StateRecorder> FRecorder;
-    std::unique_ptr<TLumivaneViewerForm> FForm;
     QRect FCreatedGeometry;
 
-    QString Folder(const QString& ASub) {
-        const QString path = FScans + ASub;
-        QDir().mkpath(path);
-        return path + "/";
-    }
     void Save(const QImage& AImage, const QString& APath) {
         QVERIFY2(AImage.save(APath), qPrintable(APath));
     }
 
-    template <class T> T* Child(const char* AName) {
-        T* w = FForm->findChild<T*>(QString::fromLatin1(AName));
-        if (!w)
-            qFatal("no child %s", AName);
-        return w;
-    }
-    TImageControl* Image() { return Child<TImageControl>("Image"); }
-    QComboBox* List() { return Child<QComboBox>("cbxImageList"); }
-    QString Title() { return Child<QLabel>("lblCurrentImageName")->text(); }
-    TTrackBar* Zoom() { return Child<TTrackBar>("tbZoom"); }
-    TRotaryDial* Dial() { return Child<TRotaryDial>("arcdImageRotation"); }
-
     void CreateForm() {
-        lvtest::InstallRecordingController(FBlock->Name, FRecorder);
-        FForm = std::make_unique<TLumivaneViewerForm>();
+        MakeForm();
         FCreatedGeometry = FForm->geometry();
         // The designed client size, whatever the offscreen desktop gives the default.
         FForm->resize(600, 568);
-    }
-    // Pages decode on workers: waits until the page asked for last is on screen.
-    bool Settled() {
-        return QTest::qWaitFor([this] { return !FForm->IsLoading(); }, 10000);
-    }
-    std::vector<TImageViewerState> TakeStates() {
-        auto states = FRecorder->States;
-        FRecorder->States.clear();
-        return states;
     }
     // The colours the window paints over its image area when a file fails to load and when
     // nothing is found.
@@ -125,7 +93,6 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(FRoot.isValid());
-        FScans = FRoot.path() + "/scans/";
         // Three pages of 12345678 in three formats, distinct ink colours.
         const QString f = Folder("1234");
         Save(DocumentPage({1000, 1414}, QColor(200, 30, 30), "12345678 page 1"),
@@ -183,24 +150,11 @@ private slots:
     }
 
     void init() {
-        // Each test starts without saved placements.
-        static int run = 0;
-        const QString data = FRoot.path() + "/data-" + QString::number(run++);
-        QDir().mkpath(data);
-        qputenv("XDG_DATA_HOME", data.toLocal8Bit());
-        FBlock = std::make_unique<HostBlock>(FScans, "****....");
-        StartupSearchText.clear();
-        StartMaximized = false;
+        StartHost();
         CreateForm();
     }
 
-    void cleanup() {
-        FForm.reset();
-        TOrlenzaCustomerController::ReleaseSharedControlFile();
-        ViewController.reset();
-        FRecorder.reset();
-        FBlock.reset();
-    }
+    void cleanup() { EndHost(); }
 
     void creationWritesIdleAndShowsStartState() {
         QCOMPARE(FForm->objectName(), QStringLiteral("LumivaneViewerForm"));
@@ -251,9 +205,7 @@ private slots:
         QCOMPARE(saved, QStringList{"viewer-test-host.LumivaneViewerForm.json"});
         // A new window for the same host comes back where the last one was, with its
         // zoom and fit-to-width.
-        FForm.reset();
-        TOrlenzaCustomerController::ReleaseSharedControlFile();
-        ViewController.reset();
+        DestroyForm();
         CreateForm();
         QCOMPARE(FCreatedGeometry.topLeft(), QPoint(40, 30));
         QVERIFY(Child<TToggleSwitch>("swFitToWidth")->isChecked());

@@ -7,7 +7,7 @@
 #include "viewer/OrlenzaFrm.h"
 #include "viewer/ViewerWidgets.h"
 
-#include "ViewerTestSupport.h"
+#include "ViewerWindow.h"
 #include "tests/gui/imaging/ImagingFixtures.h"
 
 #include <QApplication>
@@ -73,26 +73,10 @@ QRect ColourBox(const QImage& AShot, QColor AColour) {
 
 } // namespace
 
-class TestViewerReading : public QObject {
+class TestViewerReading : public QObject, ViewerWindow<> {
     Q_OBJECT
 
 private:
-    QTemporaryDir FRoot{QDir::tempPath() + "/lv-XXXXXX"};
-    QString FScans;
-    std::unique_ptr<HostBlock> FBlock;
-    std::shared_ptr<StateRecorder> FRecorder;
-    std::unique_ptr<TLumivaneViewerForm> FForm;
-
-    template <class T> T* Child(const char* AName) {
-        T* w = FForm->findChild<T*>(QString::fromLatin1(AName));
-        if (!w)
-            qFatal("no child %s", AName);
-        return w;
-    }
-    TImageControl* Image() { return Child<TImageControl>("Image"); }
-    TImagePage* Page() { return Child<TImagePage>("tabForImage"); }
-    TTrackBar* Zoom() { return Child<TTrackBar>("tbZoom"); }
-    TRotaryDial* Dial() { return Child<TRotaryDial>("arcdImageRotation"); }
     QLabel* Percent() { return Child<QLabel>("lblZoomPercent"); }
     // The point of the picture (0..1 of its size) in the middle of the area.
     QPointF Middle() {
@@ -102,37 +86,13 @@ private:
     }
 
     // The identifier's folder (as the pattern "****...." has it).
-    QString Folder(const QString& AId) {
-        const QString folder = FScans + AId.left(4) + "/";
-        QDir().mkpath(folder);
-        return folder;
-    }
+    QString IdFolder(const QString& AId) { return Folder(AId.left(4)); }
     void AddPage(const QString& AId, QSize ASize, int AFile = 1) {
-        QVERIFY(EdgePage(ASize).save(Folder(AId) + AId + "~" + QString::number(AFile) + ".png"));
-    }
-    void CreateForm(QSize ASize) {
-        lvtest::InstallRecordingController(FBlock->Name, FRecorder);
-        FForm = std::make_unique<TLumivaneViewerForm>();
-        FForm->resize(ASize);
-    }
-    void DestroyForm() {
-        FForm.reset();
-        TOrlenzaCustomerController::ReleaseSharedControlFile();
-        ViewController.reset();
-        FRecorder.reset();
-    }
-    bool Settled() {
-        return QTest::qWaitFor([this] { return !FForm->IsLoading(); }, 10000);
+        QVERIFY(EdgePage(ASize).save(IdFolder(AId) + AId + "~" + QString::number(AFile) + ".png"));
     }
     void ShowFromToolbar(const char* AId) {
-        FForm->NewImage(AId);
-        QVERIFY(Settled());
-        QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
-        QTRY_VERIFY(Page()->hasFocus());
+        ViewerWindow::ShowFromToolbar(AId);
         QCOMPARE(FBlock->ViewState(), vsOpen);
-    }
-    void Key(Qt::Key AKey, Qt::KeyboardModifiers AMods = {}) {
-        QTest::keyClick(FForm->windowHandle(), AKey, AMods);
     }
     // Presses, moves and releases the left or right button as a user's hand does, from
     // AFrom by AMove (window coordinates).
@@ -160,7 +120,6 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(FRoot.isValid());
-        FScans = FRoot.path() + "/scans/";
         AddPage("11110001", {1600, 1200}); // a 4:3 landscape page
         AddPage("22220001", {1240, 1754}); // A4 upright at 150 dpi
         AddPage("33330001", {300, 200});   // smaller than any area
@@ -169,29 +128,18 @@ private slots:
         AddPage("44440001", {2480, 3508}, 2);
         // An A3 scan at 600 dpi, bilevel as such scans are: one black column a pixel wide
         // down the middle of the page.
-        WriteBilevelTiff(Folder("55550001") + "55550001~1.tif", kA3Width, kA3Height,
+        WriteBilevelTiff(IdFolder("55550001") + "55550001~1.tif", kA3Width, kA3Height,
                          QRect(kA3Width / 2, 0, 1, kA3Height));
         // Three files, the second of three pages.
         AddPage("66660001", {800, 600});
-        WriteDocumentTiff(Folder("66660001") + "66660001~2.tif",
+        WriteDocumentTiff(IdFolder("66660001") + "66660001~2.tif",
                           {{{600, 800}}, {{600, 800}}, {{600, 800}}});
         AddPage("66660001", {800, 600}, 3);
     }
 
-    void init() {
-        static int run = 0;
-        const QString data = FRoot.path() + "/data-" + QString::number(run++);
-        QDir().mkpath(data);
-        qputenv("XDG_DATA_HOME", data.toLocal8Bit());
-        FBlock = std::make_unique<HostBlock>(FScans, "****....");
-        StartupSearchText.clear();
-        StartMaximized = false;
-    }
+    void init() { StartHost(); }
 
-    void cleanup() {
-        DestroyForm();
-        FBlock.reset();
-    }
+    void cleanup() { EndHost(); }
 
     // With fit-to-width off the fitted page lies wholly inside the image area, as turned,
     // filling it in one direction unless that would enlarge it beyond its own pixels;

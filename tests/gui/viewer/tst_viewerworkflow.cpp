@@ -10,7 +10,7 @@
 #include "viewer/PrintDialog.h"
 #include "viewer/ViewerWidgets.h"
 
-#include "ViewerTestSupport.h"
+#include "ViewerWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -57,67 +57,14 @@ public slots:
 
 } // namespace
 
-class TestViewerWorkflow : public QObject {
+class TestViewerWorkflow : public QObject, ViewerWindow<> {
     Q_OBJECT
 
 private:
-    QTemporaryDir FRoot{QDir::tempPath() + "/lv-XXXXXX"};
-    QString FScans;
-    std::unique_ptr<HostBlock> FBlock;
-    std::shared_ptr<StateRecorder> FRecorder;
-    std::unique_ptr<TLumivaneViewerForm> FForm;
-
-    QString Folder(const QString& ASub) {
-        const QString path = FScans + ASub;
-        QDir().mkpath(path);
-        return path + "/";
-    }
-    template <class T> T* Child(const char* AName) {
-        T* w = FForm->findChild<T*>(QString::fromLatin1(AName));
-        if (!w)
-            qFatal("no child %s", AName);
-        return w;
-    }
-    TImageControl* Image() { return Child<TImageControl>("Image"); }
-    TImagePage* Page() { return Child<TImagePage>("tabForImage"); }
-    QComboBox* List() { return Child<QComboBox>("cbxImageList"); }
     QLineEdit* Box() { return Child<QLineEdit>("edImageId"); }
-    QString Title() { return Child<QLabel>("lblCurrentImageName")->text(); }
-    TTrackBar* Zoom() { return Child<TTrackBar>("tbZoom"); }
-    TRotaryDial* Dial() { return Child<TRotaryDial>("arcdImageRotation"); }
     TToggleSwitch* Fit() { return Child<TToggleSwitch>("swFitToWidth"); }
 
-    void CreateForm() {
-        lvtest::InstallRecordingController(FBlock->Name, FRecorder);
-        FForm = std::make_unique<TLumivaneViewerForm>();
-        FForm->resize(700, 600);
-    }
-    void DestroyForm() {
-        FForm.reset();
-        TOrlenzaCustomerController::ReleaseSharedControlFile();
-        ViewController.reset();
-        FRecorder.reset();
-    }
-    std::vector<TImageViewerState> TakeStates() {
-        auto states = FRecorder->States;
-        FRecorder->States.clear();
-        return states;
-    }
-    // Pages are decoded on workers: waits until the one asked for is on screen.
-    bool Settled() {
-        return QTest::qWaitFor([this] { return !FForm->IsLoading(); }, 10000);
-    }
-    // Shows the identifier as the toolbar does and waits until the window has the keys.
-    void ShowFromToolbar(const char* AId) {
-        FForm->NewImage(AId);
-        QVERIFY(Settled());
-        QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
-        QTRY_VERIFY(Page()->hasFocus());
-    }
-    // Keys go in as the window system delivers them: to the window, then its focus widget.
-    void Key(Qt::Key AKey, Qt::KeyboardModifiers AMods = {}) {
-        QTest::keyClick(FForm->windowHandle(), AKey, AMods);
-    }
+    void CreateForm() { ViewerWindow::CreateForm({700, 600}); }
     void ActivateElsewhereAndBack(QWidget& AOther) {
         AOther.show();
         AOther.activateWindow();
@@ -129,7 +76,6 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(FRoot.isValid());
-        FScans = FRoot.path() + "/scans/";
         const QString f = Folder("1234");
         QVERIFY(DocumentPage({1000, 1414}, QColor(200, 30, 30), "12345678 page 1")
                     .save(f + "12345678~1.png"));
@@ -147,21 +93,12 @@ private slots:
     }
 
     void init() {
-        static int run = 0;
-        const QString data = FRoot.path() + "/data-" + QString::number(run++);
-        QDir().mkpath(data);
-        qputenv("XDG_DATA_HOME", data.toLocal8Bit());
-        FBlock = std::make_unique<HostBlock>(FScans, "****....");
-        StartupSearchText.clear();
-        StartMaximized = false;
+        StartHost();
         QGuiApplication::clipboard()->clear();
         CreateForm();
     }
 
-    void cleanup() {
-        DestroyForm();
-        FBlock.reset();
-    }
+    void cleanup() { EndHost(); }
 
     // ---- keys ---------------------------------------------------------------------------
 
