@@ -580,17 +580,17 @@ void TLvTerminalToolBarForm::CheckKeySetIndex(std::int32_t AIndex) {
 
 // ---- user requests -----------------------------------------------------------------
 
+std::optional<std::string> TLvTerminalToolBarForm::AskInOwnDialog(const TChooseText& ADialog) {
+    const TOwnDialog open(FOwnDialogs);
+    return ADialog ? ADialog(this) : std::nullopt;
+}
+
 void TLvTerminalToolBarForm::sbtnSaveClick() {
     if (ToolbarController && ToolbarController->IsCapturing()) {
         StopCapture();
         return;
     }
-    std::optional<std::string> name;
-    {
-        const TOwnDialog open(FOwnDialogs);
-        name = FSaveDialog ? FSaveDialog(this) : std::nullopt;
-    }
-    if (name)
+    if (const auto name = AskInOwnDialog(FSaveDialog))
         StartCapture(*name);
 }
 
@@ -610,12 +610,7 @@ void TLvTerminalToolBarForm::StopCapture() {
 }
 
 void TLvTerminalToolBarForm::sbtnPrinterClick() {
-    std::optional<std::string> name;
-    {
-        const TOwnDialog open(FOwnDialogs);
-        name = FPrinterDialog ? FPrinterDialog(this) : std::nullopt;
-    }
-    if (name)
+    if (const auto name = AskInOwnDialog(FPrinterDialog))
         ChangePrinter(*name);
 }
 

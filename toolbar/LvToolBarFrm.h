@@ -180,6 +180,9 @@ private:
     float FTrackingLeft = 0;
     float FTrackingTop = 0;
 
+    // Runs a dialog of this window: the activation it takes is not the user's.
+    std::optional<std::string> AskInOwnDialog(const TChooseText& ADialog);
+
     TChooseText FSaveDialog;
     TChooseText FPrinterDialog;
     std::function<QPoint()> FCursorPosition;

@@ -51,6 +51,7 @@ private slots:
 
 private:
     void ShowViewer(const char* AId);
+    void PrintListTo(const QString& APdf);
     template <class T> T* Child(QObject* AParent, const char* AName) const {
         T* child = AParent->findChild<T*>(QString::fromLatin1(AName));
         if (!child) {
@@ -130,19 +131,24 @@ TPrintSource TPrintSnagsTest::Source(const QString& AFolder, const QStringList& 
     return source;
 }
 
+// The print dialog, when it opens, takes the whole list to APdf and prints.
+void TPrintSnagsTest::PrintListTo(const QString& APdf) {
+    FForm->Printing().SetDialogRunner([APdf](TPrintDialog& ADialog) {
+        lvprint::TPrintOptions options = ADialog.Options();
+        options.Pages = lvprint::TPrintPages::List;
+        ADialog.SetOptions(options);
+        ADialog.SelectPdfFile(APdf);
+        return true;
+    });
+}
+
 // While the list prints, its progress shows without taking the keyboard: the viewer keeps
 // it, and a key the user presses meanwhile acts in the viewer.
 void TPrintSnagsTest::progressLeavesTheKeyboardToTheViewer() {
     ShowViewer("66660000");
     QTRY_COMPARE(FForm->Count(), 8);
     const QString pdf = FRoot.filePath("progress.pdf");
-    FForm->Printing().SetDialogRunner([&](TPrintDialog& ADialog) {
-        lvprint::TPrintOptions options = ADialog.Options();
-        options.Pages = lvprint::TPrintPages::List;
-        ADialog.SetOptions(options);
-        ADialog.SelectPdfFile(pdf);
-        return true;
-    });
+    PrintListTo(pdf);
     QList<QWindow*> focused;
     auto watch = connect(qApp, &QGuiApplication::focusWindowChanged, this,
                          [&focused](QWindow* AWindow) { focused << AWindow; });
@@ -169,13 +175,7 @@ void TPrintSnagsTest::failedPageReportTakesTheKeyboardAndEnterClosesIt() {
     ShowViewer("77770000");
     QTRY_COMPARE(FForm->Count(), 2);
     const QString pdf = FRoot.filePath("failed.pdf");
-    FForm->Printing().SetDialogRunner([&](TPrintDialog& ADialog) {
-        lvprint::TPrintOptions options = ADialog.Options();
-        options.Pages = lvprint::TPrintPages::List;
-        ADialog.SetOptions(options);
-        ADialog.SelectPdfFile(pdf);
-        return true;
-    });
+    PrintListTo(pdf);
     QTest::keyClick(FForm->windowHandle(), Qt::Key_P, Qt::ControlModifier);
     QTRY_VERIFY_WITH_TIMEOUT(!FForm->Printing().IsPrinting(), 60000);
     QMessageBox* report = nullptr;

@@ -31,7 +31,8 @@ namespace lvtest {
 template <class TRecorder = StateRecorder> class ViewerWindow {
 protected:
     explicit ViewerWindow(const QString& ATempPrefix = QStringLiteral("lv"))
-        : FRoot(QDir::tempPath() + "/" + ATempPrefix + "-XXXXXX"), FScans(FRoot.path() + "/scans/") {}
+        : FRoot(QDir::tempPath() + "/" + ATempPrefix + "-XXXXXX"),
+          FScans(FRoot.path() + "/scans/") {}
 
     QTemporaryDir FRoot;
     QString FScans; // the block's source folder, under FRoot
@@ -106,9 +107,7 @@ protected:
     void Key(Qt::Key AKey, Qt::KeyboardModifiers AMods = {}) {
         QTest::keyClick(FForm->windowHandle(), AKey, AMods);
     }
-    std::vector<TImageViewerState> TakeStates() {
-        return std::exchange(FRecorder->States, {});
-    }
+    std::vector<TImageViewerState> TakeStates() { return std::exchange(FRecorder->States, {}); }
     // Acts the moment a search's list is in: its first page has been asked for in the same
     // call, so that page's decode is still on its way.
     bool WhenListed(const std::function<void()>& AAct, int ATimeoutMs = 10000) {
