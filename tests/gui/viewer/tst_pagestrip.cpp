@@ -104,6 +104,15 @@ private slots:
         container.write("55550001~1.png\n");
         container.close();
         WriteGreyPagesTiff(Folder("7777") + "77770001~1.tif", 1000, {40, 56});
+        // A4 photos around a link out of the sources, which is listed but never opened.
+        const QString a4 = Folder("8888");
+        for (int i = 1; i <= 12; ++i)
+            if (i != 2)
+                QVERIFY(
+                    DocumentPage({2480, 3508}, QColor::fromHsv(i * 30, 200, 160), "a4")
+                        .save(a4 + QStringLiteral("88880001~%1.jpg").arg(i, 2, 10, QChar('0'))));
+        QVERIFY(DocumentPage({300, 400}, Qt::darkGreen, "outside").save(FRoot.filePath("out.png")));
+        QVERIFY(QFile::link(FRoot.filePath("out.png"), a4 + "88880001~02.jpg"));
     }
 
     void init() {
@@ -197,6 +206,37 @@ private slots:
         // The container's page is what it names.
         QTRY_COMPARE(QString::fromStdString(FForm->SelectedImage().Alias).trimmed(),
                      QStringLiteral("55550001~1.png"));
+    }
+
+    // Going to the refused file while the tiles decode leaves them coming: every tile in
+    // view arrives, and the refused one says why it has none.
+    void refusedFileLeavesTheTilesComing() {
+        FForm->NewImage("88880001");
+        QVERIFY(Settled());
+        QVERIFY(QTest::qWaitForWindowActive(FForm.get()));
+        if (Strip().isVisible())
+            Key(Qt::Key_F9);
+        Key(Qt::Key_F9);
+        QVERIFY(Strip().isVisible());
+        QCOMPARE(Tiles().rowCount(), 12);
+        int missing = 0;
+        for (int row = 0; row < 12; ++row)
+            missing +=
+                row != 1 && Tile(row, TPageStripModel::ThumbnailRole).value<QImage>().isNull();
+        QVERIFY2(missing > 0, "the tiles were all in before the refused file was chosen");
+        Key(Qt::Key_Right);
+        QCOMPARE(FForm->SelectedImage().CantOpenReason(), corSecured);
+        QTRY_VERIFY(InView(0));
+        for (int row = 0; row < 12; ++row) {
+            if (!InView(row))
+                continue;
+            if (row == 1)
+                QVERIFY(Tile(row, TPageStripModel::ErrorRole).toString().contains("refused"));
+            else
+                QTRY_VERIFY2_WITH_TIMEOUT(
+                    !Tile(row, TPageStripModel::ThumbnailRole).value<QImage>().isNull(),
+                    qPrintable(QStringLiteral("tile %1").arg(row)), 20000);
+        }
     }
 
     // Page Down in the window moves the highlight at once and keeps it in view.
