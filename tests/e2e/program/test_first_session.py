@@ -73,6 +73,12 @@ class FirstSession(unittest.TestCase):
             # The viewer showed the first file and ended on the host's terminate.
             self.assertIn("image shown", log)
             self.assertIn("vsClosed", log)
+            # Opened without a host: the named file first.
+            with open(os.path.join(home, "lumivane-try", "open.log"), encoding="utf-8",
+                      errors="replace") as f:
+                opened = f.read()
+            shown = [l for l in opened.splitlines() if "image shown" in l]
+            self.assertTrue(shown and "12345678~2.png" in shown[0], opened)
 
     def test_the_readme_links_the_page(self):
         with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
