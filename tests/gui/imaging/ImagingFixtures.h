@@ -10,9 +10,24 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+// The largest difference of any channel between two images of one size.
+inline int MaxDifference(const QImage& A, const QImage& B) {
+    int most = 0;
+    for (int y = 0; y < A.height(); ++y) {
+        for (int x = 0; x < A.width(); ++x) {
+            const QRgb a = A.pixel(x, y);
+            const QRgb b = B.pixel(x, y);
+            most = std::max({most, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                             std::abs(qBlue(a) - qBlue(b))});
+        }
+    }
+    return most;
+}
 
 // A file's bytes, or an exception naming it.
 inline QByteArray ReadAll(const QString& APath) {

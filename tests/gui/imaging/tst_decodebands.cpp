@@ -17,20 +17,6 @@
 
 namespace {
 
-// The largest difference of any channel between two images of one size.
-int MaxDifference(const QImage& A, const QImage& B) {
-    int most = 0;
-    for (int y = 0; y < A.height(); ++y) {
-        for (int x = 0; x < A.width(); ++x) {
-            const QRgb a = A.pixel(x, y);
-            const QRgb b = B.pixel(x, y);
-            most = std::max({most, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                             std::abs(qBlue(a) - qBlue(b))});
-        }
-    }
-    return most;
-}
-
 // AImage averaged down to AOut: source pixel i belongs to output pixel i * out / in.
 QImage BoxReduced(const QImage& AImage, QSize AOut) {
     std::vector<double> sums(size_t(AOut.width() * AOut.height()) * 3, 0.0);

@@ -64,20 +64,6 @@ QString MarkedCorner(const QImage& AImage) {
     return red.isEmpty() ? QStringLiteral("none") : red.join(" and ");
 }
 
-// The largest difference of any channel between two images of one size.
-int MaxDifference(const QImage& A, const QImage& B) {
-    int most = 0;
-    for (int y = 0; y < A.height(); ++y) {
-        for (int x = 0; x < A.width(); ++x) {
-            const QRgb a = A.pixel(x, y);
-            const QRgb b = B.pixel(x, y);
-            most = std::max({most, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                             std::abs(qBlue(a) - qBlue(b))});
-        }
-    }
-    return most;
-}
-
 // A PNG with an eXIf chunk (the same TIFF structure as in a JPEG's EXIF block) before the
 // image data.
 void WriteMarkedPng(const QString& APath, int AOrientation) {
