@@ -6,6 +6,7 @@
 #include "viewer/OrlenzaFrm.Shared.h"
 #include "viewer/ViewerWidgets.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFontMetricsF>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QTabWidget>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -42,6 +44,12 @@ QString LoadErrorText(const TLumivaneImage& AImage, const QString& AError) {
 } // namespace
 
 void TLumivaneViewerForm::ConnectBrowse() {
+    // A reset list puts the combo box on its first row: that is not the user's pick. The
+    // model's selection is put back once the browse model has said what changed.
+    connect(cbxImageList->model(), &QAbstractItemModel::modelAboutToBeReset, this,
+            [this] { cbxImageList->blockSignals(true); });
+    connect(cbxImageList->model(), &QAbstractItemModel::modelReset, this,
+            [this] { cbxImageList->blockSignals(false); });
     connect(FBrowse, &TBrowseModel::ListChanged, this,
             [this] { Guarded(this, [this] { ListChanged(); }); });
     connect(FBrowse, &TBrowseModel::WantedChanged, this,
@@ -49,7 +57,9 @@ void TLumivaneViewerForm::ConnectBrowse() {
 }
 
 void TLumivaneViewerForm::ListChanged() {
-    FillImageList();
+    // The list's rows are the browse model's (TImageListModel has reset them by now).
+    SyncListSelection();
+    MeasureImageList();
     LookUpTurns();
     CountPages();
     ResolveContainers();
@@ -107,47 +117,53 @@ void TLumivaneViewerForm::MergeImageList(std::vector<TLumivaneImage> AImages) {
     }
 }
 
-void TLumivaneViewerForm::FillImageList() {
-    cbxImageList->setUpdatesEnabled(false);
-    {
-        // Filling the list is not a pick: no change event; the model's selection after.
-        QSignalBlocker block(cbxImageList);
-        cbxImageList->clear();
-        QStringList texts;
-        texts.reserve(static_cast<qsizetype>(FBrowse->Images().size()));
-        for (const TLumivaneImage& image : FBrowse->Images())
-            texts << Q(image.Path);
-        // All at once: one insertion, not one per file (a list of ten thousand).
-        cbxImageList->addItems(texts);
-        // MeasureImageListItem: every text in the list's font, the widest remembered. The
-        // width only ever grows, so a text measured before in this font cannot widen it
-        // again: a fresh scan that adds one file to thousands measures that one.
-        if (FMeasuredListFont != cbxImageList->font() || FMeasuredListTexts.size() > 100000) {
-            FMeasuredListFont = cbxImageList->font();
-            FMeasuredListTexts.clear();
+void TLumivaneViewerForm::MeasureImageList() {
+    QStringList texts;
+    texts.reserve(static_cast<qsizetype>(FBrowse->Images().size()));
+    for (const TLumivaneImage& image : FBrowse->Images())
+        texts << Q(image.Path);
+    if (texts.isEmpty())
+        return;
+    // Shaping ten thousand texts takes the GUI thread longer than a frame: a worker measures
+    // them and the list widens when it answers. The width only ever grows, so a text measured
+    // before in this font cannot widen it again: a fresh scan that adds one file to thousands
+    // measures that one.
+    ++FListMeasuresPending;
+    QPointer<TLumivaneViewerForm> self(this);
+    FMeasureWorker->start([self, alive = FAlive, measure = FListMeasure,
+                           font = cbxImageList->font(), texts = std::move(texts)] {
+        if (measure->Font != font || measure->Texts.size() > 100000) {
+            measure->Font = font;
+            measure->Texts.clear();
         }
-        std::unique_ptr<QFontMetricsF> metrics;
-        qreal widest = 0, letterW = 0;
-        bool measured = false;
-        for (const QString& text : std::as_const(texts)) {
-            if (FMeasuredListTexts.contains(text))
+        const QFontMetricsF metrics(font);
+        qreal widest = -1;
+        for (const QString& text : texts) {
+            if (!alive->load())
+                return;
+            if (measure->Texts.contains(text))
                 continue;
-            if (!metrics) {
-                metrics = std::make_unique<QFontMetricsF>(cbxImageList->font());
-                letterW = metrics->horizontalAdvance(QStringLiteral("W"));
-            }
-            widest = std::max(widest, metrics->horizontalAdvance(text));
-            FMeasuredListTexts.insert(text);
-            measured = true;
+            widest = std::max(widest, metrics.horizontalAdvance(text));
+            measure->Texts.insert(text);
         }
-        cbxImageList->setCurrentIndex(FBrowse->Selected());
-        if (measured) {
-            const qreal need = FDefaultImageListWidth + letterW + widest;
-            FImageListWidth = std::max(FImageListWidth, static_cast<int>(std::ceil(need)));
-            FitImageListWidth();
-        }
-    }
-    cbxImageList->setUpdatesEnabled(true);
+        const qreal letter = metrics.horizontalAdvance(QStringLiteral("W"));
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, widest, letter] {
+                if (!self)
+                    return;
+                --self->FListMeasuresPending;
+                if (widest >= 0)
+                    Guarded(self.data(), [&] { self->ImageListMeasured(widest, letter); });
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TLumivaneViewerForm::ImageListMeasured(qreal AWidest, qreal ALetterWidth) {
+    const qreal need = FDefaultImageListWidth + ALetterWidth + AWidest;
+    FImageListWidth = std::max(FImageListWidth, static_cast<int>(std::ceil(need)));
+    FitImageListWidth();
 }
 
 void TLumivaneViewerForm::ShowSelectedImage() {

@@ -3,6 +3,7 @@
 
 #include "viewer/OrlenzaFrm.Shared.h"
 #include "viewer/ViewerWidgets.h"
+#include "viewer/browse/ImageListModel.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -10,11 +11,13 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QSequentialAnimationGroup>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <QVariantAnimation>
@@ -51,7 +54,15 @@ void TLumivaneViewerForm::CreateComponents() {
     cbxImageList = new QComboBox(TopToolBar);
     cbxImageList->setObjectName(QStringLiteral("cbxImageList"));
     cbxImageList->setEditable(false);
-    cbxImageList->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
+    // The window sets the list's width from its texts (MeasureImageList); the combo box
+    // must not measure every row of a long list itself, nor lay out every row of its popup.
+    cbxImageList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbxImageList->setModel(new TImageListModel(*FBrowse, cbxImageList));
+    if (auto* rows = qobject_cast<QListView*>(cbxImageList->view()))
+        rows->setUniformItemSizes(true);
+    FMeasureWorker = new QThreadPool(this);
+    FMeasureWorker->setObjectName(QStringLiteral("ListMeasureWorker"));
+    FMeasureWorker->setMaxThreadCount(1); // one after another: they share what was measured
     FTopLayout->Add(cbxImageList, TAlign::Left, {44, 24}, {4, 4, 4, 4});
 
     loInputControls = new QWidget(TopToolBar);

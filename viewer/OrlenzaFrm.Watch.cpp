@@ -112,22 +112,19 @@ void TLumivaneViewerForm::NoteFileStamps(const QHash<QString, TFileStamp>& AStam
 void TLumivaneViewerForm::WatchedFilesChanged(const TFolderChanges& AChanges) {
     if (!isVisible() || !FRescan)
         return;
-    QHash<QString, QString> listed; // watcher's path -> the list's
-    for (const TLumivaneImage& image : FBrowse->Images()) {
-        const QString path = Q(image.FullFileName());
-        listed.insert(QDir::cleanPath(path), path);
-    }
+    // The watcher names files as QDir::cleanPath spells them; the model finds each without
+    // a walk of the list (ten thousand files, and a report every settle time).
     bool again = AChanges.ListAgain;
     QHash<QString, TFileStamp> changed;
     for (auto it = AChanges.Complete.cbegin(); it != AChanges.Complete.cend(); ++it) {
-        const auto found = listed.constFind(it.key());
-        if (found == listed.cend())
+        const QString listed = FBrowse->ListedSpelling(it.key());
+        if (listed.isEmpty())
             again = true; // a new file, complete now
         else
-            changed.insert(*found, it.value());
+            changed.insert(listed, it.value());
     }
     for (const QString& path : AChanges.Removed)
-        again = again || listed.contains(path);
+        again = again || !FBrowse->ListedSpelling(path).isEmpty();
     NoteFileStamps(changed);
     if (again)
         ScheduleRescan();
@@ -183,14 +180,13 @@ void TLumivaneViewerForm::RescanFinished(int AGeneration, std::vector<TLumivaneI
     // Watching stopped since (hidden, closed, another search): nothing of this is shown.
     if (AGeneration != FRescanGeneration || !isVisible())
         return;
-    QSet<QString> listed;
-    for (const TLumivaneImage& image : FBrowse->Images())
-        listed.insert(Q(image.Path));
     std::vector<TLumivaneImage> accepted;
+    accepted.reserve(AImages.size());
     QHash<QString, TFileStamp> stamps;
+    stamps.reserve(static_cast<qsizetype>(AImages.size()));
     for (TLumivaneImage& image : AImages) {
         const QString file = Q(image.FullFileName());
-        if (listed.contains(Q(image.Path))) {
+        if (FBrowse->Lists(file)) {
             stamps.insert(file, AStamps.value(file));
             accepted.push_back(std::move(image));
         } else if (FWatcher->IsComplete(file)) {

@@ -100,6 +100,9 @@ public:
     int ShownPageCount() const { return FBrowse->ShownPageCount(); }
     // A search's folder listing or a page asked for has not arrived yet.
     bool IsLoading() const { return FListing || FBrowse->IsPending(); }
+    // The list's texts a worker is still measuring for its width (lists handed over and
+    // not answered yet).
+    int ListMeasuresPending() const { return FListMeasuresPending; }
     // Decodes for this window run here; tests and benchmarks watch its cache and queue.
     TDecodePipeline& Pipeline() { return *FPipeline; }
     // The page strip beside the picture (hidden unless the user shows it).
@@ -322,7 +325,9 @@ private:
     // Puts AImages in the list keeping the selected file; when it is gone, the one now in
     // its place is shown.
     void MergeImageList(std::vector<TLumivaneImage> AImages);
-    void FillImageList();
+    // The list's width asked of a worker: every text in the list's font, the widest taken.
+    void MeasureImageList();
+    void ImageListMeasured(qreal AWidest, qreal ALetterWidth);
     void SyncListSelection();
 
     // Turns remembered per file (OrlenzaFrm.Turns.cpp).
@@ -399,9 +404,15 @@ private:
     QMetaObject::Connection FFocusWatch;
     float FDefaultImageListWidth = 0;
     int FImageListWidth = 0; // the widest the list was asked to be; it never narrows
-    // The list texts whose width FImageListWidth has taken in, in this font.
-    QSet<QString> FMeasuredListTexts;
-    QFont FMeasuredListFont;
+    // The texts whose width FImageListWidth has taken in, and their font: read and written
+    // only by FMeasureWorker's one thread.
+    struct TListMeasure {
+        QFont Font;
+        QSet<QString> Texts;
+    };
+    std::shared_ptr<TListMeasure> FListMeasure = std::make_shared<TListMeasure>();
+    QThreadPool* FMeasureWorker = nullptr;
+    int FListMeasuresPending = 0;
     TNotifyEvent FStateEvent;
     TDocumentPrinting* FPrinting = nullptr;
 

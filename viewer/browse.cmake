@@ -6,6 +6,8 @@ endif()
 add_library(lv_viewer_browse STATIC
   ${CMAKE_CURRENT_LIST_DIR}/browse/BrowseModel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/browse/BrowseModel.h
+  ${CMAKE_CURRENT_LIST_DIR}/browse/ImageListModel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/browse/ImageListModel.h
   ${CMAKE_CURRENT_LIST_DIR}/browse/PageCounter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/browse/PageCounter.h)
 lv_warnings(lv_viewer_browse)

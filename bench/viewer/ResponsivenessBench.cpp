@@ -18,11 +18,6 @@
 //                                   longest GUI stall meanwhile
 //
 // bench/viewer/responsiveness.sh runs one of them with the files made.
-#include "app/Orlenza.CustomController.h"
-#include "app/Orlenza.FormCommon.h"
-#include "controlfile/ImageViewer.ControlFile.h"
-#include "platform/SharedMemory.h"
-#include "viewcontrol/Orlenza.ViewController.h"
 #include "viewer/DecodePipeline.h"
 #include "viewer/ImageDecoding.h"
 #include "viewer/OrlenzaFrm.h"
@@ -44,12 +39,10 @@
 #include <QWheelEvent>
 
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -111,59 +104,44 @@ void WritePagesTiff(const QString& APath, int APages, int w = 2480, int h = 3508
     TIFFClose(tif);
 }
 
-// The viewer window over a real block whose source folder holds the samples:
-// 90000001~01..~21.jpg (the 24 MP photo), 92000001~01..~10.tif (the G4 page), and
-// 91000001~1.tif (five pages).
+// The samples where the searches find them: 90000001~01..~21.jpg (the 24 MP photo),
+// 92000001~01..~10.tif (the G4 page), 91000001~1.tif (five pages) and the rest below.
+// Returns the source folder.
+QString PlaceSamples(const QString& ADir) {
+    const QString scans = ADir + "/scans/";
+    for (const char* sub : {"9000", "9100", "9200", "9300", "9600", "9700"})
+        QDir().mkpath(scans + sub);
+    for (int i = 1; i <= 21; ++i)
+        Place(ADir + "/photo-24mp.jpg",
+              scans + QStringLiteral("9000/90000001~%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+    for (int i = 1; i <= 10; ++i)
+        Place(ADir + "/a4-300dpi-g4.tif",
+              scans + QStringLiteral("9200/92000001~%1.tif").arg(i, 2, 10, QLatin1Char('0')));
+    WritePagesTiff(scans + "9100/91000001~1.tif", 5);
+    WritePagesTiff(scans + "9300/93000001~1.tif", 20);
+    // The zoom samples, where bench_imaging --make-zoom wrote them.
+    if (QFile::exists(ADir + "/photo-48mp.jpg")) {
+        QDir().mkpath(scans + "9400");
+        Place(ADir + "/photo-48mp.jpg", scans + "9400/94000001~1.jpg");
+    }
+    if (QFile::exists(ADir + "/a3-600dpi-lzw.tif")) {
+        QDir().mkpath(scans + "9500");
+        Place(ADir + "/a3-600dpi-lzw.tif", scans + "9500/95000001~1.tif");
+    }
+    // Fifty files, G4 pages and photos taking turns.
+    for (int i = 1; i <= 50; ++i)
+        Place(ADir + (i % 2 ? "/a4-300dpi-g4.tif" : "/photo-24mp.jpg"),
+              scans + QStringLiteral("9600/96000001~%1.%2")
+                          .arg(i, 2, 10, QLatin1Char('0'))
+                          .arg(i % 2 ? "tif" : "jpg"));
+    return scans;
+}
+
+// The viewer window over a real block whose source folder holds the samples.
 class TBench {
 public:
-    explicit TBench(const QString& ADir) : FDir(ADir) {
-        const QString scans = FDir + "/scans/";
-        for (const char* sub : {"9000", "9100", "9200", "9300", "9600", "9700"})
-            QDir().mkpath(scans + sub);
-        for (int i = 1; i <= 21; ++i)
-            Place(FDir + "/photo-24mp.jpg",
-                  scans + QStringLiteral("9000/90000001~%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
-        for (int i = 1; i <= 10; ++i)
-            Place(FDir + "/a4-300dpi-g4.tif",
-                  scans + QStringLiteral("9200/92000001~%1.tif").arg(i, 2, 10, QLatin1Char('0')));
-        WritePagesTiff(scans + "9100/91000001~1.tif", 5);
-        WritePagesTiff(scans + "9300/93000001~1.tif", 20);
-        // The zoom samples, where bench_imaging --make-zoom wrote them.
-        if (QFile::exists(FDir + "/photo-48mp.jpg")) {
-            QDir().mkpath(scans + "9400");
-            Place(FDir + "/photo-48mp.jpg", scans + "9400/94000001~1.jpg");
-        }
-        if (QFile::exists(FDir + "/a3-600dpi-lzw.tif")) {
-            QDir().mkpath(scans + "9500");
-            Place(FDir + "/a3-600dpi-lzw.tif", scans + "9500/95000001~1.tif");
-        }
-        // Fifty files, G4 pages and photos taking turns.
-        for (int i = 1; i <= 50; ++i)
-            Place(FDir + (i % 2 ? "/a4-300dpi-g4.tif" : "/photo-24mp.jpg"),
-                  scans + QStringLiteral("9600/96000001~%1.%2")
-                              .arg(i, 2, 10, QLatin1Char('0'))
-                              .arg(i % 2 ? "tif" : "jpg"));
-        FName = "lvbench-live-" + std::to_string(getpid());
-        FView = lvplatform::CreateSharedMemory(FName, lvcontrol::kBlockSize);
-        const std::string json =
-            "{\"Source\":\"" + scans.toStdString() + "\",\"Pattern\":\"****....\"}";
-        std::memcpy(FView->Data() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
-        SetProgramArguments({"lumivane-viewer", FName});
-        TOrlenzaViewController::InstallInitializer();
-        Form = std::make_unique<TLumivaneViewerForm>();
-        Form->resize(600, 568);
-        Form->show();
-        Form->activateWindow();
-        if (!QTest::qWaitForWindowExposed(Form.get()))
-            qFatal("the viewer window was never exposed");
-        Form->repaint();
-    }
-    ~TBench() {
-        Form.reset();
-        TOrlenzaCustomerController::ReleaseSharedControlFile();
-        ViewController.reset();
-        lvplatform::RemoveSharedMemory(FName);
-    }
+    explicit TBench(const QString& ADir)
+        : FDir(ADir), FWindow(PlaceSamples(ADir), "lvbench-live-"), Form(FWindow.Form) {}
     QString Photo(int AIndex) const {
         return FDir +
                QStringLiteral("/scans/9000/90000001~%1.jpg").arg(AIndex, 2, 10, QLatin1Char('0'));
@@ -231,12 +209,12 @@ public:
     }
     QToolButton* Next() const { return Form->findChild<QToolButton*>("btnNext"); }
 
-    std::unique_ptr<TLumivaneViewerForm> Form;
-
 private:
     QString FDir;
-    std::string FName;
-    std::unique_ptr<lvplatform::ISharedMemoryView> FView;
+    lvbench::TBenchWindow FWindow;
+
+public:
+    std::unique_ptr<TLumivaneViewerForm>& Form;
 };
 
 void Report(const std::string& AWhat, double AValue, const char* AUnit, const char* AGoal) {

@@ -5,22 +5,21 @@
 //   burst    1,000 files created in that folder and deleted again at once.
 // The floor is a fresh window showing the same identifier of the same folder, idle.
 // In each scenario:
-//   - responsiveness: a thread of its own posts a ping to the GUI thread every 5 ms and
-//     times the round trip (answered only when the event loop runs), goal: the longest
-//     <= 16 ms; the floor's pings are printed beside it (the machine's own scheduling);
+//   - responsiveness: the stall probe (bench/viewer/BenchSupport.h) posts a ping to the GUI
+//     thread every millisecond and times the round trip (answered only when the event loop
+//     runs), goal: the longest <= 16 ms; the floor's pings are printed beside it (the
+//     machine's own scheduling), and so is the GUI thread's own CPU time within one round
+//     trip at most, which tells its work from waiting for a core on a busy machine;
 //   - idle CPU afterwards (all threads, from schedstat), goal: back at the floor (<= 1.5x
 //     the floor or within 1 ms of CPU a second of it).
 // Run by bench/watch/run, which also runs it with no inotify watch left (a user namespace
 // whose limit is 0), where the folders are polled.
 //
 //   bench_watch_scale [--files N] [--grow-seconds S] [--idle-seconds S] [--label TEXT]
-#include "app/Orlenza.CustomController.h"
-#include "app/Orlenza.FormCommon.h"
-#include "controlfile/ImageViewer.ControlFile.h"
-#include "platform/SharedMemory.h"
-#include "viewcontrol/Orlenza.ViewController.h"
 #include "viewer/DecodePipeline.h"
 #include "viewer/OrlenzaFrm.h"
+
+#include "../viewer/BenchSupport.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -30,13 +29,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -48,12 +44,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using lvbench::Clock;
+using lvbench::Ms;
 using namespace std::chrono_literals;
-
-double Ms(Clock::duration ADuration) {
-    return std::chrono::duration<double, std::milli>(ADuration).count();
-}
 
 // CPU time of every thread of this process, in nanoseconds (schedstat is exact, unlike the
 // ticks of /proc/self/stat).
@@ -74,50 +67,11 @@ void WaitUntil(const std::function<bool()>& ADone) {
         QTest::qWait(10);
 }
 
-// Pings the GUI thread from a thread of its own: a queued call, timed from its posting to
-// its running.
-class TPinger {
-public:
-    void Start() {
-        FStop = false;
-        FDone = false;
-        FRoundTrips.clear();
-        FThread = std::thread([this] { Run(); });
-    }
-    // The round trips in ms, sorted.
-    std::vector<double> Stop() {
-        FStop = true;
-        // The last ping waits for this thread's event loop.
-        while (!FDone)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        FThread.join();
-        std::sort(FRoundTrips.begin(), FRoundTrips.end());
-        return FRoundTrips;
-    }
-
-private:
-    void Run() {
-        while (!FStop) {
-            auto answered = std::make_shared<std::atomic<bool>>(false);
-            const auto t0 = Clock::now();
-            QMetaObject::invokeMethod(
-                qApp, [answered] { answered->store(true); }, Qt::QueuedConnection);
-            while (!answered->load())
-                std::this_thread::sleep_for(100us);
-            FRoundTrips.push_back(Ms(Clock::now() - t0));
-            std::this_thread::sleep_for(5ms);
-        }
-        FDone = true;
-    }
-    std::thread FThread;
-    std::atomic<bool> FStop{false}, FDone{true};
-    std::vector<double> FRoundTrips;
-};
-
 struct TFigures {
     explicit TFigures(std::string AName) : Name(std::move(AName)) {}
     std::string Name;
     std::vector<double> Pings;
+    double BusiestMs = 0; // the GUI thread's own CPU time within one round trip, at most
     double IdleMsPerS = 0;
     double Seconds = 0;
 };
@@ -149,39 +103,15 @@ bool WriteFile(const QString& APath, const QByteArray& ABytes) {
     return f.open(QIODevice::WriteOnly) && f.write(ABytes) == ABytes.size();
 }
 
-class TWindow {
+// The window over a block of its own; quiet once listed, shown, every decode and every
+// pending name of the watcher done.
+class TWindow : public lvbench::TBenchWindow {
 public:
-    explicit TWindow(const QString& AScans) {
-        FName = "lvbench-watch-" + std::to_string(getpid()) + "-" + std::to_string(FCount++);
-        FView = lvplatform::CreateSharedMemory(FName, lvcontrol::kBlockSize);
-        const std::string json =
-            "{\"Source\":\"" + AScans.toStdString() + "\",\"Pattern\":\"****....\"}";
-        std::memcpy(FView->Data() + lvcontrol::kImageInformation, json.c_str(), json.size() + 1);
-        SetProgramArguments({"lumivane-viewer", FName});
-        TOrlenzaViewController::InstallInitializer();
-        Form = std::make_unique<TLumivaneViewerForm>();
-        Form->resize(600, 568);
-        Form->show();
-        if (!QTest::qWaitForWindowExposed(Form.get()))
-            qFatal("the viewer window was never exposed");
-    }
-    ~TWindow() {
-        Form.reset();
-        TOrlenzaCustomerController::ReleaseSharedControlFile();
-        ViewController.reset();
-        lvplatform::RemoveSharedMemory(FName);
-    }
-    // Listed, shown, every decode and every pending name of the watcher done.
+    explicit TWindow(const QString& AScans) : TBenchWindow(AScans, "lvbench-watch-") {}
     bool Quiet() const {
         return !Form->IsLoading() && Form->Pipeline().Pending() == 0 &&
                Form->PendingScans().isEmpty();
     }
-    std::unique_ptr<TLumivaneViewerForm> Form;
-
-private:
-    static inline int FCount = 0;
-    std::string FName;
-    std::unique_ptr<lvplatform::ISharedMemoryView> FView;
 };
 
 // Idle CPU in ms a second over ASeconds, the event loop running.
@@ -237,7 +167,7 @@ int main(int argc, char** argv) {
         QTest::qWait(2000);
         AFigures.IdleMsPerS = IdleMsPerS(options.IdleSeconds);
     };
-    TPinger pinger;
+    lvbench::TStallProbe pinger;
     {
         TWindow window(scans);
         // 1. The identifier of many files searched and shown.
@@ -246,7 +176,9 @@ int main(int argc, char** argv) {
         pinger.Start();
         window.Form->NewImage("31000001");
         WaitUntil([&] { return window.Form->Count() == options.Files && window.Quiet(); });
-        files.Pings = pinger.Stop();
+        pinger.Stop();
+        files.Pings = pinger.RoundTrips();
+        files.BusiestMs = pinger.BusiestMs();
         files.Seconds = Ms(Clock::now() - t0) / 1000;
         settleThenIdle(files);
         figures.push_back(files);
@@ -273,7 +205,9 @@ int main(int argc, char** argv) {
         WaitUntil(
             [&] { return written && window.Form->Count() == options.Files + 1 && window.Quiet(); });
         writer.join();
-        growing.Pings = pinger.Stop();
+        pinger.Stop();
+        growing.Pings = pinger.RoundTrips();
+        growing.BusiestMs = pinger.BusiestMs();
         growing.Seconds = Ms(Clock::now() - t0) / 1000;
         settleThenIdle(growing);
         figures.push_back(growing);
@@ -295,7 +229,9 @@ int main(int argc, char** argv) {
         // Whatever the watcher gathered has settled and been looked at.
         QTest::qWait(3000);
         WaitUntil([&] { return window.Form->Count() == options.Files + 1 && window.Quiet(); });
-        burst.Pings = pinger.Stop();
+        pinger.Stop();
+        burst.Pings = pinger.RoundTrips();
+        burst.BusiestMs = pinger.BusiestMs();
         burst.Seconds = Ms(Clock::now() - t0) / 1000;
         settleThenIdle(burst);
         figures.push_back(burst);
@@ -309,14 +245,16 @@ int main(int argc, char** argv) {
         QTest::qWait(2000);
         pinger.Start();
         QTest::qWait(options.IdleSeconds * 1000);
-        idleFloor.Pings = pinger.Stop();
+        pinger.Stop();
+        idleFloor.Pings = pinger.RoundTrips();
+        idleFloor.BusiestMs = pinger.BusiestMs();
         idleFloor.IdleMsPerS = IdleMsPerS(options.IdleSeconds);
     }
     const double floorCpu = idleFloor.IdleMsPerS;
-    std::printf("watch at scale (%s), %d files, idle measured over %d s; pings every 5 ms\n",
+    std::printf("watch at scale (%s), %d files, idle measured over %d s; pings every 1 ms\n",
                 options.Label.c_str(), options.Files, options.IdleSeconds);
-    std::printf("  %-44s %7s %7s %7s %6s %9s %9s\n", "", "pings", "p99 ms", "max ms", ">16ms",
-                "idle ms/s", "vs floor");
+    std::printf("  %-44s %7s %7s %7s %6s %8s %9s %9s\n", "", "pings", "p99 ms", "max ms", ">16ms",
+                "GUI cpu", "idle ms/s", "vs floor");
     int failed = 0;
     for (const TFigures& f : figures) {
         const double longest = f.Pings.empty() ? 0 : f.Pings.back();
@@ -326,14 +264,15 @@ int main(int argc, char** argv) {
         const bool answering = longest <= 16;
         const bool idle = f.IdleMsPerS <= 1.5 * floorCpu || f.IdleMsPerS - floorCpu <= 1;
         failed += answering && idle ? 0 : 1;
-        std::printf("  %-44s %7zu %7.2f %7.2f %6ld %9.2f %8.2fx  (%.1f s)%s%s\n", f.Name.c_str(),
-                    f.Pings.size(), Quantile(f.Pings, 0.99), longest, static_cast<long>(over),
-                    f.IdleMsPerS, ratio, f.Seconds, answering ? "" : "  [slow answer]",
-                    idle ? "" : "  [idle above floor]");
+        std::printf("  %-44s %7zu %7.2f %7.2f %6ld %8.2f %9.2f %8.2fx  (%.1f s)%s%s\n",
+                    f.Name.c_str(), f.Pings.size(), Quantile(f.Pings, 0.99), longest,
+                    static_cast<long>(over), f.BusiestMs, f.IdleMsPerS, ratio, f.Seconds,
+                    answering ? "" : "  [slow answer]", idle ? "" : "  [idle above floor]");
     }
-    std::printf("  %-44s %7zu %7.2f %7.2f %6s %9.2f\n", idleFloor.Name.c_str(),
+    std::printf("  %-44s %7zu %7.2f %7.2f %6s %8.2f %9.2f\n", idleFloor.Name.c_str(),
                 idleFloor.Pings.size(), Quantile(idleFloor.Pings, 0.99),
-                idleFloor.Pings.empty() ? 0 : idleFloor.Pings.back(), "", floorCpu);
+                idleFloor.Pings.empty() ? 0 : idleFloor.Pings.back(), "", idleFloor.BusiestMs,
+                floorCpu);
     std::printf("goals: longest ping <= 16 ms; idle CPU <= 1.5x the floor or within 1 ms/s of "
                 "it. %d of %zu scenarios miss a goal\n",
                 failed, figures.size());

@@ -1,5 +1,6 @@
 #include "viewer/browse/BrowseModel.h"
 
+#include <QDir>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -19,14 +20,48 @@ QString TBrowseModel::FilePath(int AFile) const {
     return FPaths[static_cast<std::size_t>(AFile)];
 }
 
+namespace {
+
+// Whether QDir::cleanPath could spell APath otherwise: a scan of its characters, where
+// cleaning every path of a long list would take the GUI thread far longer.
+bool MayNeedCleaning(const QString& APath) {
+    if (APath.startsWith(QLatin1String("./")) || APath.endsWith(QLatin1Char('/')) ||
+        APath.endsWith(QLatin1String("/.")) || APath.endsWith(QLatin1String("/..")) ||
+        APath == QLatin1String(".") || APath == QLatin1String(".."))
+        return true;
+    if (APath.contains(QLatin1String("//")) || APath.contains(QLatin1String("/./")) ||
+        APath.contains(QLatin1String("/../")))
+        return true;
+#if defined(Q_OS_WIN)
+    return APath.contains(QLatin1Char('\\'));
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
 void TBrowseModel::IndexPaths() {
     FPaths.clear();
     FPaths.reserve(FImages.size());
     FFilesByPath.clear();
+    FFilesByPath.reserve(static_cast<qsizetype>(FImages.size()));
+    FCleanSpellings.clear();
     for (const TLumivaneImage& image : FImages) {
         FPaths.push_back(QString::fromStdString(image.FullFileName()));
-        FFilesByPath[FPaths.back()].append(static_cast<int>(FPaths.size()) - 1);
+        const QString& path = FPaths.back();
+        FFilesByPath[path].append(static_cast<int>(FPaths.size()) - 1);
+        if (MayNeedCleaning(path)) {
+            const QString clean = QDir::cleanPath(path);
+            if (clean != path)
+                FCleanSpellings.insert(clean, path);
+        }
     }
+}
+
+QString TBrowseModel::ListedSpelling(const QString& APath) const {
+    const QString listed = FCleanSpellings.value(APath, APath);
+    return FFilesByPath.contains(listed) ? listed : QString();
 }
 
 void TBrowseModel::SetImages(std::vector<TLumivaneImage> AImages) {

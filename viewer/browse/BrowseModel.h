@@ -47,6 +47,12 @@ public:
     const TLumivaneImage& Image(int AFile) const;
     // The file's path as decodes and page counts name it.
     QString FilePath(int AFile) const;
+    // Whether a file is listed under the path AFilePath (as FilePath spells it).
+    bool Lists(const QString& AFilePath) const { return FFilesByPath.contains(AFilePath); }
+    // The path a file is listed under, as FilePath spells it, for APath spelt as
+    // QDir::cleanPath spells it (as the folder watcher names files); empty when no file is
+    // listed there. Found without walking the list.
+    QString ListedSpelling(const QString& APath) const;
     // A new search's list: nothing selected, nothing shown, nothing wanted.
     void SetImages(std::vector<TLumivaneImage> AImages);
     enum class TMerge {
@@ -134,6 +140,8 @@ private:
     // ten thousand finds it without converting and comparing every path of the list.
     std::vector<QString> FPaths;
     QHash<QString, QList<int>> FFilesByPath;
+    // The few listed paths QDir::cleanPath would spell otherwise, by their clean spelling.
+    QHash<QString, QString> FCleanSpellings;
     QHash<QString, int> FCounts; // by FilePath, kept across merges
     TBrowsePosition FWanted;
     bool FPending = false;

@@ -616,6 +616,56 @@ private slots:
         QVERIFY(Page()->NoticeText().isEmpty());
     }
 
+    // The file list shows the browse model's files: after each fresh scan its rows are the
+    // model's files in order and its current row the model's selection; the selected file
+    // stays selected wherever a scan moves it; a pick in the list after re-lists shows the
+    // file picked.
+    void listFollowsTheModelAcrossFreshScans() {
+        const QString dir = Folder("8800");
+        const QString kept = dir + "88000001~5.png";
+        QVERIFY(Overwrite(dir + "88000001~3.png", SolidPng(QColor(30, 30, 220))));
+        QVERIFY(Overwrite(kept, SolidPng(QColor(220, 30, 30))));
+        ShowFromToolbar("88000001");
+        List()->setCurrentIndex(1);
+        QVERIFY(Settled());
+        QCOMPARE(FForm->ImageId(), 2);
+        const auto listIsTheModels = [this] {
+            const TBrowseModel& browse = FForm->Browse();
+            if (List()->count() != browse.Count() || List()->currentIndex() != browse.Selected())
+                return false;
+            for (int i = 0; i < browse.Count(); ++i)
+                if (List()->itemText(i) != QString::fromStdString(browse.Image(i).Path))
+                    return false;
+            return true;
+        };
+        struct TStep {
+            const char* What;
+            const char* Name;
+            bool Add;
+            int Count, Selected;
+        };
+        const TStep steps[] = {
+            {"a file joins before the selected one", "88000001~1.png", true, 3, 2},
+            {"a file joins after it", "88000001~7.png", true, 4, 2},
+            {"a file before it leaves", "88000001~3.png", false, 3, 1},
+        };
+        for (const TStep& step : steps) {
+            if (step.Add)
+                QVERIFY(Overwrite(dir + step.Name, SolidPng(QColor(30, 160, 30))));
+            else
+                QVERIFY(QFile::remove(dir + step.Name));
+            QTRY_COMPARE_WITH_TIMEOUT(FForm->Count(), step.Count, 5000);
+            QVERIFY2(listIsTheModels(), step.What);
+            QVERIFY2(FForm->ImageId() - 1 == step.Selected, step.What);
+            QCOMPARE(List()->currentText(), kept);
+        }
+        // A pick after the re-lists: the row picked is the model's file.
+        List()->setCurrentIndex(0);
+        QVERIFY(Settled());
+        QCOMPARE(QString::fromStdString(FForm->SelectedImage().Path), dir + "88000001~1.png");
+        QVERIFY(listIsTheModels());
+    }
+
     // A scan growing for a while among 10,000 files of its identifier: the folder is listed
     // once for the search and once when the scan is complete, never on its writes.
     void growingFileInALargeFolderIsListedOnceComplete() {
