@@ -1,6 +1,7 @@
 #include "viewer/FolderWatcher.h"
 
 #include "controlfile/Trace.h"
+#include "viewer/CleanPath.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -109,8 +110,9 @@ void TFolderWatcher::Watch(const QStringList& AFolders, const QHash<QString, TFi
         if (!FFolders.contains(clean))
             FFolders << clean;
     }
+    FComplete.reserve(AListed.size());
     for (auto it = AListed.cbegin(); it != AListed.cend(); ++it)
-        FComplete.insert(QDir::cleanPath(it.key()), it.value());
+        FComplete.insert(lvpaths::Cleaned(it.key()), it.value());
     if (FFolders.isEmpty())
         return;
 #if defined(Q_OS_LINUX)

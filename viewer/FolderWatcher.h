@@ -71,6 +71,9 @@ public:
 
     // The file was seen complete (listed when the watch began, or reported since).
     bool IsComplete(const QString& APath) const { return FComplete.contains(APath); }
+    // Every file seen complete, by its clean path: a copy shares it, so a worker may hold
+    // one for a while.
+    const QHash<QString, TFileStamp>& CompleteFiles() const { return FComplete; }
     // A file a listing found that the watcher has no word on: examined like a changed one.
     void Consider(const QString& APath);
     // Files seen that are not complete yet, with their size last seen (-1: not yet examined).

@@ -101,7 +101,7 @@ void TLumivaneViewerForm::SelectImage(int AImageId, int APage) {
         ShowSelectedImage();
 }
 
-void TLumivaneViewerForm::MergeImageList(std::vector<TLumivaneImage> AImages) {
+void TLumivaneViewerForm::MergeImageList(TBrowseList AImages) {
     switch (FBrowse->Merge(std::move(AImages))) {
     case TBrowseModel::TMerge::Unchanged:
         return;
@@ -118,11 +118,9 @@ void TLumivaneViewerForm::MergeImageList(std::vector<TLumivaneImage> AImages) {
 }
 
 void TLumivaneViewerForm::MeasureImageList() {
-    QStringList texts;
-    texts.reserve(static_cast<qsizetype>(FBrowse->Images().size()));
-    for (const TLumivaneImage& image : FBrowse->Images())
-        texts << Q(image.Path);
-    if (texts.isEmpty())
+    // A copy that shares each text: no conversion here.
+    std::vector<QString> texts = FBrowse->Texts();
+    if (texts.empty())
         return;
     // Shaping ten thousand texts takes the GUI thread longer than a frame: a worker measures
     // them and the list widens when it answers. The width only ever grows, so a text measured

@@ -98,9 +98,10 @@ void TLumivaneViewerForm::StartListing(const std::string& ASearchText, bool ARef
     QPointer<TLumivaneViewerForm> self(this);
     FListingWorkers->start([self, generation, listing = std::move(listing),
                             folders = std::move(search.Folders)]() mutable {
+        std::vector<TLumivaneImage> images;
         try {
             if (listing.Run)
-                listing.Images = listing.Run();
+                images = listing.Run();
         } catch (...) {
             listing.Error = std::current_exception();
         }
@@ -108,7 +109,9 @@ void TLumivaneViewerForm::StartListing(const std::string& ASearchText, bool ARef
             if (QFileInfo(Q(folder)).isDir())
                 listing.Folders << Q(folder);
         listing.Unreadable = UnreadableOf(listing.Folders);
-        listing.Stamps = StampsOf(listing.Images);
+        listing.Stamps = StampsOf(images);
+        // Paths converted and indexed here, not on the GUI thread.
+        listing.Images = TBrowseList::Of(std::move(images));
         QMetaObject::invokeMethod(
             qApp,
             [self, generation, listing = std::move(listing)]() mutable {
@@ -161,7 +164,7 @@ void TLumivaneViewerForm::TakeListing(TListing AListing) {
         const std::string shown = SelectedImage().Path;
         const bool stillFound =
             !shown.empty() &&
-            std::any_of(AListing.Images.begin(), AListing.Images.end(),
+            std::any_of(AListing.Images.Images.begin(), AListing.Images.Images.end(),
                         [&](const TLumivaneImage& AImage) { return AImage.Path == shown; });
         if (stillFound) {
             MergeImageList(std::move(AListing.Images));

@@ -5,6 +5,7 @@
 // shown otherwise stays. A hidden or closed window watches nothing.
 #include "viewer/OrlenzaFrm.h"
 
+#include "viewer/CleanPath.h"
 #include "viewer/FolderWatcher.h"
 #include "viewer/OrlenzaFrm.Shared.h"
 #include "viewer/ViewerWidgets.h"
@@ -140,31 +141,46 @@ void TLumivaneViewerForm::StartRescan() {
     FRescanRunning = true;
     const int generation = FRescanGeneration;
     QPointer<TLumivaneViewerForm> self(this);
+    // The worker sorts what it found against copies of what is listed and of what the
+    // watcher saw complete (shared, not copied, while neither changes): a folder of ten
+    // thousand files costs the GUI thread no walk of its own.
     QThreadPool::globalInstance()->start(
-        [self, generation, run = FRescan, folders = FWatcher->Folders()] {
-            std::vector<TLumivaneImage> images;
-            QHash<QString, TFileStamp> stamps;
+        [self, generation, run = FRescan, folders = FWatcher->Folders(),
+         listed = FBrowse->FilesByPath(), complete = FWatcher->CompleteFiles()] {
+            TRescan rescan;
             bool ok = true;
             try {
-                images = run();
-                stamps = StampsOf(images);
+                std::vector<TLumivaneImage> images = run();
+                const QHash<QString, TFileStamp> stamps = StampsOf(images);
+                std::vector<TLumivaneImage> accepted;
+                accepted.reserve(images.size());
+                for (TLumivaneImage& image : images) {
+                    const QString file = Q(image.FullFileName());
+                    if (listed.contains(file)) {
+                        rescan.Stamps.insert(file, stamps.value(file));
+                        accepted.push_back(std::move(image));
+                    } else if (complete.contains(lvpaths::Cleaned(file))) {
+                        // A new file joins once the watcher has seen it complete.
+                        accepted.push_back(std::move(image));
+                    } else {
+                        rescan.Unknown << file;
+                    }
+                }
+                rescan.Accepted = TBrowseList::Of(std::move(accepted));
             } catch (...) {
                 // The folder search refused or failed: the list stays as it is.
                 ok = false;
             }
-            QStringList unreadable = UnreadableOf(folders);
+            rescan.Unreadable = UnreadableOf(folders);
             QMetaObject::invokeMethod(
                 qApp,
-                [self, generation, ok, images = std::move(images), stamps = std::move(stamps),
-                 unreadable = std::move(unreadable)]() mutable {
+                [self, generation, ok, rescan = std::move(rescan)]() mutable {
                     if (!self)
                         return;
                     self->FRescanRunning = false;
                     if (ok)
-                        Guarded(self.data(), [&] {
-                            self->RescanFinished(generation, std::move(images), std::move(stamps),
-                                                 std::move(unreadable));
-                        });
+                        Guarded(self.data(),
+                                [&] { self->RescanFinished(generation, std::move(rescan)); });
                     if (self->FRescanAgain) {
                         self->FRescanAgain = false;
                         self->ScheduleRescan();
@@ -174,35 +190,24 @@ void TLumivaneViewerForm::StartRescan() {
         });
 }
 
-void TLumivaneViewerForm::RescanFinished(int AGeneration, std::vector<TLumivaneImage> AImages,
-                                         QHash<QString, TFileStamp> AStamps,
-                                         QStringList AUnreadable) {
+void TLumivaneViewerForm::RescanFinished(int AGeneration, TRescan ARescan) {
     // Watching stopped since (hidden, closed, another search): nothing of this is shown.
     if (AGeneration != FRescanGeneration || !isVisible())
         return;
-    std::vector<TLumivaneImage> accepted;
-    accepted.reserve(AImages.size());
-    QHash<QString, TFileStamp> stamps;
-    stamps.reserve(static_cast<qsizetype>(AImages.size()));
-    for (TLumivaneImage& image : AImages) {
-        const QString file = Q(image.FullFileName());
-        if (FBrowse->Lists(file)) {
-            stamps.insert(file, AStamps.value(file));
-            accepted.push_back(std::move(image));
-        } else if (FWatcher->IsComplete(file)) {
-            // A new file joins once the watcher has seen it complete.
-            accepted.push_back(std::move(image));
-        } else {
+    for (const QString& file : std::as_const(ARescan.Unknown)) {
+        if (FWatcher->IsComplete(QDir::cleanPath(file)))
+            // Seen complete after the worker looked: it joins with the next search.
+            FRescanAgain = true;
+        else
             // Found, but the watcher has no word on it yet (it came before the watch began).
             FWatcher->Consider(file);
-        }
     }
     // A folder made unreadable lists nothing: the list empties and the page says why; made
     // readable again, its files come back.
-    const bool readabilityChanged = AUnreadable != FUnreadableFolders;
-    FUnreadableFolders = std::move(AUnreadable);
-    MergeImageList(std::move(accepted));
-    NoteFileStamps(stamps);
+    const bool readabilityChanged = ARescan.Unreadable != FUnreadableFolders;
+    FUnreadableFolders = std::move(ARescan.Unreadable);
+    MergeImageList(std::move(ARescan.Accepted));
+    NoteFileStamps(ARescan.Stamps);
     if (readabilityChanged && Count() == 0)
         ShowSelectedImage();
 }

@@ -285,7 +285,7 @@ private:
         std::string SearchText;
         bool Refresh = false;
         bool FocusIfNew = false; // asked through NewImage: a new search takes the focus
-        std::vector<TLumivaneImage> Images;
+        TBrowseList Images;
         std::exception_ptr Error;          // the folder search refused or failed
         QStringList Folders;               // the searched folders that exist, to be watched
         QStringList Unreadable;            // of those, the ones that cannot be listed
@@ -312,8 +312,16 @@ private:
     void StopWatching();
     void ScheduleRescan();
     void StartRescan();
-    void RescanFinished(int AGeneration, std::vector<TLumivaneImage> AImages,
-                        QHash<QString, TFileStamp> AStamps, QStringList AUnreadable);
+    // What a fresh search found, sorted on its worker: the files that may be listed (those
+    // listed already, and new ones the watcher had seen complete), the stamps of the ones
+    // listed already, and the new files the watcher had no word on.
+    struct TRescan {
+        TBrowseList Accepted;
+        QHash<QString, TFileStamp> Stamps;
+        QStringList Unknown;
+        QStringList Unreadable;
+    };
+    void RescanFinished(int AGeneration, TRescan ARescan);
     void WatchedFilesChanged(const TFolderChanges& AChanges);
     // The files a search found as they are now. Reads the file system: on a worker only.
     static QHash<QString, TFileStamp> StampsOf(const std::vector<TLumivaneImage>& AImages);
@@ -324,7 +332,7 @@ private:
     void NoteFileStamps(const QHash<QString, TFileStamp>& AStamps);
     // Puts AImages in the list keeping the selected file; when it is gone, the one now in
     // its place is shown.
-    void MergeImageList(std::vector<TLumivaneImage> AImages);
+    void MergeImageList(TBrowseList AImages);
     // The list's width asked of a worker: every text in the list's font, the widest taken.
     void MeasureImageList();
     void ImageListMeasured(qreal AWidest, qreal ALetterWidth);

@@ -1,5 +1,7 @@
 #include "viewer/browse/BrowseModel.h"
 
+#include "viewer/CleanPath.h"
+
 #include <QDir>
 #include <QRegularExpression>
 
@@ -20,43 +22,26 @@ QString TBrowseModel::FilePath(int AFile) const {
     return FPaths[static_cast<std::size_t>(AFile)];
 }
 
-namespace {
-
-// Whether QDir::cleanPath could spell APath otherwise: a scan of its characters, where
-// cleaning every path of a long list would take the GUI thread far longer.
-bool MayNeedCleaning(const QString& APath) {
-    if (APath.startsWith(QLatin1String("./")) || APath.endsWith(QLatin1Char('/')) ||
-        APath.endsWith(QLatin1String("/.")) || APath.endsWith(QLatin1String("/..")) ||
-        APath == QLatin1String(".") || APath == QLatin1String(".."))
-        return true;
-    if (APath.contains(QLatin1String("//")) || APath.contains(QLatin1String("/./")) ||
-        APath.contains(QLatin1String("/../")))
-        return true;
-#if defined(Q_OS_WIN)
-    return APath.contains(QLatin1Char('\\'));
-#else
-    return false;
-#endif
-}
-
-} // namespace
-
-void TBrowseModel::IndexPaths() {
-    FPaths.clear();
-    FPaths.reserve(FImages.size());
-    FFilesByPath.clear();
-    FFilesByPath.reserve(static_cast<qsizetype>(FImages.size()));
-    FCleanSpellings.clear();
-    for (const TLumivaneImage& image : FImages) {
-        FPaths.push_back(QString::fromStdString(image.FullFileName()));
-        const QString& path = FPaths.back();
-        FFilesByPath[path].append(static_cast<int>(FPaths.size()) - 1);
-        if (MayNeedCleaning(path)) {
+TBrowseList TBrowseList::Of(std::vector<TLumivaneImage> AImages) {
+    TBrowseList list;
+    list.Images = std::move(AImages);
+    list.Paths.reserve(list.Images.size());
+    list.Texts.reserve(list.Images.size());
+    list.FilesByPath.reserve(static_cast<qsizetype>(list.Images.size()));
+    for (const TLumivaneImage& image : list.Images) {
+        const std::string full = image.FullFileName();
+        list.Paths.push_back(QString::fromStdString(full));
+        const QString& path = list.Paths.back();
+        // The same text shared where the two spell the same (a search's files).
+        list.Texts.push_back(image.Path == full ? path : QString::fromStdString(image.Path));
+        list.FilesByPath[path].append(static_cast<int>(list.Paths.size()) - 1);
+        if (lvpaths::MayNeedCleaning(path)) {
             const QString clean = QDir::cleanPath(path);
             if (clean != path)
-                FCleanSpellings.insert(clean, path);
+                list.CleanSpellings.insert(clean, path);
         }
     }
+    return list;
 }
 
 QString TBrowseModel::ListedSpelling(const QString& APath) const {
@@ -65,8 +50,11 @@ QString TBrowseModel::ListedSpelling(const QString& APath) const {
 }
 
 void TBrowseModel::SetImages(std::vector<TLumivaneImage> AImages) {
-    FImages = std::move(AImages);
-    IndexPaths();
+    SetImages(TBrowseList::Of(std::move(AImages)));
+}
+
+void TBrowseModel::SetImages(TBrowseList AList) {
+    Take(std::move(AList));
     FCounts.clear();
     FWanted = {};
     FPending = false;
@@ -78,8 +66,21 @@ void TBrowseModel::SetImages(std::vector<TLumivaneImage> AImages) {
 }
 
 TBrowseModel::TMerge TBrowseModel::Merge(std::vector<TLumivaneImage> AImages) {
+    return Merge(TBrowseList::Of(std::move(AImages)));
+}
+
+void TBrowseModel::Take(TBrowseList AList) {
+    FImages = std::move(AList.Images);
+    FPaths = std::move(AList.Paths);
+    FTexts = std::move(AList.Texts);
+    FFilesByPath = std::move(AList.FilesByPath);
+    FCleanSpellings = std::move(AList.CleanSpellings);
+}
+
+TBrowseModel::TMerge TBrowseModel::Merge(TBrowseList AList) {
+    std::vector<TLumivaneImage>& images = AList.Images;
     const bool same = std::equal(
-        AImages.begin(), AImages.end(), FImages.begin(), FImages.end(),
+        images.begin(), images.end(), FImages.begin(), FImages.end(),
         [](const TLumivaneImage& A, const TLumivaneImage& B) { return A.Path == B.Path; });
     if (same)
         return TMerge::Unchanged;
@@ -87,7 +88,7 @@ TBrowseModel::TMerge TBrowseModel::Merge(std::vector<TLumivaneImage> AImages) {
     const std::string shown = Image(FShown.File).Path;
     const bool wasEmpty = FImages.empty();
     // What was read of a container stays with it.
-    for (TLumivaneImage& image : AImages) {
+    for (TLumivaneImage& image : images) {
         if (!image.ContainerPending())
             continue;
         const auto known = std::find_if(FImages.begin(), FImages.end(), [&](const auto& AOld) {
@@ -97,8 +98,7 @@ TBrowseModel::TMerge TBrowseModel::Merge(std::vector<TLumivaneImage> AImages) {
             image = *known;
     }
     const int oldSelected = FWanted.File;
-    FImages = std::move(AImages);
-    IndexPaths();
+    Take(std::move(AList));
     const auto indexOf = [this](const std::string& APath) {
         if (APath.empty())
             return -1;

@@ -35,6 +35,21 @@ struct TBrowsePosition {
     friend bool operator==(const TBrowsePosition&, const TBrowsePosition&) = default;
 };
 
+// A list of files with each file's path (as FilePath spells it) and where each path is
+// listed: made on the worker that listed the folders, so ten thousand files cost the GUI
+// thread no conversions and no hashing when the model takes them.
+struct TBrowseList {
+    std::vector<TLumivaneImage> Images;
+    std::vector<QString> Paths;
+    std::vector<QString> Texts; // each file's Path as a list shows it
+    QHash<QString, QList<int>> FilesByPath;
+    // The few paths QDir::cleanPath would spell otherwise, by their clean spelling.
+    QHash<QString, QString> CleanSpellings;
+
+    // On any thread.
+    static TBrowseList Of(std::vector<TLumivaneImage> AImages);
+};
+
 class TBrowseModel : public QObject {
     Q_OBJECT
 public:
@@ -47,6 +62,8 @@ public:
     const TLumivaneImage& Image(int AFile) const;
     // The file's path as decodes and page counts name it.
     QString FilePath(int AFile) const;
+    // Each file's Path as the file list shows it.
+    const std::vector<QString>& Texts() const { return FTexts; }
     // Whether a file is listed under the path AFilePath (as FilePath spells it).
     bool Lists(const QString& AFilePath) const { return FFilesByPath.contains(AFilePath); }
     // The path a file is listed under, as FilePath spells it, for APath spelt as
@@ -55,6 +72,7 @@ public:
     QString ListedSpelling(const QString& APath) const;
     // A new search's list: nothing selected, nothing shown, nothing wanted.
     void SetImages(std::vector<TLumivaneImage> AImages);
+    void SetImages(TBrowseList AList);
     enum class TMerge {
         Unchanged,     // the same files in the same order: nothing happened
         SelectionKept, // the selected file is still listed (perhaps at another place)
@@ -65,6 +83,10 @@ public:
     // A fresh scan of the same search: files join, leave or move; what is known of the
     // files still listed (page counts, container text) stays.
     TMerge Merge(std::vector<TLumivaneImage> AImages);
+    TMerge Merge(TBrowseList AList);
+    // Where each path is listed (FilePath spelling): a copy shares it, so a worker may hold
+    // one for a while.
+    const QHash<QString, QList<int>>& FilesByPath() const { return FFilesByPath; }
     // A container's text was read: every entry of the path takes it.
     void SetContainerText(const std::string& APath, TLumivaneCantOpenReason AReason,
                           const std::string& AText);
@@ -132,13 +154,14 @@ private:
     void Normalize();
     void Want(TBrowsePosition APosition);
 
-    // FPaths and FFilesByPath again after FImages changed.
-    void IndexPaths();
+    // The list and its index, replacing what was listed.
+    void Take(TBrowseList AList);
 
     std::vector<TLumivaneImage> FImages;
     // Each file's FilePath, and where a path is listed: a count arriving for one file of
     // ten thousand finds it without converting and comparing every path of the list.
     std::vector<QString> FPaths;
+    std::vector<QString> FTexts;
     QHash<QString, QList<int>> FFilesByPath;
     // The few listed paths QDir::cleanPath would spell otherwise, by their clean spelling.
     QHash<QString, QString> FCleanSpellings;

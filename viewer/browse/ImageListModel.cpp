@@ -19,5 +19,5 @@ QVariant TImageListModel::data(const QModelIndex& AIndex, int ARole) const {
     if (!AIndex.isValid() || AIndex.row() >= FBrowse.Count() ||
         (ARole != Qt::DisplayRole && ARole != Qt::EditRole))
         return {};
-    return QString::fromStdString(FBrowse.Image(AIndex.row()).Path);
+    return FBrowse.Texts()[static_cast<std::size_t>(AIndex.row())];
 }
