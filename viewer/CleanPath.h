@@ -8,20 +8,33 @@
 
 namespace lvpaths {
 
-// Whether QDir::cleanPath could spell APath otherwise.
+// Whether QDir::cleanPath could spell APath otherwise: an empty segment ("//"), a "." or
+// ".." segment, a trailing "/" (other than the root's), or, on Windows, a backslash. One
+// pass over the characters.
 inline bool MayNeedCleaning(const QString& APath) {
-    if (APath.startsWith(QLatin1String("./")) || APath.endsWith(QLatin1Char('/')) ||
-        APath.endsWith(QLatin1String("/.")) || APath.endsWith(QLatin1String("/..")) ||
-        APath == QLatin1String(".") || APath == QLatin1String(".."))
+    const qsizetype n = APath.size();
+    if (n > 1 && APath.back() == QLatin1Char('/'))
         return true;
-    if (APath.contains(QLatin1String("//")) || APath.contains(QLatin1String("/./")) ||
-        APath.contains(QLatin1String("/../")))
-        return true;
+    qsizetype segmentStart = 0;
+    for (qsizetype i = 0; i <= n; ++i) {
+        const QChar c = i < n ? APath[i] : QLatin1Char('/');
 #if defined(Q_OS_WIN)
-    return APath.contains(QLatin1Char('\\'));
-#else
-    return false;
+        if (c == QLatin1Char('\\'))
+            return true;
 #endif
+        if (c != QLatin1Char('/'))
+            continue;
+        const qsizetype length = i - segmentStart;
+        if (length == 0 && i > 0 && i < n)
+            return true; // "//"
+        if (length == 1 && APath[segmentStart] == QLatin1Char('.'))
+            return true;
+        if (length == 2 && APath[segmentStart] == QLatin1Char('.') &&
+            APath[segmentStart + 1] == QLatin1Char('.'))
+            return true;
+        segmentStart = i + 1;
+    }
+    return false;
 }
 
 inline QString Cleaned(const QString& APath) {

@@ -27,18 +27,17 @@ void TLumivaneViewerForm::OpenTurnStore() {
 void TLumivaneViewerForm::LookUpTurns() {
     // Ready before the pages arrive, so a remembered turn is there when its page is shown.
     FTurns.clear();
-    std::vector<std::string> paths;
-    for (const TLumivaneImage& image : FBrowse->Images())
-        paths.push_back(image.FullFileName());
+    // Shared with the model, not copied: a list of ten thousand files.
+    std::shared_ptr<const std::vector<std::string>> paths = FBrowse->FileNames();
     const int search = ++FTurnLookup;
-    if (paths.empty() || !FTurnStore) {
+    if (paths->empty() || !FTurnStore) {
         FTurnLookupDone = search;
         return;
     }
     QPointer<TLumivaneViewerForm> self(this);
     FStoreWorker->start([self, search, paths = std::move(paths), store = FTurnStore] {
         QHash<QString, int> turns;
-        for (const std::string& path : paths)
+        for (const std::string& path : *paths)
             turns.insert(Q(path), store->QuarterTurns(path));
         QMetaObject::invokeMethod(
             qApp,

@@ -27,9 +27,11 @@ TBrowseList TBrowseList::Of(std::vector<TLumivaneImage> AImages) {
     list.Images = std::move(AImages);
     list.Paths.reserve(list.Images.size());
     list.Texts.reserve(list.Images.size());
+    auto names = std::make_shared<std::vector<std::string>>();
+    names->reserve(list.Images.size());
     list.FilesByPath.reserve(static_cast<qsizetype>(list.Images.size()));
     for (const TLumivaneImage& image : list.Images) {
-        const std::string full = image.FullFileName();
+        const std::string& full = names->emplace_back(image.FullFileName());
         list.Paths.push_back(QString::fromStdString(full));
         const QString& path = list.Paths.back();
         // The same text shared where the two spell the same (a search's files).
@@ -41,6 +43,7 @@ TBrowseList TBrowseList::Of(std::vector<TLumivaneImage> AImages) {
                 list.CleanSpellings.insert(clean, path);
         }
     }
+    list.FileNames = std::move(names);
     return list;
 }
 
@@ -73,6 +76,8 @@ void TBrowseModel::Take(TBrowseList AList) {
     FImages = std::move(AList.Images);
     FPaths = std::move(AList.Paths);
     FTexts = std::move(AList.Texts);
+    FFileNames = AList.FileNames ? std::move(AList.FileNames)
+                                 : std::make_shared<const std::vector<std::string>>();
     FFilesByPath = std::move(AList.FilesByPath);
     FCleanSpellings = std::move(AList.CleanSpellings);
 }

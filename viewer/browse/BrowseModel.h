@@ -21,7 +21,9 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
+#include <string>
 
 #include <vector>
 
@@ -42,6 +44,8 @@ struct TBrowseList {
     std::vector<TLumivaneImage> Images;
     std::vector<QString> Paths;
     std::vector<QString> Texts; // each file's Path as a list shows it
+    // Each file's FullFileName as it is, bytes and all: shared, so a worker may hold it.
+    std::shared_ptr<const std::vector<std::string>> FileNames;
     QHash<QString, QList<int>> FilesByPath;
     // The few paths QDir::cleanPath would spell otherwise, by their clean spelling.
     QHash<QString, QString> CleanSpellings;
@@ -62,6 +66,8 @@ public:
     const TLumivaneImage& Image(int AFile) const;
     // The file's path as decodes and page counts name it.
     QString FilePath(int AFile) const;
+    // Each file's FullFileName, shared with whoever holds it (a worker looking up turns).
+    std::shared_ptr<const std::vector<std::string>> FileNames() const { return FFileNames; }
     // Each file's Path as the file list shows it.
     const std::vector<QString>& Texts() const { return FTexts; }
     // Whether a file is listed under the path AFilePath (as FilePath spells it).
@@ -162,6 +168,8 @@ private:
     // ten thousand finds it without converting and comparing every path of the list.
     std::vector<QString> FPaths;
     std::vector<QString> FTexts;
+    std::shared_ptr<const std::vector<std::string>> FFileNames =
+        std::make_shared<const std::vector<std::string>>();
     QHash<QString, QList<int>> FFilesByPath;
     // The few listed paths QDir::cleanPath would spell otherwise, by their clean spelling.
     QHash<QString, QString> FCleanSpellings;

@@ -26,17 +26,26 @@ public:
     // Nothing more to count (another search, a hide).
     void Stop();
     // Files waiting, the one being read included.
-    int Waiting() const { return static_cast<int>(FQueue.size()) + (FRunning ? 1 : 0); }
+    int Waiting() const { return static_cast<int>(FQueue.size()) + FRunning; }
 
 signals:
     // AFailed: the header could not be read; ACount is then 1.
     void Counted(const QString& APath, int ACount, bool AFailed);
 
 private:
+    struct TCount {
+        QString Path;
+        int Count = 1;
+        bool Failed = false;
+    };
+    // A batch: at most this many files, read for at most about this long.
+    static constexpr int kBatchFiles = 256;
+    static constexpr int kBatchMs = 20;
     void Next();
 
     QThreadPool FPool;
     std::deque<QString> FQueue;
-    bool FRunning = false;
-    int FGeneration = 0;
+    int FRunning = 0;         // files handed to the worker and not answered yet
+    int FGeneration = 0;      // bumped by Stop: what a batch under way read is dropped
+    int FQueueGeneration = 0; // bumped by Count: what a batch under way left is dropped
 };

@@ -5,6 +5,10 @@
 // have landed with the count.
 #include "viewer/browse/BrowseModel.h"
 
+#include "viewer/CleanPath.h"
+
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -339,6 +343,54 @@ TEST(BrowseModel, GoToTargetTakesListedFilesAndPagesOnly) {
     // An empty list has nothing to go to.
     TBrowseModel empty;
     EXPECT_FALSE(empty.GoToTarget(QStringLiteral("1")).has_value());
+}
+
+} // namespace
+
+namespace {
+
+// The folder watcher names files as QDir::cleanPath spells them; the model finds a file
+// listed under another spelling of the same path without walking its list, and the quick
+// check that skips cleaning never passes a path that cleaning would change.
+TEST(BrowsePaths, AFileIsFoundUnderTheCleanSpellingOfItsPath) {
+    const char* const spellings[] = {"/scans/a.tif",
+                                     "/scans//a.tif",
+                                     "/scans/./a.tif",
+                                     "/scans/x/../a.tif",
+                                     "scans/a.tif",
+                                     "./scans/a.tif",
+                                     "/scans/a.tif/",
+                                     "//scans/a.tif",
+                                     "/scans/.a.tif",
+                                     "/scans/..a.tif",
+                                     "/scans/a..tif",
+                                     "/",
+                                     "",
+                                     ".",
+                                     "..",
+                                     "a/.",
+                                     "a/..",
+                                     "../a",
+                                     "/scans/a.tif/."};
+    for (const char* spelling : spellings) {
+        const QString path = QString::fromUtf8(spelling);
+        EXPECT_EQ(lvpaths::Cleaned(path), QDir::cleanPath(path)) << spelling;
+    }
+    std::vector<TLumivaneImage> images;
+    for (const char* source : {"/scans//", "/scans/x/../", "/other/"}) {
+        TLumivaneImage image;
+        image.Source = source;
+        image.Name = source == std::string("/other/") ? "b.tif" : "a.tif";
+        image.Path = image.Source + image.Name;
+        images.push_back(image);
+    }
+    TBrowseModel model;
+    model.SetImages(images);
+    const QString listed = model.ListedSpelling("/scans/a.tif");
+    EXPECT_TRUE(listed == model.FilePath(0) || listed == model.FilePath(1)) << listed.toStdString();
+    EXPECT_EQ(model.ListedSpelling("/other/b.tif"), model.FilePath(2));
+    EXPECT_TRUE(model.ListedSpelling("/other/a.tif").isEmpty());
+    EXPECT_TRUE(model.ListedSpelling("/scans/b.tif").isEmpty());
 }
 
 } // namespace
