@@ -110,9 +110,18 @@ void TFolderWatcher::Watch(const QStringList& AFolders, const QHash<QString, TFi
         if (!FFolders.contains(clean))
             FFolders << clean;
     }
-    FComplete.reserve(AListed.size());
-    for (auto it = AListed.cbegin(); it != AListed.cend(); ++it)
-        FComplete.insert(lvpaths::Cleaned(it.key()), it.value());
+    // Listed paths are clean as a rule: the listing's own table is then shared, not
+    // copied, a file at a time, on the GUI thread.
+    bool clean = true;
+    for (auto it = AListed.cbegin(); clean && it != AListed.cend(); ++it)
+        clean = !lvpaths::MayNeedCleaning(it.key());
+    if (clean) {
+        FComplete = AListed;
+    } else {
+        FComplete.reserve(AListed.size());
+        for (auto it = AListed.cbegin(); it != AListed.cend(); ++it)
+            FComplete.insert(lvpaths::Cleaned(it.key()), it.value());
+    }
     if (FFolders.isEmpty())
         return;
 #if defined(Q_OS_LINUX)
