@@ -16,6 +16,7 @@
 #include "app/WindowManagerArrival.h"
 #include "controlfile/Trace.h"
 #include "images/OpenedImages.h"
+#include "images/Orlenza.Types.h"
 #include "platform/EndRequests.h"
 #include "platform/SharedMemory.h"
 #include "platform/WindowSystem.h"
@@ -25,6 +26,7 @@
 #include "toolbar/ProcessWindowMonitor.h"
 #include "viewcontrol/OpenedFilesController.h"
 #include "viewcontrol/Orlenza.ViewController.h"
+#include "viewer/HeadStart.h"
 #include "viewer/OrlenzaFrm.h"
 
 #include <QApplication>
@@ -93,6 +95,29 @@ void ReportStartupFailure(const std::exception_ptr& error) {
     box.exec();
 }
 
+// The start-up search's first page decodes while the toolkit and the windows are made
+// (viewer/HeadStart.h); the window's search then finds it decoded.
+void BeginHeadStart(const std::string& ABlockName, const std::string& ASearchText) {
+    if (ABlockName.empty() || ASearchText.empty() || !lvplatform::SharedMemoryExists(ABlockName))
+        return;
+    const lvplatform::TRect desktop = lvplatform::DesktopPixels();
+    const QSize box(desktop.right - desktop.left, desktop.bottom - desktop.top);
+    TPreparedImageSearch search =
+        TOrlenzaViewController::PrepareBlockSearch(ABlockName, ASearchText);
+    if (box.isEmpty() || !search.Run)
+        return;
+    // The window shows the first file found (a host names no file to start at), unless
+    // it is one never to be opened.
+    auto find = [run = std::move(search.Run)] {
+        const std::vector<TLumivaneImage> images = run();
+        if (images.empty() || images.front().IsEmpty() ||
+            images.front().CantOpenReason() == corSecured)
+            return QString();
+        return QString::fromStdString(images.front().FullFileName());
+    };
+    THeadStart::Install(std::make_shared<THeadStart>(std::move(find), box));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -149,6 +174,11 @@ int main(int argc, char** argv) {
                 arguments, !name.empty() && lvplatform::SharedMemoryExists(name)))
             std::fputs(notice->c_str(), stderr);
     }
+    const TCommandLine commandLine = ParseCommandLine(arguments);
+    if (!opened)
+        BeginHeadStart(arguments.size() > 1 ? arguments[1] : std::string(),
+                       commandLine.StartupSearchText);
+
     // Only the program's name goes to Qt: every word of the command line belongs to the
     // host, and a search text such as "-reverse" must neither be taken away nor change Qt.
     int qtArgc = 1;
@@ -157,7 +187,6 @@ int main(int argc, char** argv) {
     // A window manager started together with the program may lose the windows' first map.
     TWindowManagerArrival windowManagerArrival;
 
-    const TCommandLine commandLine = ParseCommandLine(arguments);
     StartupSearchText = commandLine.StartupSearchText;
     StartMaximized = commandLine.StartMaximized;
 
@@ -233,5 +262,6 @@ int main(int argc, char** argv) {
     BoundTheTeardown(status);
     viewer.reset();
     toolbar.reset();
+    THeadStart::Install(nullptr);
     return status;
 }
