@@ -2,6 +2,8 @@
 
 #include "viewer/ImageDecoding.h"
 
+#include <QThread>
+
 #include <chrono>
 #include <exception>
 #include <utility>
@@ -14,6 +16,9 @@ std::shared_ptr<THeadStart> InstalledHeadStart;
 } // namespace
 
 THeadStart::THeadStart(std::function<QString()> AFind, QSize ABox) {
+    // Qt takes the first thread that asks for its thread data as the main thread, where the
+    // application object must be made: that is the creator's, not the head start's.
+    QThread::currentThread();
     FThread = std::thread([this, find = std::move(AFind), ABox] { Run(find, ABox); });
 }
 

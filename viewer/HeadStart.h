@@ -24,7 +24,8 @@
 
 class THeadStart {
 public:
-    // Starts the thread at once: AFind names the file whose first page is wanted (empty:
+    // Made on the program's main thread, before the application object. Starts the thread
+    // at once: AFind names the file whose first page is wanted (empty:
     // none; it may list folders, so it runs on the thread too), then that page is decoded
     // to fit within ABox, in device pixels (the desktop: no window draws more at its fit).
     THeadStart(std::function<QString()> AFind, QSize ABox);
