@@ -1,11 +1,12 @@
 // lumivane-viewer: start-up and shutdown order of the program.
 //
-// Start: the toolbar controller exists before any window; the event loop then creates the
-// toolbar window (the main window) and the viewer window, whose creation opens the block;
-// then the toolbar is shown. Stop: only closing the toolbar window ends the program, and
-// the loop ends without closing the viewer window (its close is the user's); after
-// the loop the block object is destroyed (writing vsClosed, the last value the program
-// writes) and the controllers are released.
+// Start: the toolbar controller exists before any window; the start-up identifier's first
+// page begins decoding on a thread of its own (the head start); the event loop then creates
+// the toolbar window (the main window) and the viewer window, whose creation opens the
+// block; then the toolbar is shown. The head start ends last. Stop: only closing the
+// toolbar window ends the program, and the loop ends without closing the viewer window
+// (its close is the user's); after the loop the block object is destroyed (writing
+// vsClosed, the last value the program writes) and the controllers are released.
 //
 // With --open the viewer window is the only window and the main one: the paths are listed
 // before anything else (a path that shows nothing is said at once, without a display),
