@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstring>
-#include <exception>
 
 namespace lvcontrol {
 
@@ -126,23 +125,6 @@ void TMemoryMappedControlFile::LoadImageInformation() {
     if (CanRead())
         FImageInformation = TLumivaneInformation::FromJSON(
             String(lvcontrol::kImageInformation, lvcontrol::kImageInformationSlot));
-}
-
-ILumivaneImageInformationPtr
-TMemoryMappedControlFile::PeekImageInformation(const std::string& AMappedFileId) {
-    const std::unique_ptr<lvplatform::ISharedMemoryView> mapping =
-        lvplatform::OpenSharedMemory(AMappedFileId, lvcontrol::kBlockSize);
-    if (!mapping->IsMapped())
-        return nullptr;
-    std::array<std::uint8_t, lvcontrol::kImageInformationSlot> slot{};
-    if (!mapping->Read(lvcontrol::kImageInformation, slot.data(), slot.size()))
-        return nullptr;
-    try {
-        return TLumivaneInformation::FromJSON(lvcontrol::ReadSlotString(slot.data(), slot.size()));
-    } catch (const std::exception&) {
-        // The window's own open of the block reports it.
-        return nullptr;
-    }
 }
 
 ILumivaneImageInformationPtr TMemoryMappedControlFile::ImageInformation() {

@@ -136,10 +136,6 @@ public:
 
     // The cached record, loaded from the block first while none is cached.
     ILumivaneImageInformationPtr ImageInformation();
-    // The image information of the block named AMappedFileId as it stands, read without
-    // writing anything to the block (no view state): null when there is no whole block or
-    // its record does not parse.
-    static ILumivaneImageInformationPtr PeekImageInformation(const std::string& AMappedFileId);
     void SetImageInformation(ILumivaneImageInformationPtr value) {
         FImageInformation = std::move(value);
     }

@@ -77,10 +77,6 @@ public:
 // ($DISPLAY when empty) can be opened; always true on Windows.
 bool DisplayReachable(const std::string& displayName = std::string());
 
-// The whole desktop in pixels (X11: the default screen's root window; Windows: the virtual
-// screen): no window on it draws more. Empty when the display cannot be reached.
-TRect DesktopPixels(const std::string& displayName = std::string());
-
 // SM_CXFRAME of the session without a connection: what FrameWidth() gives.
 std::int32_t SystemFrameWidth();
 

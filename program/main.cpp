@@ -1,12 +1,11 @@
 // lumivane-viewer: start-up and shutdown order of the program.
 //
-// Start: the toolbar controller exists before any window; the start-up identifier's first
-// page begins decoding on a thread of its own (the head start); the event loop then creates
-// the toolbar window (the main window) and the viewer window, whose creation opens the
-// block; then the toolbar is shown. The head start ends last. Stop: only closing the
-// toolbar window ends the program, and the loop ends without closing the viewer window
-// (its close is the user's); after the loop the block object is destroyed (writing
-// vsClosed, the last value the program writes) and the controllers are released.
+// Start: the toolbar controller exists before any window; the event loop then creates the
+// toolbar window (the main window) and the viewer window, whose creation opens the block;
+// then the toolbar is shown. Stop: only closing the toolbar window ends the program, and
+// the loop ends without closing the viewer window (its close is the user's); after
+// the loop the block object is destroyed (writing vsClosed, the last value the program
+// writes) and the controllers are released.
 //
 // With --open the viewer window is the only window and the main one: the paths are listed
 // before anything else (a path that shows nothing is said at once, without a display),
@@ -17,7 +16,6 @@
 #include "app/WindowManagerArrival.h"
 #include "controlfile/Trace.h"
 #include "images/OpenedImages.h"
-#include "images/Orlenza.Types.h"
 #include "platform/EndRequests.h"
 #include "platform/SharedMemory.h"
 #include "platform/WindowSystem.h"
@@ -27,7 +25,6 @@
 #include "toolbar/ProcessWindowMonitor.h"
 #include "viewcontrol/OpenedFilesController.h"
 #include "viewcontrol/Orlenza.ViewController.h"
-#include "viewer/HeadStart.h"
 #include "viewer/OrlenzaFrm.h"
 
 #include <QApplication>
@@ -96,29 +93,6 @@ void ReportStartupFailure(const std::exception_ptr& error) {
     box.exec();
 }
 
-// The start-up search's first page decodes while the toolkit and the windows are made
-// (viewer/HeadStart.h); the window's search then finds it decoded.
-void BeginHeadStart(const std::string& ABlockName, const std::string& ASearchText) {
-    if (ABlockName.empty() || ASearchText.empty() || !lvplatform::SharedMemoryExists(ABlockName))
-        return;
-    const lvplatform::TRect desktop = lvplatform::DesktopPixels();
-    const QSize box(desktop.right - desktop.left, desktop.bottom - desktop.top);
-    TPreparedImageSearch search =
-        TOrlenzaViewController::PrepareBlockSearch(ABlockName, ASearchText);
-    if (box.isEmpty() || !search.Run)
-        return;
-    // The window shows the first file found (a host names no file to start at), unless
-    // it is one never to be opened.
-    auto find = [run = std::move(search.Run)] {
-        const std::vector<TLumivaneImage> images = run();
-        if (images.empty() || images.front().IsEmpty() ||
-            images.front().CantOpenReason() == corSecured)
-            return QString();
-        return QString::fromStdString(images.front().FullFileName());
-    };
-    THeadStart::Install(std::make_shared<THeadStart>(std::move(find), box));
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -175,11 +149,6 @@ int main(int argc, char** argv) {
                 arguments, !name.empty() && lvplatform::SharedMemoryExists(name)))
             std::fputs(notice->c_str(), stderr);
     }
-    const TCommandLine commandLine = ParseCommandLine(arguments);
-    if (!opened)
-        BeginHeadStart(arguments.size() > 1 ? arguments[1] : std::string(),
-                       commandLine.StartupSearchText);
-
     // Only the program's name goes to Qt: every word of the command line belongs to the
     // host, and a search text such as "-reverse" must neither be taken away nor change Qt.
     int qtArgc = 1;
@@ -188,6 +157,7 @@ int main(int argc, char** argv) {
     // A window manager started together with the program may lose the windows' first map.
     TWindowManagerArrival windowManagerArrival;
 
+    const TCommandLine commandLine = ParseCommandLine(arguments);
     StartupSearchText = commandLine.StartupSearchText;
     StartMaximized = commandLine.StartMaximized;
 
@@ -263,6 +233,5 @@ int main(int argc, char** argv) {
     BoundTheTeardown(status);
     viewer.reset();
     toolbar.reset();
-    THeadStart::Install(nullptr);
     return status;
 }

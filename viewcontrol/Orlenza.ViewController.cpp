@@ -42,70 +42,15 @@ std::string TOrlenzaViewController::ImagePattern() const {
     return info ? info->GetPattern() : std::string();
 }
 
-namespace {
-
-std::vector<std::string> SourcesOf(const ILumivaneImageInformationPtr& AInfo) {
-    std::vector<std::string> sources;
-    if (AInfo && !AInfo->GetSource().empty()) {
-        sources.push_back(AInfo->GetSource());
-        for (const auto& source : AInfo->GetAlternateSources())
-            sources.push_back(source);
-    }
-    return sources;
-}
-
-bool ValidForPattern(std::string APattern, const std::string& ASearchText) {
-    while (!APattern.empty() && APattern.back() == '.')
-        APattern.pop_back();
-    return !APattern.empty() && lvutf8::Utf16Length(ASearchText) >= lvutf8::Utf16Length(APattern);
-}
-
-TPreparedImageSearch PrepareSearch(const std::vector<std::string>& ASources,
-                                   const std::string& APattern, const std::string& ASearchText,
-                                   bool ATrace = true) {
-    TPreparedImageSearch search;
-    const std::string sub = FolderNameFromPattern(APattern, ASearchText);
-    // The folders the folder search lists: each source's directory part with the
-    // sub-folder the pattern picks.
-    if (!sub.empty())
-        for (const std::string& source : ASources) {
-            const std::size_t delimiter = lvplatform::LastDirectoryDelimiter(source);
-            if (delimiter == std::string::npos)
-                continue;
-            search.Folders.push_back(source.substr(0, delimiter + 1) + sub);
-        }
-    // The trace names what the search found, once and again whenever that changes: the
-    // same search runs again for every change in a watched folder.
-    struct TLastTrace {
-        std::mutex Lock;
-        std::optional<std::string> Line;
-    };
-    search.Run = [sources = ASources, pattern = APattern, ASearchText, ATrace,
-                  last = std::make_shared<TLastTrace>()] {
-        std::vector<TLumivaneImage> images =
-            TImageListController::ImagesFor(sources, ASearchText, pattern);
-        if (ATrace && lvtrace::Enabled()) {
-            std::string line =
-                "search '" + ASearchText + "' found " + std::to_string(images.size());
-            for (std::size_t i = 0; i < images.size(); ++i)
-                line += (i == 0 ? ": " : " | ") + images[i].FullFileName();
-            const std::lock_guard<std::mutex> lock(last->Lock);
-            if (last->Line != line) {
-                lvtrace::Line(line);
-                last->Line = std::move(line);
-            }
-        }
-        return images;
-    };
-    return search;
-}
-
-} // namespace
-
 const std::vector<std::string>& TOrlenzaViewController::Sources() {
     if (FSources.empty()) {
         TMemoryMappedControlFile* file = ControlFile();
-        FSources = SourcesOf(file ? file->ImageInformation() : nullptr);
+        ILumivaneImageInformationPtr info = file ? file->ImageInformation() : nullptr;
+        if (info && !info->GetSource().empty()) {
+            FSources.push_back(info->GetSource());
+            for (const auto& source : info->GetAlternateSources())
+                FSources.push_back(source);
+        }
     }
     return FSources;
 }
@@ -198,22 +143,49 @@ void TOrlenzaViewController::ChangeViewState(TImageViewerState AViewState) {
 }
 
 bool TOrlenzaViewController::SearchTextIsValidForSearch(const std::string& ASearchText) {
-    return ValidForPattern(ImagePattern(), ASearchText);
+    std::string pattern = ImagePattern();
+    while (!pattern.empty() && pattern.back() == '.')
+        pattern.pop_back();
+    return !pattern.empty() && lvutf8::Utf16Length(ASearchText) >= lvutf8::Utf16Length(pattern);
 }
 
 TPreparedImageSearch TOrlenzaViewController::PrepareImageSearch(const std::string& ASearchText) {
-    return PrepareSearch(Sources(), ImagePattern(), ASearchText);
-}
-
-TPreparedImageSearch TOrlenzaViewController::PrepareBlockSearch(const std::string& AMappedFileId,
-                                                                const std::string& ASearchText) {
-    const ILumivaneImageInformationPtr info =
-        TMemoryMappedControlFile::PeekImageInformation(AMappedFileId);
-    const std::string pattern = info ? info->GetPattern() : std::string();
-    if (!ValidForPattern(pattern, ASearchText))
-        return {};
-    // Not traced: the window's own search of the same text is what the host's log names.
-    return PrepareSearch(SourcesOf(info), pattern, ASearchText, false);
+    TPreparedImageSearch search;
+    const std::vector<std::string> sources = Sources();
+    const std::string pattern = ImagePattern();
+    const std::string sub = FolderNameFromPattern(pattern, ASearchText);
+    // The folders the folder search lists: each source's directory part with the
+    // sub-folder the pattern picks.
+    if (!sub.empty())
+        for (const std::string& source : sources) {
+            const std::size_t delimiter = lvplatform::LastDirectoryDelimiter(source);
+            if (delimiter == std::string::npos)
+                continue;
+            search.Folders.push_back(source.substr(0, delimiter + 1) + sub);
+        }
+    // The trace names what the search found, once and again whenever that changes: the
+    // same search runs again for every change in a watched folder.
+    struct TLastTrace {
+        std::mutex Lock;
+        std::optional<std::string> Line;
+    };
+    search.Run = [sources, pattern, ASearchText, last = std::make_shared<TLastTrace>()] {
+        std::vector<TLumivaneImage> images =
+            TImageListController::ImagesFor(sources, ASearchText, pattern);
+        if (lvtrace::Enabled()) {
+            std::string line =
+                "search '" + ASearchText + "' found " + std::to_string(images.size());
+            for (std::size_t i = 0; i < images.size(); ++i)
+                line += (i == 0 ? ": " : " | ") + images[i].FullFileName();
+            const std::lock_guard<std::mutex> lock(last->Lock);
+            if (last->Line != line) {
+                lvtrace::Line(line);
+                last->Line = std::move(line);
+            }
+        }
+        return images;
+    };
+    return search;
 }
 
 void TOrlenzaViewController::InstallInitializer() {

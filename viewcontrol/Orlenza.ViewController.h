@@ -44,13 +44,6 @@ public:
     std::uint8_t HeartBeatCounter() const { return FHeartBeatCounter; }
     bool ViewerShouldClose() const { return FViewerShouldClose; }
 
-    // The search for ASearchText in the sources of the block named AMappedFileId, read
-    // without writing to the block, for a start before any window exists (the window
-    // searches again the usual way). Run is empty when the block names no pattern or the
-    // text is too short for it.
-    static TPreparedImageSearch PrepareBlockSearch(const std::string& AMappedFileId,
-                                                   const std::string& ASearchText);
-
     // Installs InitializeViewController: creates the view controller, opens the block named
     // by argument 1 and publishes it as ViewController.
     static void InstallInitializer();

@@ -1,7 +1,5 @@
 #include "viewer/DecodePipeline.h"
 
-#include "viewer/HeadStart.h"
-
 #include "viewer/ImageDecoding.h"
 #include "viewer/ImageGeometry.h"
 
@@ -110,15 +108,6 @@ TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
         result.Frame = *AFailure;
         return result;
     }
-    // The page the program began decoding while it started, when this is it.
-    std::optional<TFrame> ahead;
-    if (!AThumbnail)
-        if (const std::shared_ptr<THeadStart> headStart = THeadStart::Installed())
-            ahead = headStart->Take(ARequest, before, ACancel);
-    if (!ahead && ACancel.load()) {
-        result.Cancelled = true;
-        return result;
-    }
     TFrame& frame = result.Frame;
     int page = ARequest.Page;
     try {
@@ -130,18 +119,9 @@ TDecodePipeline::TResult TDecodePipeline::Decode(const TDecodeRequest& ARequest,
         // Tiles decode on every worker at once: each keeps to its own thread.
         if (AThumbnail)
             options.Threads = 1;
-        TDecodedImage decoded;
-        if (ahead) {
-            decoded.image = std::move(ahead->Image);
-            decoded.fullSize = ahead->FullSize;
-            decoded.page = ahead->Page;
-            decoded.pageCount = ahead->PageCount;
-            decoded.dotsPerInch = ahead->DotsPerInch;
-        } else {
-            decoded = DecodeForDisplay(
-                ARequest.Path, [&ARequest](QSize AFull) { return ARequest.Rule.TargetFor(AFull); },
-                options);
-        }
+        TDecodedImage decoded = DecodeForDisplay(
+            ARequest.Path, [&ARequest](QSize AFull) { return ARequest.Rule.TargetFor(AFull); },
+            options);
         frame.Image = std::move(decoded.image);
         frame.FullSize = decoded.fullSize;
         // JPEG comes at the DCT scale that covers the target: reduced the rest of the way

@@ -164,14 +164,6 @@ QSize ReadImageSize(const QString& APath) {
     return ReadImageHeader(APath).fullSize;
 }
 
-bool HasOwnCodec(const QString& APath) {
-    try {
-        return SniffKind(APath) != TFileKind::Other;
-    } catch (const std::runtime_error&) {
-        return false;
-    }
-}
-
 int ReadPageCount(const QString& APath) {
     TDecodeJob job;
     job.Path = APath;

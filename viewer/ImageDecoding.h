@@ -87,10 +87,6 @@ QSize DecodeSizeWithin(QSize AFull, QSize ABox);
 // decode reports). Throws like DecodeForDisplay.
 QSize ReadImageSize(const QString& APath);
 
-// Whether the file's content is JPEG, TIFF or PNG, which our own codecs decode without
-// Qt's image plugins; false for anything else and for a file that cannot be read.
-bool HasOwnCodec(const QString& APath);
-
 // How many pages the file has: the directories of a TIFF (also inside a container file),
 // 1 for every other format. Throws like DecodeForDisplay when the file cannot be read.
 int ReadPageCount(const QString& APath);

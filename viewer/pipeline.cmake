@@ -6,9 +6,7 @@ add_library(lv_viewer_pipeline STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DecodePipeline.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DecodePipeline.h
   ${CMAKE_CURRENT_LIST_DIR}/FrameCache.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FrameCache.h
-  ${CMAKE_CURRENT_LIST_DIR}/HeadStart.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/HeadStart.h)
+  ${CMAKE_CURRENT_LIST_DIR}/FrameCache.h)
 lv_warnings(lv_viewer_pipeline)
 target_include_directories(lv_viewer_pipeline PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(lv_viewer_pipeline PUBLIC lv_imaging lv_viewer_geometry Qt6::Gui)

@@ -68,13 +68,6 @@ bool DisplayReachable(const std::string&) {
     return true;
 }
 
-TRect DesktopPixels(const std::string&) {
-    const std::int32_t left = GetSystemMetrics(SM_XVIRTUALSCREEN);
-    const std::int32_t top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-    return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN),
-            top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-}
-
 std::shared_ptr<IWindowSystem> CreateWindowSystem(const std::string&) {
     return std::make_shared<Win32WindowSystem>();
 }

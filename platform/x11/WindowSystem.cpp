@@ -518,22 +518,6 @@ bool DisplayReachable(const std::string& displayName) {
     return reachable;
 }
 
-TRect DesktopPixels(const std::string& displayName) {
-    int number = 0;
-    xcb_connection_t* connection =
-        xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), &number);
-    TRect desktop;
-    if (xcb_connection_has_error(connection) == 0) {
-        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection));
-        for (int i = 0; it.rem > 0 && i < number; ++i)
-            xcb_screen_next(&it);
-        if (it.rem > 0)
-            desktop = {0, 0, it.data->width_in_pixels, it.data->height_in_pixels};
-    }
-    xcb_disconnect(connection);
-    return desktop;
-}
-
 std::shared_ptr<IWindowSystem> CreateWindowSystem(const std::string& displayName) {
     return std::make_shared<X11WindowSystem>(displayName);
 }

@@ -336,27 +336,6 @@ class ProgramTest(unittest.TestCase):
                 finally:
                     v.kill()
 
-    def test_start_up_page_decoded_ahead_leaves_qt_its_main_thread(self):
-        # The start-up page begins decoding on a thread of its own before the application
-        # object exists; the first thread to use Qt becomes its main thread, which must
-        # stay the program's. Who comes first is a race, so a few starts.
-        images = tempfile.mkdtemp(prefix="lv-ahead-")
-        self.addCleanup(shutil.rmtree, images, True)
-        os.makedirs(os.path.join(images, "1234"))
-        write_png(os.path.join(images, "1234", "12345678~1.png"), 640, 480)
-        self.block.set_string(INFO, '{"Source":"%s/","Pattern":"****...."}' % images)
-        for run in range(5):
-            with self.subTest(run=run):
-                self.block.set_byte(VIEW_STATE, 0)
-                v = self.start("12345678")
-                try:
-                    self.assertTrue(wait_for(lambda: self.block.state == "vsOpen", 30), v.lines)
-                    self.block.send("terminate")
-                    self.assertEqual(v.wait_exit(30), 0, v.lines)
-                    self.assertFalse([l for l in v.lines if "main() thread" in l], v.lines)
-                finally:
-                    v.kill()
-
     def test_command_storm_loses_nothing(self):
         v = self.start()
         self.ready(v)
