@@ -185,6 +185,23 @@ std::optional<TFrame> TDecodePipeline::Cached(const TDecodeRequest& ARequest) {
     return std::nullopt;
 }
 
+void TDecodePipeline::NoteFiles(const QHash<QString, TFileStamp>& AStamps) {
+    // Nothing known and no frame held: no file can be stale, and the listing's table is
+    // taken whole (shared, not copied), which saves the GUI thread a hash insert a file
+    // on a first listing of thousands. An unknown stamp in it reads as none noted.
+    if (FKnown.isEmpty() && FCache.Count() == 0) {
+        FKnown = AStamps;
+        return;
+    }
+    for (auto it = AStamps.cbegin(); it != AStamps.cend(); ++it)
+        NoteFile(it.key(), it.value());
+}
+
+void TDecodePipeline::ForgetFiles() {
+    FCache.Clear();
+    FKnown.clear();
+}
+
 bool TDecodePipeline::NoteFile(const QString& APath, const TFileStamp& AStamp) {
     if (!AStamp.IsKnown())
         return false;

@@ -101,6 +101,11 @@ public:
     // and its decodes under way are cancelled: true then, and the caller asks again for
     // what it wants of the file.
     bool NoteFile(const QString& APath, const TFileStamp& AStamp);
+    // NoteFile for every file of a listing.
+    void NoteFiles(const QHash<QString, TFileStamp>& AStamps);
+    // Forgets every frame and what each file was last seen to be (another identifier was
+    // searched: nothing of the files before is coming back).
+    void ForgetFiles();
     // What the file was last known to be; unknown when nothing examined it yet.
     TFileStamp KnownStamp(const QString& APath) const { return FKnown.value(APath); }
 

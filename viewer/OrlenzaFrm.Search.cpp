@@ -70,7 +70,7 @@ void TLumivaneViewerForm::LoadImageList(const std::string& ASearchText) {
     // Frames of another identifier are not coming back; a search again for the same one
     // (a return to the window) finds its pages ready.
     if (identifier != FCachedIdentifier) {
-        FPipeline->Cache().Clear();
+        FPipeline->ForgetFiles();
         FCachedIdentifier = identifier;
     }
     // The list goes on showing the identifier before until the new one's arrives (a search
@@ -197,8 +197,7 @@ void TLumivaneViewerForm::TakeListing(TListing AListing) {
     // Only a search that went through: a refused one is not searched again on a return.
     FLastSearchText = AListing.SearchText;
     // Frames of files replaced since the identifier was last shown serve no more.
-    for (auto it = AListing.Stamps.cbegin(); it != AListing.Stamps.cend(); ++it)
-        FPipeline->NoteFile(it.key(), it.value());
+    FPipeline->NoteFiles(AListing.Stamps);
     WatchSearchedFolders(AListing.SearchText, std::move(AListing.Run), AListing.Folders,
                          AListing.Stamps);
     SelectImage(StartImageId(AListing.StartPath));
