@@ -4,6 +4,7 @@ behind, and a case can start the window manager after the program, as a desktop 
 that starts both together may."""
 import os
 import subprocess
+import tempfile
 import time
 
 
@@ -12,15 +13,16 @@ class XServer:
         self.screen = screen
         self.xvfb = None
         self.wm = None
+        self.wm_error = ""
         # Servers started side by side by other tests can take a display number from under
-        # a new one (its socket gone before a client connects): such a server is replaced.
+        # a new one (its socket gone before a client connects), and a window manager then
+        # ends at once: such a server is replaced, with its window manager.
         for _ in range(3):
-            if self._start_server():
-                break
-        else:
-            raise RuntimeError("Xvfb did not start")
-        if window_manager:
-            self.start_window_manager()
+            if self._start_server() and (not window_manager or self._window_manager_started()):
+                return
+            self._end(self.wm)
+            self._end(self.xvfb)
+        raise RuntimeError("Xvfb with openbox did not start: " + self.wm_error)
 
     def _start_server(self):
         read_end, write_end = os.pipe()
@@ -57,20 +59,34 @@ class XServer:
     def window_manager_ready(self):
         return "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK")
 
-    def start_window_manager(self, wait=True):
-        # openbox that cannot reach the display (see above) ends at once: started again.
-        for _ in range(3):
-            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            if not wait:
-                return
+    def _window_manager_started(self):
+        """Starts openbox on this display and waits until it manages it."""
+        # Its messages go to a file, not a pipe nobody reads while the test runs.
+        log = tempfile.TemporaryFile(mode="w+")
+        self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
+                                   stdout=subprocess.DEVNULL, stderr=log)
+        with log:
             deadline = time.monotonic() + 30
             while self.wm.poll() is None and time.monotonic() < deadline:
                 if self.window_manager_ready():
-                    return
+                    return True
                 time.sleep(0.02)
             self._end(self.wm)
-        raise RuntimeError("openbox did not start on " + self.display)
+            # Why it ended, for the failure's message.
+            log.seek(0)
+            self.wm_error = "openbox on %s: %s" % (self.display, log.read().strip())
+        return False
+
+    def start_window_manager(self, wait=True):
+        """The window manager, on a display the program already uses."""
+        for _ in range(3):
+            if not wait:
+                self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                return
+            if self._window_manager_started():
+                return
+        raise RuntimeError("openbox did not start: " + self.wm_error)
 
     def visible_windows(self, name):
         return self.run("xdotool", "search", "--onlyvisible", "--name", name).split()
