@@ -79,11 +79,11 @@ class XServer:
 
     def start_window_manager(self, wait=True):
         """The window manager, on a display the program already uses."""
+        if not wait:
+            self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            return
         for _ in range(3):
-            if not wait:
-                self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
-                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                return
             if self._window_manager_started():
                 return
         raise RuntimeError("openbox did not start: " + self.wm_error)
