@@ -32,6 +32,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -348,6 +349,15 @@ static std::optional<QByteArray> BecomeOrdinaryUser() {
     QByteArray home = QDir::tempPath().toLocal8Bit() + "/lv-races-home-XXXXXX";
     if (!::mkdtemp(home.data()) || ::chown(home.constData(), kNobody, kNoGroup) != 0)
         return std::nullopt;
+    // The viewer it starts lies beside this program, perhaps under a private folder (a
+    // clone into mktemp -d is mode 0700): others may pass through, not list.
+    std::error_code error;
+    for (std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe", error);
+         !error && dir.has_relative_path(); dir = dir.parent_path()) {
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !(st.st_mode & S_IXOTH))
+            ::chmod(dir.c_str(), (st.st_mode & 07777) | S_IXOTH);
+    }
     if (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 || ::setuid(kNobody) != 0)
         return std::nullopt;
     for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
